@@ -1,0 +1,74 @@
+// The command message that any process may send the resident agent, and the takeover that makes a
+// stuck first agent quit.
+#include "app/AgentIdentity.h"
+#include "app/Unit4.h"
+#include "platform/ScopedHandles.h"
+
+namespace velmor {
+
+namespace {
+
+// A healthy agent handles the quit command within milliseconds; its longest legitimate stretch
+// without pumping messages (the service request's retries) is long over by the time the watchdog
+// fires. Five seconds without an answer therefore means the other agent hangs.
+constexpr std::uint32_t kQuitAnswerTimeoutMs = 5000;
+// How long to wait for a hung agent's process to go after it was ended.
+constexpr std::uint32_t kHungAgentExitWaitMs = 5000;
+
+// Makes the other agent quit and waits until it has released its marker handle. An agent that does
+// not answer in time while its window still exists hangs: its process is ended, so that no hung
+// twin stays findable under the agent's caption.
+void MakeAgentQuit(AgentPlatform& os, WindowHandle other) {
+  MessageResult ignored = 0;
+  if (os.SendMessageTimeoutA(other, WM_AGENT_COMMAND, kAgentCommandQuit, 0, win32::kSmtoAbortIfHung,
+                             kQuitAnswerTimeoutMs, ignored)) {
+    return;
+  }
+  if (!os.IsWindow(other)) {
+    return;  // it ended meanwhile
+  }
+  const std::uint32_t processId = os.GetWindowThreadProcessId(other);
+  if (processId == 0) {
+    return;
+  }
+  const UniqueKernelHandle process(os, os.OpenProcess(win32::kProcessTerminate | win32::kSynchronize, false, processId));
+  if (!process) {
+    return;
+  }
+  if (os.TerminateProcess(process.get(), 0)) {
+    os.WaitForSingleObject(process.get(), kHungAgentExitWaitMs);
+  }
+}
+
+}  // namespace
+
+void TMainForm::OnAgentCommand(MessageWParam command, MessageLParam argument) {
+  if (command == kAgentCommandQuit) {
+    if (argument == 0) {
+      Close();
+    }
+    return;
+  }
+  if (command == kAgentCommandOpenPage) {
+    // Only the table's own entries; any other number, negative ones included, is ignored.
+    if (argument >= 0 && static_cast<std::size_t>(argument) < webPages_.size()) {
+      os_.ShellExecuteW(L"open", webPages_[static_cast<std::size_t>(argument)], win32::kSwRestore);
+    }
+  }
+}
+
+void TMainForm::Timer_KillProcessesOnTimeoutAndStartAgainTimer() {
+  Timer_KillProcessesOnTimeoutAndStartAgain.Disable();
+  Timer_Start.Disable();
+  Timer_OpenShell.Disable();
+
+  // The agent that holds the caption; this one is still called "Shell" and is not found.
+  const WindowHandle other = FindAppWindow(os_, kAgentWindowCaption);
+  if (other != kNoWindow) {
+    MakeAgentQuit(os_, other);
+  }
+  state_.createInstanceMarker = false;  // keep the handle from the first pass; never create again
+  Timer_StartTimer();
+}
+
+}  // namespace velmor

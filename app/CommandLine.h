@@ -1,0 +1,23 @@
+// Splitting the process's command line into arguments. Any process can start the agent with any
+// command line, so this takes untrusted input of any length and content.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmor {
+
+// Splits a command line: every character with code 32 or below separates arguments; double quotes
+// group characters and are dropped; a token that is nothing but quotes forms no argument;
+// backslashes are plain characters. The first token is the program itself.
+std::vector<std::wstring> SplitCommandLine(std::wstring_view commandLine);
+
+// The first argument after the program, or nothing when there is none; later ones are ignored.
+std::optional<std::wstring> FirstArgument(std::wstring_view commandLine);
+
+// ASCII letters lower-cased; every other character kept as it is.
+std::wstring LowerAscii(std::wstring_view text);
+
+}  // namespace velmor

@@ -1,0 +1,109 @@
+// The start sequence: the agent's main decision, made once at start and once more after a takeover.
+#include <optional>
+#include <string>
+
+#include "app/AgentIdentity.h"
+#include "app/CommandLine.h"
+#include "app/Unit4.h"
+#include "integration/AnsiText.h"
+#include "integration/Autostart.h"
+#include "integration/Environment.h"
+#include "integration/ServiceRequest.h"
+#include "peers/ProductPeers.h"
+
+namespace velmor {
+
+void TMainForm::Timer_StartTimer() {
+  Timer_Start.Disable();  // one pass per start
+
+  // Single-instance arbitration: the marker existing means that another agent created it.
+  bool alreadyRunning = false;
+  if (state_.createInstanceMarker) {
+    state_.instanceMarker = UniqueKernelHandle(
+        os_, os_.CreateFileMappingA(win32::kPageReadWrite, 0, 1, kInstanceMarkerName));
+    if (!state_.instanceMarker) {
+      Close();
+      return;
+    }
+    if (os_.GetLastError() == win32::kErrorAlreadyExists) {
+      alreadyRunning = true;  // the handle is held all the same
+    }
+  }
+  if (!alreadyRunning) {
+    os_.SetWindowTextA(handle_, kAgentWindowCaption);  // from now on other agents find this one
+  }
+
+  os_.SetCurrentDirectoryA(ExecutableFolder(os_));  // a failure is of no consequence
+
+  bool activateProduct = true;
+  if (FindAppWindow(os_, peers::kProductWindowCaption) == kNoWindow) {
+    state_.productRunning = false;
+  }
+
+  if (const std::optional<std::wstring> firstArgument = FirstArgument(os_.GetCommandLineW())) {
+    const std::wstring arg = LowerAscii(*firstArgument);
+    AutostartBuffer buffer{};
+    std::uint32_t size = static_cast<std::uint32_t>(buffer.size());
+    const Win32Status readStatus = ReadAutostartValue(os_, buffer, size);
+    const bool isFirstStart = arg == L"firststart";
+    const bool isRestartOnly = arg == L"firstnotstartbutrestart";
+
+    if (isFirstStart || isRestartOnly) {
+      // Install time: point the autostart value at this agent, keeping its argument tail.
+      const AnsiString tail =
+          readStatus == win32::kErrorSuccess ? GetAutostartTail(os_, AutostartText(buffer, size)) : AnsiString();
+      WriteAutostartValue(os_, tail);
+      if (!state_.productRunning) {
+        state_.productRunning = IsOtherVersionRunning(os_);
+      }
+      if (state_.productRunning) {
+        activateProduct = false;
+        if (ShowRestartPrompt(os_)) {  // ends the application whatever the answer
+          return;
+        }
+      }
+      if (isRestartOnly) {
+        Close();
+        return;
+      }
+    } else {
+      // Logon: stay resident without bringing the product forward, unless switched off.
+      activateProduct = false;
+      if (readStatus == win32::kErrorSuccess && IsAutostartSwitchedOff(buffer, size)) {
+        Close();
+        return;
+      }
+    }
+  }
+
+  if (alreadyRunning) {
+    // A second agent only brings the product forward, and ends once it has. If the product window
+    // is not there yet, the watchdog takes over from the first agent should that take too long.
+    if (!state_.productRunning) {
+      Timer_KillProcessesOnTimeoutAndStartAgain.Enable();
+    }
+    state_.productRunning = true;
+    activateProduct = true;
+  }
+
+  if (!state_.productRunning) {
+    if (!IsOsSupported(os_)) {
+      os_.ShowMessageDialog(DialogKind::Information, kOsNotSupportedText, false);
+      Close();
+      return;
+    }
+    if (!KickService(os_)) {  // it has shown its own dialog
+      Close();
+      return;
+    }
+    if (!activateProduct) {
+      HideAgentWindow();
+    }
+  }
+
+  if (activateProduct) {
+    Timer_OpenShellTimer();
+  }
+}
+
+}  // namespace velmor

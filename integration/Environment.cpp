@@ -1,0 +1,69 @@
+#include "integration/Environment.h"
+
+#include <string>
+
+#include "peers/ProductPeers.h"
+#include "platform/ScopedHandles.h"
+
+namespace velmor {
+
+bool IsVersionAtLeast(AgentPlatform& os, std::uint32_t major, std::uint32_t minor, std::uint16_t servicePackMajor) {
+  OsVersionInfoEx info{};
+  info.dwOSVersionInfoSize = sizeof(info);
+  info.dwMajorVersion = major;
+  info.dwMinorVersion = minor;
+  info.wServicePackMajor = servicePackMajor;
+
+  std::uint64_t conditions = os.VerSetConditionMask(0, win32::kVerMajorVersion, win32::kVerGreaterEqual);
+  conditions = os.VerSetConditionMask(conditions, win32::kVerMinorVersion, win32::kVerGreaterEqual);
+  conditions = os.VerSetConditionMask(conditions, win32::kVerServicePackMajor, win32::kVerGreaterEqual);
+
+  constexpr std::uint32_t kTypeMask =
+      win32::kVerMajorVersion | win32::kVerMinorVersion | win32::kVerServicePackMajor;
+  return os.VerifyVersionInfoW(info, kTypeMask, conditions);
+}
+
+bool IsOsSupported(AgentPlatform& os) { return IsVersionAtLeast(os, 6, 3, 0); }
+
+bool IsOtherVersionRunning(AgentPlatform& os) {
+  for (const std::string_view name : peers::kOtherVersionMarkers) {
+    const UniqueKernelHandle marker(os, os.OpenFileMappingA(win32::kFileMapAllAccess, true, name));
+    if (marker) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ShowRestartPrompt(AgentPlatform& os) {
+  std::wstring text(kOtherVersionRunningText);
+  text += kRestartQuestionText;
+  // Esc, or the dialog closed with the agent window, counts as No.
+  const bool rebootRequested = os.ShowMessageDialog(DialogKind::Confirmation, text, true) == DialogResult::Yes;
+  if (rebootRequested) {
+    RebootComputer(os);  // a failed reboot is silent: the agent ends all the same
+  }
+  os.TerminateApplication();
+  return rebootRequested;
+}
+
+bool RebootComputer(AgentPlatform& os) {
+  // The token is left open on purpose: the process ends right after this.
+  KernelHandle token{};
+  if (!os.OpenProcessToken(os.GetCurrentProcess(), win32::kTokenAdjustPrivileges | win32::kTokenQuery, token)) {
+    return false;
+  }
+  TokenPrivilege privilege{};
+  privilege.PrivilegeCount = 1;
+  privilege.Attributes = win32::kSePrivilegeEnabled;
+  os.LookupPrivilegeValueA("SeShutdownPrivilege", privilege.PrivilegeLuid);
+  os.AdjustTokenPrivileges(token, false, privilege);
+  // AdjustTokenPrivileges succeeds even when it could not assign the privilege; only the last
+  // error tells (ERROR_NOT_ALL_ASSIGNED).
+  if (os.GetLastError() != win32::kErrorSuccess) {
+    return false;
+  }
+  return os.ExitWindowsEx(win32::kEwxReboot, 0);
+}
+
+}  // namespace velmor

@@ -1,0 +1,39 @@
+// What the start sequence checks before it goes on: the operating-system version, another running
+// product version, and the reboot that it offers when one runs.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "platform/AgentPlatform.h"
+
+namespace velmor {
+
+inline constexpr std::wstring_view kOsNotSupportedText =
+    L"Your operating system is not supported by the current version of Tessaly. "
+    L"Minimum requirement: Windows 10 / 11 or later.";
+
+inline constexpr std::wstring_view kOtherVersionRunningText =
+    L"Another product version is already running. If you just installed this version, please restart the "
+    L"computer.";
+inline constexpr std::wstring_view kRestartQuestionText = L"\n\nDo you want to restart the computer now?";
+
+// True when the system's version, compared as major, then minor, then service pack, is at least this.
+bool IsVersionAtLeast(AgentPlatform& os, std::uint32_t major, std::uint32_t minor, std::uint16_t servicePackMajor);
+
+// The version gate: 6.3 (service pack 0) or later. The manifest's supportedOS entries make the
+// system report its true version to this test.
+bool IsOsSupported(AgentPlatform& os);
+
+// True when a marker mapping of another product version exists. The mapping is never mapped.
+bool IsOtherVersionRunning(AgentPlatform& os);
+
+// Asks, in a topmost confirmation dialog, whether to reboot now, reboots on Yes, and then asks the
+// application to terminate whatever the answer. Returns true when the answer was Yes.
+bool ShowRestartPrompt(AgentPlatform& os);
+
+// Enables the shutdown privilege and asks for a reboot. False when the privilege could not be
+// enabled or the request failed.
+bool RebootComputer(AgentPlatform& os);
+
+}  // namespace velmor

@@ -1,0 +1,248 @@
+// The seam between the agent's logic and the operating system.
+//
+// Every operating-system call the agent makes goes through this interface, under its Windows name.
+// The types below are portable stand-ins for the Windows ones, so that the logic builds and is tested
+// on any host; only the Win32 implementation includes <windows.h>.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace velmor {
+
+// Opaque handles. The value 0 is the null handle of every kind.
+enum class WindowHandle : std::uintptr_t {};   // HWND
+enum class KernelHandle : std::uintptr_t {};   // HANDLE (mappings, processes, tokens)
+enum class ServiceHandle : std::uintptr_t {};  // SC_HANDLE
+enum class RegistryKey : std::uintptr_t {};    // HKEY
+
+inline constexpr WindowHandle kNoWindow{};
+inline constexpr KernelHandle kNoHandle{};
+inline constexpr ServiceHandle kNoService{};
+
+// HKEY_LOCAL_MACHINE, as Windows defines it ((HKEY)0x80000002).
+inline constexpr RegistryKey kHkeyLocalMachine{0x80000002U};
+
+// A Win32 status code: 0 is success, anything else an error as GetLastError reports it.
+using Win32Status = std::uint32_t;
+
+// Window-message parameters, pointer-sized like WPARAM and LPARAM.
+using MessageWParam = std::uintptr_t;
+using MessageLParam = std::intptr_t;
+using MessageResult = std::intptr_t;
+
+// Bytes in the system's ANSI code page (registry data, paths, captions, object names).
+using AnsiString = std::string;
+
+// Numbers of the Windows API that the logic passes through the seam.
+namespace win32 {
+inline constexpr Win32Status kErrorSuccess = 0;
+inline constexpr Win32Status kErrorFileNotFound = 2;
+inline constexpr Win32Status kErrorAccessDenied = 5;
+inline constexpr Win32Status kErrorMoreData = 234;
+inline constexpr Win32Status kErrorAlreadyExists = 183;
+inline constexpr Win32Status kErrorServiceDoesNotExist = 1060;
+inline constexpr Win32Status kErrorServiceCannotAcceptCtrl = 1061;
+inline constexpr Win32Status kErrorServiceNotActive = 1062;
+inline constexpr Win32Status kErrorNotAllAssigned = 1300;
+inline constexpr Win32Status kErrorInvalidWindowHandle = 1400;
+inline constexpr Win32Status kErrorTimeout = 1460;
+
+inline constexpr std::uint32_t kPageReadWrite = 0x04;
+inline constexpr std::uint32_t kFileMapAllAccess = 0xF001F;
+
+inline constexpr std::uint32_t kKeyQueryValue = 0x0001;
+inline constexpr std::uint32_t kKeySetValue = 0x0002;
+inline constexpr std::uint32_t kRegSz = 1;
+
+inline constexpr std::uint32_t kScManagerConnect = 0x0001;
+inline constexpr std::uint32_t kServiceUserDefinedControl = 0x0100;
+
+inline constexpr std::uint32_t kTokenAdjustPrivileges = 0x0020;
+inline constexpr std::uint32_t kTokenQuery = 0x0008;
+inline constexpr std::uint32_t kSePrivilegeEnabled = 0x00000002;
+inline constexpr std::uint32_t kEwxReboot = 0x00000002;
+
+inline constexpr std::uint32_t kProcessTerminate = 0x0001;
+inline constexpr std::uint32_t kSynchronize = 0x00100000;
+inline constexpr std::uint32_t kWaitObject0 = 0;
+
+inline constexpr std::uint32_t kVerMinorVersion = 0x0000001;
+inline constexpr std::uint32_t kVerMajorVersion = 0x0000002;
+inline constexpr std::uint32_t kVerServicePackMajor = 0x0000020;
+inline constexpr std::uint8_t kVerGreaterEqual = 3;
+
+inline constexpr int kSwRestore = 9;
+
+inline constexpr std::uint32_t kWmClose = 0x0010;
+inline constexpr std::uint32_t kWmUser = 0x0400;
+inline constexpr std::uint32_t kWmApp = 0x8000;
+inline constexpr std::uint32_t kWmLButtonUp = 0x0202;
+
+inline constexpr std::uint32_t kSmtoAbortIfHung = 0x0002;
+}  // namespace win32
+
+// OSVERSIONINFOEXW, field for field, 284 bytes as on Windows.
+struct OsVersionInfoEx {
+  std::uint32_t dwOSVersionInfoSize;
+  std::uint32_t dwMajorVersion;
+  std::uint32_t dwMinorVersion;
+  std::uint32_t dwBuildNumber;
+  std::uint32_t dwPlatformId;
+  char16_t szCSDVersion[128];
+  std::uint16_t wServicePackMajor;
+  std::uint16_t wServicePackMinor;
+  std::uint16_t wSuiteMask;
+  std::uint8_t wProductType;
+  std::uint8_t wReserved;
+};
+static_assert(sizeof(OsVersionInfoEx) == 284, "must match OSVERSIONINFOEXW");
+
+// A LUID as LookupPrivilegeValueA returns it.
+struct Luid {
+  std::uint32_t LowPart;
+  std::int32_t HighPart;
+};
+
+// TOKEN_PRIVILEGES with its single entry.
+struct TokenPrivilege {
+  std::uint32_t PrivilegeCount;
+  Luid PrivilegeLuid;
+  std::uint32_t Attributes;
+};
+
+// The three standard message dialogs.
+enum class DialogKind {
+  Error,         // caption "Error", one "OK" button
+  Information,   // caption "Information", one "OK" button
+  Confirmation,  // caption "Confirm", "&Yes" (default) and "&No"; Esc answers No
+};
+
+// What a dialog returned. Cancelled covers every way a dialog closes without a button:
+// Esc on a confirmation, or the dialog torn down with its owner window.
+enum class DialogResult { Ok, Yes, No, Cancelled };
+
+// The identity of a timer owned by the agent window.
+enum class TimerId : std::uint32_t { OpenShell = 1, Start = 2, KillProcessesOnTimeoutAndStartAgain = 3 };
+
+// What the agent window hands back to the logic: timer ticks, messages and the close request.
+class AgentWindowEvents {
+ public:
+  virtual void OnTimer(TimerId timer) = 0;
+  // Returns true when the message was handled and the default handling must not run.
+  virtual bool OnWindowMessage(std::uint32_t message, MessageWParam wParam, MessageLParam lParam,
+                               MessageResult& result) = 0;
+  // A request to close the window from outside (WM_CLOSE, the system menu, a log-off).
+  virtual void OnCloseRequest() = 0;
+
+ protected:
+  ~AgentWindowEvents() = default;
+};
+
+class AgentPlatform {
+ public:
+  AgentPlatform() = default;
+  AgentPlatform(const AgentPlatform&) = delete;
+  AgentPlatform& operator=(const AgentPlatform&) = delete;
+  virtual ~AgentPlatform() = default;
+
+  // --- The agent window, its timers and the message loop -------------------------------------
+  // Creates the hidden, borderless top-level agent window (150 x 150 client area, centred) with
+  // the given class name and caption; it is never shown. Events go to `events` until it is destroyed.
+  virtual WindowHandle CreateAgentWindow(std::string_view className, std::string_view caption,
+                                         AgentWindowEvents& events) = 0;
+  // Destroys the agent window: open dialogs owned by it close, and no more events are delivered.
+  virtual void DestroyAgentWindow(WindowHandle window) = 0;
+  virtual bool SetWindowTextA(WindowHandle window, std::string_view caption) = 0;
+  // ShowWindow(window, SW_HIDE).
+  virtual void HideWindow(WindowHandle window) = 0;
+  virtual bool SetTimer(WindowHandle window, TimerId timer, std::uint32_t intervalMs) = 0;
+  virtual bool KillTimer(WindowHandle window, TimerId timer) = 0;
+  // Runs the message loop until the application is asked to terminate; returns the exit code.
+  virtual int RunMessageLoop() = 0;
+  // The framework's terminate request: the loop ends once control returns to it.
+  virtual void TerminateApplication() = 0;
+
+  // --- Other windows --------------------------------------------------------------------------
+  virtual WindowHandle FindWindowA(std::string_view className, std::string_view caption) = 0;
+  virtual bool IsWindow(WindowHandle window) = 0;
+  virtual bool IsWindowVisible(WindowHandle window) = 0;
+  virtual bool PostMessageA(WindowHandle window, std::uint32_t message, MessageWParam wParam,
+                            MessageLParam lParam) = 0;
+  virtual MessageResult SendMessageA(WindowHandle window, std::uint32_t message, MessageWParam wParam,
+                                     MessageLParam lParam) = 0;
+  // Returns false when the call timed out or the window is hung or gone (GetLastError tells which).
+  virtual bool SendMessageTimeoutA(WindowHandle window, std::uint32_t message, MessageWParam wParam,
+                                   MessageLParam lParam, std::uint32_t flags, std::uint32_t timeoutMs,
+                                   MessageResult& result) = 0;
+  virtual void SwitchToThisWindow(WindowHandle window, bool altTab) = 0;
+  // Returns the id of the process that owns the window, 0 when there is none.
+  virtual std::uint32_t GetWindowThreadProcessId(WindowHandle window) = 0;
+
+  // --- Dialogs --------------------------------------------------------------------------------
+  // Shows a modal message dialog owned by the agent window. While it is open, the agent window
+  // keeps receiving its timer ticks and messages.
+  virtual DialogResult ShowMessageDialog(DialogKind kind, std::wstring_view text, bool topmost) = 0;
+
+  // --- Kernel objects and the process ---------------------------------------------------------
+  // CreateFileMappingA(INVALID_HANDLE_VALUE, null, protect, maxSizeHigh, maxSizeLow, name).
+  virtual KernelHandle CreateFileMappingA(std::uint32_t protect, std::uint32_t maxSizeHigh,
+                                          std::uint32_t maxSizeLow, std::string_view name) = 0;
+  virtual KernelHandle OpenFileMappingA(std::uint32_t access, bool inheritHandle, std::string_view name) = 0;
+  virtual bool CloseHandle(KernelHandle handle) = 0;
+  virtual Win32Status GetLastError() = 0;
+  virtual void Sleep(std::uint32_t milliseconds) = 0;
+  virtual bool SetCurrentDirectoryA(std::string_view path) = 0;
+  // The executable's full path in the ANSI code page (GetModuleFileNameA of the process's module).
+  virtual AnsiString GetModuleFileNameA() = 0;
+  // The whole command line, as GetCommandLineW gives it.
+  virtual std::wstring GetCommandLineW() = 0;
+  // IsDBCSLeadByte: whether the byte starts a double-byte character in the ANSI code page.
+  virtual bool IsDBCSLeadByte(std::uint8_t byte) = 0;
+  virtual KernelHandle GetCurrentProcess() = 0;
+  virtual KernelHandle OpenProcess(std::uint32_t access, bool inheritHandle, std::uint32_t processId) = 0;
+  virtual bool TerminateProcess(KernelHandle process, std::uint32_t exitCode) = 0;
+  // Returns kWaitObject0 when the object was signalled, another WAIT_ value otherwise.
+  virtual std::uint32_t WaitForSingleObject(KernelHandle handle, std::uint32_t timeoutMs) = 0;
+
+  // --- Version test ---------------------------------------------------------------------------
+  virtual std::uint64_t VerSetConditionMask(std::uint64_t conditionMask, std::uint32_t typeBitMask,
+                                            std::uint8_t condition) = 0;
+  virtual bool VerifyVersionInfoW(OsVersionInfoEx& versionInfo, std::uint32_t typeMask,
+                                  std::uint64_t conditionMask) = 0;
+
+  // --- Registry -------------------------------------------------------------------------------
+  virtual Win32Status RegOpenKeyExA(RegistryKey root, std::string_view subKey, std::uint32_t options,
+                                    std::uint32_t access, RegistryKey& result) = 0;
+  // `type` receives the value's type; `size` holds the buffer size on entry and the data size after.
+  virtual Win32Status RegQueryValueExA(RegistryKey key, std::string_view valueName, std::uint32_t& type,
+                                       std::uint8_t* data, std::uint32_t& size) = 0;
+  virtual Win32Status RegSetValueExA(RegistryKey key, std::string_view valueName, std::uint32_t type,
+                                     const std::uint8_t* data, std::uint32_t size) = 0;
+  virtual Win32Status RegCloseKey(RegistryKey key) = 0;
+
+  // --- Service Control Manager ----------------------------------------------------------------
+  // OpenSCManagerA(null, null, access): the local machine's active database.
+  virtual ServiceHandle OpenSCManagerA(std::uint32_t access) = 0;
+  virtual ServiceHandle OpenServiceA(ServiceHandle manager, std::string_view serviceName,
+                                     std::uint32_t access) = 0;
+  // ControlService with a local SERVICE_STATUS that the caller never looks at.
+  virtual bool ControlService(ServiceHandle service, std::uint32_t control) = 0;
+  virtual bool CloseServiceHandle(ServiceHandle handle) = 0;
+
+  // --- Privileges and shutdown ----------------------------------------------------------------
+  virtual bool OpenProcessToken(KernelHandle process, std::uint32_t access, KernelHandle& token) = 0;
+  // LookupPrivilegeValueA(null, name, &luid).
+  virtual bool LookupPrivilegeValueA(std::string_view privilegeName, Luid& luid) = 0;
+  // AdjustTokenPrivileges(token, disableAll, &privileges, 0, null, null).
+  virtual bool AdjustTokenPrivileges(KernelHandle token, bool disableAllPrivileges,
+                                     const TokenPrivilege& newState) = 0;
+  virtual bool ExitWindowsEx(std::uint32_t flags, std::uint32_t reason) = 0;
+
+  // --- Shell ----------------------------------------------------------------------------------
+  // ShellExecuteW(null, operation, file, null, null, showCommand); returns the instance value.
+  virtual std::intptr_t ShellExecuteW(std::wstring_view operation, std::wstring_view file, int showCommand) = 0;
+};
+
+}  // namespace velmor
