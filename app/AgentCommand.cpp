@@ -31,7 +31,8 @@ void MakeAgentQuit(AgentPlatform& os, WindowHandle other) {
   if (processId == 0) {
     return;
   }
-  const UniqueKernelHandle process(os, os.OpenProcess(win32::kProcessTerminate | win32::kSynchronize, false, processId));
+  const UniqueKernelHandle process(os,
+                                   os.OpenProcess(win32::kProcessTerminate | win32::kSynchronize, false, processId));
   if (!process) {
     return;
   }

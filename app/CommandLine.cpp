@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <utility>
 
@@ -47,11 +48,8 @@ std::optional<std::wstring> FirstArgument(std::wstring_view commandLine) {
 
 std::wstring LowerAscii(std::wstring_view text) {
   std::wstring lower(text);
-  for (wchar_t& c : lower) {
-    if (c >= L'A' && c <= L'Z') {
-      c = static_cast<wchar_t>(c - L'A' + L'a');
-    }
-  }
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; });
   return lower;
 }
 

@@ -19,8 +19,8 @@ void TMainForm::Timer_StartTimer() {
   // Single-instance arbitration: the marker existing means that another agent created it.
   bool alreadyRunning = false;
   if (state_.createInstanceMarker) {
-    state_.instanceMarker = UniqueKernelHandle(
-        os_, os_.CreateFileMappingA(win32::kPageReadWrite, 0, 1, kInstanceMarkerName));
+    state_.instanceMarker =
+        UniqueKernelHandle(os_, os_.CreateFileMappingA(win32::kPageReadWrite, 0, 1, kInstanceMarkerName));
     if (!state_.instanceMarker) {
       Close();
       return;
@@ -43,7 +43,7 @@ void TMainForm::Timer_StartTimer() {
   if (const std::optional<std::wstring> firstArgument = FirstArgument(os_.GetCommandLineW())) {
     const std::wstring arg = LowerAscii(*firstArgument);
     AutostartBuffer buffer{};
-    std::uint32_t size = static_cast<std::uint32_t>(buffer.size());
+    auto size = static_cast<std::uint32_t>(buffer.size());
     const Win32Status readStatus = ReadAutostartValue(os_, buffer, size);
     const bool isFirstStart = arg == L"firststart";
     const bool isRestartOnly = arg == L"firstnotstartbutrestart";

@@ -7,7 +7,7 @@
 namespace velmor {
 
 Timer::Timer(AgentPlatform& os, const WindowHandle& owner, TimerId id, std::uint32_t intervalMs)
-    : os_(os), owner_(owner), id_(id), intervalMs_(intervalMs), enabled_(false) {}
+    : os_(os), owner_(owner), id_(id), intervalMs_(intervalMs) {}
 
 void Timer::Enable() {
   if (enabled_) {
@@ -36,11 +36,11 @@ WindowHandle FindAppWindow(AgentPlatform& os, std::string_view caption) {
 TMainForm::TMainForm(AgentPlatform& os, AgentState& state)
     : os_(os),
       state_(state),
+      handle_(os.CreateAgentWindow(kAgentWindowClass, kAgentInitialCaption, *this)),
       webPages_(BuildWebPages()),
       Timer_OpenShell(os, handle_, TimerId::OpenShell, 1000),
       Timer_Start(os, handle_, TimerId::Start, 1),
       Timer_KillProcessesOnTimeoutAndStartAgain(os, handle_, TimerId::KillProcessesOnTimeoutAndStartAgain, 30000) {
-  handle_ = os_.CreateAgentWindow(kAgentWindowClass, kAgentInitialCaption, *this);
   Timer_Start.Enable();
 }
 
@@ -103,6 +103,8 @@ bool TMainForm::OnWindowMessage(std::uint32_t message, MessageWParam wParam, Mes
   return true;
 }
 
-void TMainForm::OnCloseRequest() { Close(); }
+void TMainForm::OnCloseRequest() {
+  Close();
+}
 
 }  // namespace velmor

@@ -42,7 +42,7 @@ class Timer {
   const WindowHandle& owner_;
   TimerId id_;
   std::uint32_t intervalMs_;
-  bool enabled_;
+  bool enabled_ = false;
 };
 
 // Finds a top-level window of class "TMainForm" by its whole caption; null when there is none.
@@ -54,7 +54,9 @@ class TMainForm final : public AgentWindowEvents {
   TMainForm(AgentPlatform& os, AgentState& state);
   TMainForm(const TMainForm&) = delete;
   TMainForm& operator=(const TMainForm&) = delete;
-  ~TMainForm();
+  TMainForm(TMainForm&&) = delete;
+  TMainForm& operator=(TMainForm&&) = delete;
+  ~TMainForm() override;
 
   // The window handle; null once the window has closed.
   [[nodiscard]] WindowHandle Handle() const { return handle_; }

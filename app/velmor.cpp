@@ -21,7 +21,9 @@ int RunAgent(AgentPlatform& os) {
 namespace {
 
 // Exception texts are plain ASCII; each byte becomes one wide character.
-std::wstring Widen(std::string_view text) { return {text.begin(), text.end()}; }
+std::wstring Widen(std::string_view text) {
+  return {text.begin(), text.end()};
+}
 
 }  // namespace
 }  // namespace velmor

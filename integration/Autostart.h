@@ -10,7 +10,7 @@
 
 namespace velmor {
 
-inline constexpr std::string_view kRunKeyPath = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+inline constexpr std::string_view kRunKeyPath = R"(SOFTWARE\Microsoft\Windows\CurrentVersion\Run)";
 inline constexpr std::string_view kAutostartValueName = "Tessaly";
 
 using AutostartBuffer = std::array<std::uint8_t, 1024>;

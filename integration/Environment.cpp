@@ -14,16 +14,17 @@ bool IsVersionAtLeast(AgentPlatform& os, std::uint32_t major, std::uint32_t mino
   info.dwMinorVersion = minor;
   info.wServicePackMajor = servicePackMajor;
 
-  std::uint64_t conditions = os.VerSetConditionMask(0, win32::kVerMajorVersion, win32::kVerGreaterEqual);
-  conditions = os.VerSetConditionMask(conditions, win32::kVerMinorVersion, win32::kVerGreaterEqual);
-  conditions = os.VerSetConditionMask(conditions, win32::kVerServicePackMajor, win32::kVerGreaterEqual);
+  std::uint64_t conditionMask = os.VerSetConditionMask(0, win32::kVerMajorVersion, win32::kVerGreaterEqual);
+  conditionMask = os.VerSetConditionMask(conditionMask, win32::kVerMinorVersion, win32::kVerGreaterEqual);
+  conditionMask = os.VerSetConditionMask(conditionMask, win32::kVerServicePackMajor, win32::kVerGreaterEqual);
 
-  constexpr std::uint32_t kTypeMask =
-      win32::kVerMajorVersion | win32::kVerMinorVersion | win32::kVerServicePackMajor;
-  return os.VerifyVersionInfoW(info, kTypeMask, conditions);
+  constexpr std::uint32_t kTypeMask = win32::kVerMajorVersion | win32::kVerMinorVersion | win32::kVerServicePackMajor;
+  return os.VerifyVersionInfoW(info, kTypeMask, conditionMask);
 }
 
-bool IsOsSupported(AgentPlatform& os) { return IsVersionAtLeast(os, 6, 3, 0); }
+bool IsOsSupported(AgentPlatform& os) {
+  return IsVersionAtLeast(os, 6, 3, 0);
+}
 
 bool IsOtherVersionRunning(AgentPlatform& os) {
   for (const std::string_view name : peers::kOtherVersionMarkers) {

@@ -8,9 +8,13 @@
 namespace velmor {
 namespace {
 
-void ShowError(AgentPlatform& os, std::wstring_view text) { os.ShowMessageDialog(DialogKind::Error, text, false); }
+void ShowError(AgentPlatform& os, std::wstring_view text) {
+  os.ShowMessageDialog(DialogKind::Error, text, false);
+}
 
-std::wstring WithCode(std::wstring_view text, Win32Status code) { return std::wstring(text) + std::to_wstring(code); }
+std::wstring WithCode(std::wstring_view text, Win32Status code) {
+  return std::wstring(text) + std::to_wstring(code);
+}
 
 bool IsNotReadyYet(Win32Status status) {
   return status == win32::kErrorServiceNotActive || status == win32::kErrorServiceCannotAcceptCtrl;
@@ -37,7 +41,7 @@ bool KickService(AgentPlatform& os) {
   if (!service) {
     const Win32Status status = os.GetLastError();
     ShowError(os, status == win32::kErrorServiceDoesNotExist ? std::wstring(kServiceNotInstalledText)
-                                                              : WithCode(kOpenScmFailedText, status));
+                                                             : WithCode(kOpenScmFailedText, status));
     return false;
   }
 
@@ -49,7 +53,7 @@ bool KickService(AgentPlatform& os) {
 
   if (result != win32::kErrorSuccess) {
     ShowError(os, result == win32::kErrorServiceNotActive ? std::wstring(kServiceNotStartedText)
-                                                           : WithCode(kControlServiceFailedText, result));
+                                                          : WithCode(kControlServiceFailedText, result));
   }
   return result == win32::kErrorSuccess;  // the service handle closes first, then the manager's
 }

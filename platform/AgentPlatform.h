@@ -129,6 +129,8 @@ enum class TimerId : std::uint32_t { OpenShell = 1, Start = 2, KillProcessesOnTi
 // What the agent window hands back to the logic: timer ticks, messages and the close request.
 class AgentWindowEvents {
  public:
+  virtual ~AgentWindowEvents() = default;
+
   virtual void OnTimer(TimerId timer) = 0;
   // Returns true when the message was handled and the default handling must not run.
   virtual bool OnWindowMessage(std::uint32_t message, MessageWParam wParam, MessageLParam lParam,
@@ -137,7 +139,11 @@ class AgentWindowEvents {
   virtual void OnCloseRequest() = 0;
 
  protected:
-  ~AgentWindowEvents() = default;
+  AgentWindowEvents() = default;
+  AgentWindowEvents(const AgentWindowEvents&) = default;
+  AgentWindowEvents& operator=(const AgentWindowEvents&) = default;
+  AgentWindowEvents(AgentWindowEvents&&) = default;
+  AgentWindowEvents& operator=(AgentWindowEvents&&) = default;
 };
 
 class AgentPlatform {
@@ -145,6 +151,8 @@ class AgentPlatform {
   AgentPlatform() = default;
   AgentPlatform(const AgentPlatform&) = delete;
   AgentPlatform& operator=(const AgentPlatform&) = delete;
+  AgentPlatform(AgentPlatform&&) = delete;
+  AgentPlatform& operator=(AgentPlatform&&) = delete;
   virtual ~AgentPlatform() = default;
 
   // --- The agent window, its timers and the message loop -------------------------------------
@@ -168,8 +176,7 @@ class AgentPlatform {
   virtual WindowHandle FindWindowA(std::string_view className, std::string_view caption) = 0;
   virtual bool IsWindow(WindowHandle window) = 0;
   virtual bool IsWindowVisible(WindowHandle window) = 0;
-  virtual bool PostMessageA(WindowHandle window, std::uint32_t message, MessageWParam wParam,
-                            MessageLParam lParam) = 0;
+  virtual bool PostMessageA(WindowHandle window, std::uint32_t message, MessageWParam wParam, MessageLParam lParam) = 0;
   virtual MessageResult SendMessageA(WindowHandle window, std::uint32_t message, MessageWParam wParam,
                                      MessageLParam lParam) = 0;
   // Returns false when the call timed out or the window is hung or gone (GetLastError tells which).
@@ -187,8 +194,8 @@ class AgentPlatform {
 
   // --- Kernel objects and the process ---------------------------------------------------------
   // CreateFileMappingA(INVALID_HANDLE_VALUE, null, protect, maxSizeHigh, maxSizeLow, name).
-  virtual KernelHandle CreateFileMappingA(std::uint32_t protect, std::uint32_t maxSizeHigh,
-                                          std::uint32_t maxSizeLow, std::string_view name) = 0;
+  virtual KernelHandle CreateFileMappingA(std::uint32_t protect, std::uint32_t maxSizeHigh, std::uint32_t maxSizeLow,
+                                          std::string_view name) = 0;
   virtual KernelHandle OpenFileMappingA(std::uint32_t access, bool inheritHandle, std::string_view name) = 0;
   virtual bool CloseHandle(KernelHandle handle) = 0;
   virtual Win32Status GetLastError() = 0;
@@ -225,8 +232,7 @@ class AgentPlatform {
   // --- Service Control Manager ----------------------------------------------------------------
   // OpenSCManagerA(null, null, access): the local machine's active database.
   virtual ServiceHandle OpenSCManagerA(std::uint32_t access) = 0;
-  virtual ServiceHandle OpenServiceA(ServiceHandle manager, std::string_view serviceName,
-                                     std::uint32_t access) = 0;
+  virtual ServiceHandle OpenServiceA(ServiceHandle manager, std::string_view serviceName, std::uint32_t access) = 0;
   // ControlService with a local SERVICE_STATUS that the caller never looks at.
   virtual bool ControlService(ServiceHandle service, std::uint32_t control) = 0;
   virtual bool CloseServiceHandle(ServiceHandle handle) = 0;
@@ -236,8 +242,7 @@ class AgentPlatform {
   // LookupPrivilegeValueA(null, name, &luid).
   virtual bool LookupPrivilegeValueA(std::string_view privilegeName, Luid& luid) = 0;
   // AdjustTokenPrivileges(token, disableAll, &privileges, 0, null, null).
-  virtual bool AdjustTokenPrivileges(KernelHandle token, bool disableAllPrivileges,
-                                     const TokenPrivilege& newState) = 0;
+  virtual bool AdjustTokenPrivileges(KernelHandle token, bool disableAllPrivileges, const TokenPrivilege& newState) = 0;
   virtual bool ExitWindowsEx(std::uint32_t flags, std::uint32_t reason) = 0;
 
   // --- Shell ----------------------------------------------------------------------------------

@@ -17,8 +17,7 @@ class UniqueHandle {
   UniqueHandle(AgentPlatform& os, Type handle) : os_(&os), handle_(handle) {}
   UniqueHandle(const UniqueHandle&) = delete;
   UniqueHandle& operator=(const UniqueHandle&) = delete;
-  UniqueHandle(UniqueHandle&& other) noexcept
-      : os_(other.os_), handle_(std::exchange(other.handle_, Type{})) {}
+  UniqueHandle(UniqueHandle&& other) noexcept : os_(other.os_), handle_(std::exchange(other.handle_, Type{})) {}
   UniqueHandle& operator=(UniqueHandle&& other) noexcept {
     if (this != &other) {
       reset();
