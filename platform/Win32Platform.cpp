@@ -1,0 +1,447 @@
+// The Windows implementation of AgentPlatform: each method is the Windows call of the same name,
+// with the seam's portable types converted at the boundary.
+//
+// The logic reads GetLastError right after a call, so no method calls anything between the real
+// call and its return that could change the thread's last error: strings are copied before the call.
+#include "platform/Win32Platform.h"
+
+#include <windows.h>
+// windows.h first: these need its types.
+#include <shellapi.h>
+#include <winsvc.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/ConfirmationDialog.h"
+
+namespace velmor {
+
+namespace {
+
+// --- Handle conversions: the one place where the seam's handles meet the Windows ones -----------
+
+HWND ToHwnd(WindowHandle window) {
+  return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(window));
+}
+WindowHandle FromHwnd(HWND window) {
+  return WindowHandle{reinterpret_cast<std::uintptr_t>(window)};
+}
+
+HANDLE ToHandle(KernelHandle handle) {
+  return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(handle));
+}
+KernelHandle FromHandle(HANDLE handle) {
+  return KernelHandle{reinterpret_cast<std::uintptr_t>(handle)};
+}
+
+SC_HANDLE ToScHandle(ServiceHandle handle) {
+  return reinterpret_cast<SC_HANDLE>(static_cast<std::uintptr_t>(handle));
+}
+ServiceHandle FromScHandle(SC_HANDLE handle) {
+  return ServiceHandle{reinterpret_cast<std::uintptr_t>(handle)};
+}
+
+HKEY ToHkey(RegistryKey key) {
+  if (key == kHkeyLocalMachine) {
+    return HKEY_LOCAL_MACHINE;
+  }
+  return reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(key));
+}
+RegistryKey FromHkey(HKEY key) {
+  if (key == HKEY_LOCAL_MACHINE) {
+    return kHkeyLocalMachine;
+  }
+  return RegistryKey{reinterpret_cast<std::uintptr_t>(key)};
+}
+
+// --- The agent window ---------------------------------------------------------------------------
+
+constexpr int kAgentClientSize = 150;
+
+// Forwards the agent window's messages to the events object kept in its user data. The user data
+// is cleared when the window is gone, so no event reaches the logic afterwards.
+LRESULT CALLBACK AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  if (message == WM_NCDESTROY) {
+    SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+    return DefWindowProcA(window, message, wParam, lParam);
+  }
+  auto* events = reinterpret_cast<AgentWindowEvents*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  if (events == nullptr) {
+    return DefWindowProcA(window, message, wParam, lParam);
+  }
+  switch (message) {
+    case WM_TIMER:
+      events->OnTimer(static_cast<TimerId>(static_cast<std::uint32_t>(wParam)));
+      return 0;
+    case WM_CLOSE:
+      // The logic destroys the window itself; the default handling would destroy it regardless.
+      events->OnCloseRequest();
+      return 0;
+    default: {
+      MessageResult result = 0;
+      if (events->OnWindowMessage(message, wParam, lParam, result)) {
+        return result;
+      }
+      return DefWindowProcA(window, message, wParam, lParam);
+    }
+  }
+}
+
+// A message box of one of the two kinds with a single "OK" button.
+DialogResult ShowOkMessageBox(HWND owner, const wchar_t* caption, UINT icon, std::wstring_view text, bool topmost) {
+  const std::wstring copy(text);
+  const UINT type = MB_OK | icon | (topmost ? static_cast<UINT>(MB_TOPMOST) : 0U);
+  return MessageBoxW(owner, copy.c_str(), caption, type) == IDOK ? DialogResult::Ok : DialogResult::Cancelled;
+}
+
+class Win32Platform final : public AgentPlatform {
+ public:
+  // --- The agent window, its timers and the message loop ---------------------------------------
+
+  WindowHandle CreateAgentWindow(std::string_view className, std::string_view caption,
+                                 AgentWindowEvents& events) override {
+    const std::string classCopy(className);
+    const std::string captionCopy(caption);
+    const HINSTANCE instance = GetModuleHandleA(nullptr);
+    if (!classRegistered_) {
+      WNDCLASSEXA windowClass{};
+      windowClass.cbSize = sizeof(windowClass);
+      windowClass.lpfnWndProc = AgentWindowProc;
+      windowClass.hInstance = instance;
+      windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+      windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+      windowClass.lpszClassName = classCopy.c_str();
+      if (RegisterClassExA(&windowClass) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+        return kNoWindow;
+      }
+      classRegistered_ = true;
+    }
+
+    // No border: the window rectangle is the 150 x 150 client area, centred on the screen.
+    constexpr DWORD kStyle = WS_POPUP;  // never WS_VISIBLE: the window is never shown
+    RECT frame{0, 0, kAgentClientSize, kAgentClientSize};
+    AdjustWindowRectEx(&frame, kStyle, FALSE, 0);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+    const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+
+    const HWND window = CreateWindowExA(0, classCopy.c_str(), captionCopy.c_str(), kStyle, left, top, width, height,
+                                        nullptr, nullptr, instance, &events);
+    if (window != nullptr) {
+      agentWindow_ = window;
+    }
+    return FromHwnd(window);
+  }
+
+  void DestroyAgentWindow(WindowHandle window) override {
+    const HWND hwnd = ToHwnd(window);
+    if (hwnd == agentWindow_) {
+      agentWindow_ = nullptr;
+    }
+    if (::IsWindow(hwnd)) {  // it may be gone already
+      DestroyWindow(hwnd);
+    }
+  }
+
+  bool SetWindowTextA(WindowHandle window, std::string_view caption) override {
+    const std::string copy(caption);
+    return ::SetWindowTextA(ToHwnd(window), copy.c_str()) != FALSE;
+  }
+
+  void HideWindow(WindowHandle window) override { ShowWindow(ToHwnd(window), SW_HIDE); }
+
+  bool SetTimer(WindowHandle window, TimerId timer, std::uint32_t intervalMs) override {
+    return ::SetTimer(ToHwnd(window), static_cast<UINT_PTR>(timer), intervalMs, nullptr) != 0;
+  }
+
+  bool KillTimer(WindowHandle window, TimerId timer) override {
+    return ::KillTimer(ToHwnd(window), static_cast<UINT_PTR>(timer)) != FALSE;
+  }
+
+  int RunMessageLoop() override {
+    MSG message{};
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {  // 0 is WM_QUIT, -1 an error
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+    return 0;
+  }
+
+  void TerminateApplication() override { PostQuitMessage(0); }
+
+  // --- Other windows ---------------------------------------------------------------------------
+
+  WindowHandle FindWindowA(std::string_view className, std::string_view caption) override {
+    const std::string classCopy(className);
+    const std::string captionCopy(caption);
+    return FromHwnd(::FindWindowA(classCopy.c_str(), captionCopy.c_str()));
+  }
+
+  bool IsWindow(WindowHandle window) override { return ::IsWindow(ToHwnd(window)) != FALSE; }
+
+  bool IsWindowVisible(WindowHandle window) override { return ::IsWindowVisible(ToHwnd(window)) != FALSE; }
+
+  bool PostMessageA(WindowHandle window, std::uint32_t message, MessageWParam wParam, MessageLParam lParam) override {
+    return ::PostMessageA(ToHwnd(window), message, wParam, lParam) != FALSE;
+  }
+
+  MessageResult SendMessageA(WindowHandle window, std::uint32_t message, MessageWParam wParam,
+                             MessageLParam lParam) override {
+    return ::SendMessageA(ToHwnd(window), message, wParam, lParam);
+  }
+
+  bool SendMessageTimeoutA(WindowHandle window, std::uint32_t message, MessageWParam wParam, MessageLParam lParam,
+                           std::uint32_t flags, std::uint32_t timeoutMs, MessageResult& result) override {
+    DWORD_PTR answer = 0;
+    const LRESULT sent = ::SendMessageTimeoutA(ToHwnd(window), message, wParam, lParam, flags, timeoutMs, &answer);
+    result = static_cast<MessageResult>(answer);
+    return sent != 0;
+  }
+
+  void SwitchToThisWindow(WindowHandle window, bool altTab) override {
+    ::SwitchToThisWindow(ToHwnd(window), altTab ? TRUE : FALSE);
+  }
+
+  std::uint32_t GetWindowThreadProcessId(WindowHandle window) override {
+    DWORD processId = 0;
+    ::GetWindowThreadProcessId(ToHwnd(window), &processId);
+    return processId;
+  }
+
+  // --- Dialogs ---------------------------------------------------------------------------------
+
+  DialogResult ShowMessageDialog(DialogKind kind, std::wstring_view text, bool topmost) override {
+    // Owned by the agent window while it exists, so that destroying the window closes the dialog.
+    const HWND owner = agentWindow_ != nullptr && ::IsWindow(agentWindow_) ? agentWindow_ : nullptr;
+    switch (kind) {
+      case DialogKind::Error:
+        return ShowOkMessageBox(owner, L"Error", MB_ICONERROR, text, topmost);
+      case DialogKind::Information:
+        return ShowOkMessageBox(owner, L"Information", MB_ICONINFORMATION, text, topmost);
+      case DialogKind::Confirmation:
+        return win32impl::ShowConfirmationDialog(owner, text, topmost);
+    }
+    return DialogResult::Cancelled;
+  }
+
+  // --- Kernel objects and the process ----------------------------------------------------------
+
+  KernelHandle CreateFileMappingA(std::uint32_t protect, std::uint32_t maxSizeHigh, std::uint32_t maxSizeLow,
+                                  std::string_view name) override {
+    const std::string copy(name);
+    return FromHandle(
+        ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, protect, maxSizeHigh, maxSizeLow, copy.c_str()));
+  }
+
+  KernelHandle OpenFileMappingA(std::uint32_t access, bool inheritHandle, std::string_view name) override {
+    const std::string copy(name);
+    return FromHandle(::OpenFileMappingA(access, inheritHandle ? TRUE : FALSE, copy.c_str()));
+  }
+
+  bool CloseHandle(KernelHandle handle) override { return ::CloseHandle(ToHandle(handle)) != FALSE; }
+
+  Win32Status GetLastError() override { return ::GetLastError(); }
+
+  void Sleep(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
+
+  bool SetCurrentDirectoryA(std::string_view path) override {
+    const std::string copy(path);
+    return ::SetCurrentDirectoryA(copy.c_str()) != FALSE;
+  }
+
+  AnsiString GetModuleFileNameA() override {
+    // A long path does not fit MAX_PATH: grow the buffer until the whole path fits.
+    AnsiString path(MAX_PATH, '\0');
+    for (;;) {
+      const DWORD length = ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+      if (length == 0) {
+        return AnsiString();
+      }
+      if (length < path.size()) {
+        path.resize(length);
+        return path;
+      }
+      if (path.size() >= kMaxModulePath) {
+        return AnsiString();  // truncated even at the longest path Windows allows
+      }
+      path.resize(path.size() * 2);
+    }
+  }
+
+  std::wstring GetCommandLineW() override {
+    const wchar_t* commandLine = ::GetCommandLineW();
+    return commandLine != nullptr ? std::wstring(commandLine) : std::wstring();
+  }
+
+  bool IsDBCSLeadByte(std::uint8_t byte) override { return ::IsDBCSLeadByte(byte) != FALSE; }
+
+  KernelHandle GetCurrentProcess() override { return FromHandle(::GetCurrentProcess()); }
+
+  KernelHandle OpenProcess(std::uint32_t access, bool inheritHandle, std::uint32_t processId) override {
+    return FromHandle(::OpenProcess(access, inheritHandle ? TRUE : FALSE, processId));
+  }
+
+  bool TerminateProcess(KernelHandle process, std::uint32_t exitCode) override {
+    return ::TerminateProcess(ToHandle(process), exitCode) != FALSE;
+  }
+
+  std::uint32_t WaitForSingleObject(KernelHandle handle, std::uint32_t timeoutMs) override {
+    return ::WaitForSingleObject(ToHandle(handle), timeoutMs);
+  }
+
+  // --- Version test ----------------------------------------------------------------------------
+
+  std::uint64_t VerSetConditionMask(std::uint64_t conditionMask, std::uint32_t typeBitMask,
+                                    std::uint8_t condition) override {
+    return ::VerSetConditionMask(conditionMask, typeBitMask, condition);
+  }
+
+  bool VerifyVersionInfoW(OsVersionInfoEx& versionInfo, std::uint32_t typeMask, std::uint64_t conditionMask) override {
+    static_assert(sizeof(OSVERSIONINFOEXW) == sizeof(OsVersionInfoEx));
+    OSVERSIONINFOEXW info{};
+    info.dwOSVersionInfoSize = versionInfo.dwOSVersionInfoSize;
+    info.dwMajorVersion = versionInfo.dwMajorVersion;
+    info.dwMinorVersion = versionInfo.dwMinorVersion;
+    info.dwBuildNumber = versionInfo.dwBuildNumber;
+    info.dwPlatformId = versionInfo.dwPlatformId;
+    for (std::size_t i = 0; i < std::size(info.szCSDVersion); ++i) {
+      info.szCSDVersion[i] = static_cast<WCHAR>(versionInfo.szCSDVersion[i]);
+    }
+    info.wServicePackMajor = versionInfo.wServicePackMajor;
+    info.wServicePackMinor = versionInfo.wServicePackMinor;
+    info.wSuiteMask = versionInfo.wSuiteMask;
+    info.wProductType = versionInfo.wProductType;
+    info.wReserved = versionInfo.wReserved;
+
+    const BOOL verified = ::VerifyVersionInfoW(&info, typeMask, conditionMask);
+
+    versionInfo.dwOSVersionInfoSize = info.dwOSVersionInfoSize;
+    versionInfo.dwMajorVersion = info.dwMajorVersion;
+    versionInfo.dwMinorVersion = info.dwMinorVersion;
+    versionInfo.dwBuildNumber = info.dwBuildNumber;
+    versionInfo.dwPlatformId = info.dwPlatformId;
+    for (std::size_t i = 0; i < std::size(info.szCSDVersion); ++i) {
+      versionInfo.szCSDVersion[i] = static_cast<char16_t>(info.szCSDVersion[i]);
+    }
+    versionInfo.wServicePackMajor = info.wServicePackMajor;
+    versionInfo.wServicePackMinor = info.wServicePackMinor;
+    versionInfo.wSuiteMask = info.wSuiteMask;
+    versionInfo.wProductType = info.wProductType;
+    versionInfo.wReserved = info.wReserved;
+    return verified != FALSE;
+  }
+
+  // --- Registry --------------------------------------------------------------------------------
+
+  Win32Status RegOpenKeyExA(RegistryKey root, std::string_view subKey, std::uint32_t options, std::uint32_t access,
+                            RegistryKey& result) override {
+    const std::string copy(subKey);
+    HKEY key = nullptr;
+    const LSTATUS status = ::RegOpenKeyExA(ToHkey(root), copy.c_str(), options, access, &key);
+    result = status == ERROR_SUCCESS ? FromHkey(key) : RegistryKey{};
+    return static_cast<Win32Status>(status);
+  }
+
+  Win32Status RegQueryValueExA(RegistryKey key, std::string_view valueName, std::uint32_t& type, std::uint8_t* data,
+                               std::uint32_t& size) override {
+    const std::string copy(valueName);
+    DWORD valueType = 0;
+    DWORD dataSize = size;
+    const LSTATUS status = ::RegQueryValueExA(ToHkey(key), copy.c_str(), nullptr, &valueType, data, &dataSize);
+    type = valueType;
+    size = dataSize;
+    return static_cast<Win32Status>(status);
+  }
+
+  Win32Status RegSetValueExA(RegistryKey key, std::string_view valueName, std::uint32_t type, const std::uint8_t* data,
+                             std::uint32_t size) override {
+    const std::string copy(valueName);
+    return static_cast<Win32Status>(::RegSetValueExA(ToHkey(key), copy.c_str(), 0, type, data, size));
+  }
+
+  Win32Status RegCloseKey(RegistryKey key) override { return static_cast<Win32Status>(::RegCloseKey(ToHkey(key))); }
+
+  // --- Service Control Manager -----------------------------------------------------------------
+
+  ServiceHandle OpenSCManagerA(std::uint32_t access) override {
+    return FromScHandle(::OpenSCManagerA(nullptr, nullptr, access));
+  }
+
+  ServiceHandle OpenServiceA(ServiceHandle manager, std::string_view serviceName, std::uint32_t access) override {
+    const std::string copy(serviceName);
+    return FromScHandle(::OpenServiceA(ToScHandle(manager), copy.c_str(), access));
+  }
+
+  bool ControlService(ServiceHandle service, std::uint32_t control) override {
+    SERVICE_STATUS status{};  // filled in by the call, never looked at
+    return ::ControlService(ToScHandle(service), control, &status) != FALSE;
+  }
+
+  bool CloseServiceHandle(ServiceHandle handle) override { return ::CloseServiceHandle(ToScHandle(handle)) != FALSE; }
+
+  // --- Privileges and shutdown -----------------------------------------------------------------
+
+  bool OpenProcessToken(KernelHandle process, std::uint32_t access, KernelHandle& token) override {
+    HANDLE opened = nullptr;
+    const BOOL ok = ::OpenProcessToken(ToHandle(process), access, &opened);
+    token = ok != FALSE ? FromHandle(opened) : kNoHandle;
+    return ok != FALSE;
+  }
+
+  bool LookupPrivilegeValueA(std::string_view privilegeName, Luid& luid) override {
+    const std::string copy(privilegeName);
+    LUID found{};
+    const BOOL ok = ::LookupPrivilegeValueA(nullptr, copy.c_str(), &found);
+    luid.LowPart = found.LowPart;
+    luid.HighPart = found.HighPart;
+    return ok != FALSE;
+  }
+
+  bool AdjustTokenPrivileges(KernelHandle token, bool disableAllPrivileges, const TokenPrivilege& newState) override {
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = newState.PrivilegeCount;
+    privileges.Privileges[0].Luid.LowPart = newState.PrivilegeLuid.LowPart;
+    privileges.Privileges[0].Luid.HighPart = newState.PrivilegeLuid.HighPart;
+    privileges.Privileges[0].Attributes = newState.Attributes;
+    return ::AdjustTokenPrivileges(ToHandle(token), disableAllPrivileges ? TRUE : FALSE, &privileges, 0, nullptr,
+                                   nullptr) != FALSE;
+  }
+
+  bool ExitWindowsEx(std::uint32_t flags, std::uint32_t reason) override {
+    return ::ExitWindowsEx(flags, reason) != FALSE;
+  }
+
+  // --- Shell -----------------------------------------------------------------------------------
+
+  std::intptr_t ShellExecuteW(std::wstring_view operation, std::wstring_view file, int showCommand) override {
+    const std::wstring operationCopy(operation);
+    const std::wstring fileCopy(file);
+    return reinterpret_cast<std::intptr_t>(
+        ::ShellExecuteW(nullptr, operationCopy.c_str(), fileCopy.c_str(), nullptr, nullptr, showCommand));
+  }
+
+ private:
+  // The longest path GetModuleFileNameA can return.
+  static constexpr std::size_t kMaxModulePath = 32768;
+
+  bool classRegistered_ = false;
+  HWND agentWindow_ = nullptr;  // the owner of the dialogs while it exists
+};
+
+}  // namespace
+
+std::unique_ptr<AgentPlatform> CreateWin32Platform() {
+  return std::make_unique<Win32Platform>();
+}
+
+}  // namespace velmor
