@@ -135,7 +135,7 @@ class AgentWindowEvents {
   // Returns true when the message was handled and the default handling must not run.
   virtual bool OnWindowMessage(std::uint32_t message, MessageWParam wParam, MessageLParam lParam,
                                MessageResult& result) = 0;
-  // A request to close the window from outside (WM_CLOSE, the system menu, a log-off).
+  // A request to close the window from outside (WM_CLOSE, the system menu).
   virtual void OnCloseRequest() = 0;
 
  protected:
