@@ -1,0 +1,186 @@
+// One simulated process of the simulated desktop: an AgentPlatform with its own id, last error,
+// command line, module path, current directory, handle table, message queue and quit request.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/AgentPlatform.h"
+#include "tests/host/sim/SimSystem.h"
+
+namespace velmor {
+struct AgentState;
+class TMainForm;
+}  // namespace velmor
+
+namespace velmor::sim {
+
+class SimDesktop;
+
+enum class HandleKind { Mapping, Process, Token, ServiceManager, Service, RegistryKey };
+
+struct HandleEntry {
+  HandleKind kind;
+  std::string name;             // mapping name or registry key path
+  std::uint32_t targetProcess;  // process handles: the process id
+  std::uint32_t access;
+};
+
+struct SleepRecord {
+  std::uint32_t milliseconds;
+  Ms startedAt;
+};
+
+struct QueuedMessage {
+  WindowHandle window;
+  std::uint32_t message;
+  MessageWParam wParam;
+  MessageLParam lParam;
+};
+
+class SimProcess final : public AgentPlatform {
+ public:
+  SimProcess(SimDesktop& desktop, std::uint32_t id, std::wstring commandLine, AnsiString modulePath);
+  ~SimProcess() override;
+
+  [[nodiscard]] std::uint32_t Id() const { return id_; }
+  [[nodiscard]] bool Ended() const { return ended_; }
+  [[nodiscard]] bool Terminated() const { return terminated_; }
+  [[nodiscard]] bool QuitRequested() const { return quitRequested_; }
+  [[nodiscard]] Ms EndedAt() const { return endedAt_; }
+  // The agent window created by this process (kept after it was destroyed), null for a bare process.
+  [[nodiscard]] WindowHandle AgentWindow() const { return agentWindow_; }
+  // The agent's objects; null once the process has ended (or for a bare process).
+  [[nodiscard]] AgentState* State() const { return state_.get(); }
+  [[nodiscard]] TMainForm* Form() const { return form_.get(); }
+
+  [[nodiscard]] const std::string& CurrentDirectory() const { return currentDirectory_; }
+  [[nodiscard]] const std::vector<std::string>& DirectoryChanges() const { return directoryChanges_; }
+  [[nodiscard]] const std::vector<SleepRecord>& Sleeps() const { return sleeps_; }
+  [[nodiscard]] Ms TotalSlept() const;
+  // Handles of a kind this process holds now.
+  [[nodiscard]] int OpenHandles(HandleKind kind) const;
+  [[nodiscard]] int OpenHandles() const { return static_cast<int>(handles_.size()); }
+  // Handles of a kind that were still open when the process ended and that the system closed.
+  [[nodiscard]] int HandlesLeftAtExit(HandleKind kind) const;
+  // Close calls on handles this process did not hold (double closes, foreign or null handles).
+  [[nodiscard]] int InvalidHandleCloses() const { return invalidCloses_; }
+  [[nodiscard]] bool HoldsMapping(std::string_view name) const;
+
+  void SetLastErrorForTest(Win32Status error) { lastError_ = error; }
+
+  // --- AgentPlatform ---------------------------------------------------------------------------
+  WindowHandle CreateAgentWindow(std::string_view className, std::string_view caption,
+                                 AgentWindowEvents& events) override;
+  void DestroyAgentWindow(WindowHandle window) override;
+  bool SetWindowTextA(WindowHandle window, std::string_view caption) override;
+  void HideWindow(WindowHandle window) override;
+  bool SetTimer(WindowHandle window, TimerId timer, std::uint32_t intervalMs) override;
+  bool KillTimer(WindowHandle window, TimerId timer) override;
+  int RunMessageLoop() override;
+  void TerminateApplication() override;
+
+  WindowHandle FindWindowA(std::string_view className, std::string_view caption) override;
+  bool IsWindow(WindowHandle window) override;
+  bool IsWindowVisible(WindowHandle window) override;
+  bool PostMessageA(WindowHandle window, std::uint32_t message, MessageWParam wParam, MessageLParam lParam) override;
+  MessageResult SendMessageA(WindowHandle window, std::uint32_t message, MessageWParam wParam,
+                             MessageLParam lParam) override;
+  bool SendMessageTimeoutA(WindowHandle window, std::uint32_t message, MessageWParam wParam, MessageLParam lParam,
+                           std::uint32_t flags, std::uint32_t timeoutMs, MessageResult& result) override;
+  void SwitchToThisWindow(WindowHandle window, bool altTab) override;
+  std::uint32_t GetWindowThreadProcessId(WindowHandle window) override;
+
+  DialogResult ShowMessageDialog(DialogKind kind, std::wstring_view text, bool topmost) override;
+
+  KernelHandle CreateFileMappingA(std::uint32_t protect, std::uint32_t maxSizeHigh, std::uint32_t maxSizeLow,
+                                  std::string_view name) override;
+  KernelHandle OpenFileMappingA(std::uint32_t access, bool inheritHandle, std::string_view name) override;
+  bool CloseHandle(KernelHandle handle) override;
+  Win32Status GetLastError() override { return lastError_; }
+  void Sleep(std::uint32_t milliseconds) override;
+  bool SetCurrentDirectoryA(std::string_view path) override;
+  AnsiString GetModuleFileNameA() override { return modulePath_; }
+  std::wstring GetCommandLineW() override { return commandLine_; }
+  bool IsDBCSLeadByte(std::uint8_t byte) override;
+  KernelHandle GetCurrentProcess() override;
+  KernelHandle OpenProcess(std::uint32_t access, bool inheritHandle, std::uint32_t processId) override;
+  bool TerminateProcess(KernelHandle process, std::uint32_t exitCode) override;
+  std::uint32_t WaitForSingleObject(KernelHandle handle, std::uint32_t timeoutMs) override;
+
+  std::uint64_t VerSetConditionMask(std::uint64_t conditionMask, std::uint32_t typeBitMask,
+                                    std::uint8_t condition) override;
+  bool VerifyVersionInfoW(OsVersionInfoEx& versionInfo, std::uint32_t typeMask, std::uint64_t conditionMask) override;
+
+  Win32Status RegOpenKeyExA(RegistryKey root, std::string_view subKey, std::uint32_t options, std::uint32_t access,
+                            RegistryKey& result) override;
+  Win32Status RegQueryValueExA(RegistryKey key, std::string_view valueName, std::uint32_t& type, std::uint8_t* data,
+                               std::uint32_t& size) override;
+  Win32Status RegSetValueExA(RegistryKey key, std::string_view valueName, std::uint32_t type, const std::uint8_t* data,
+                             std::uint32_t size) override;
+  Win32Status RegCloseKey(RegistryKey key) override;
+
+  ServiceHandle OpenSCManagerA(std::uint32_t access) override;
+  ServiceHandle OpenServiceA(ServiceHandle manager, std::string_view serviceName, std::uint32_t access) override;
+  bool ControlService(ServiceHandle service, std::uint32_t control) override;
+  bool CloseServiceHandle(ServiceHandle handle) override;
+
+  bool OpenProcessToken(KernelHandle process, std::uint32_t access, KernelHandle& token) override;
+  bool LookupPrivilegeValueA(std::string_view privilegeName, Luid& luid) override;
+  bool AdjustTokenPrivileges(KernelHandle token, bool disableAllPrivileges, const TokenPrivilege& newState) override;
+  bool ExitWindowsEx(std::uint32_t flags, std::uint32_t reason) override;
+
+  std::intptr_t ShellExecuteW(std::wstring_view operation, std::wstring_view file, int showCommand) override;
+
+ private:
+  friend class SimDesktop;
+
+  // A dialog this process has open; its owner window may be destroyed while it is open.
+  struct OpenDialog {
+    WindowHandle owner;
+    bool ownerDestroyed;
+  };
+
+  std::uintptr_t AddHandle(HandleEntry entry);
+  const HandleEntry* FindHandle(std::uintptr_t value, HandleKind kind) const;
+  bool RemoveHandle(std::uintptr_t value, HandleKind kind);
+  void ReleaseAllHandles(bool countAsLeft);
+  bool Fail(Win32Status error) {
+    lastError_ = error;
+    return false;
+  }
+
+  SimDesktop& desktop_;
+  std::uint32_t id_;
+  std::wstring commandLine_;
+  AnsiString modulePath_;
+  std::string currentDirectory_ = "C:\\Users\\user";
+  std::vector<std::string> directoryChanges_;
+  Win32Status lastError_ = 0;
+
+  std::map<std::uintptr_t, HandleEntry> handles_;
+  std::map<HandleKind, int> leftAtExit_;
+  int invalidCloses_ = 0;
+  std::vector<SleepRecord> sleeps_;
+
+  std::vector<QueuedMessage> queue_;
+  std::vector<OpenDialog> openDialogs_;
+  // How many handlers of this process are on the stack, and at which depths a modal loop runs.
+  int depth_ = 0;
+  std::vector<int> modalDepths_;
+
+  WindowHandle agentWindow_{};
+  bool quitRequested_ = false;
+  bool terminated_ = false;
+  bool ended_ = false;
+  Ms endedAt_ = 0;
+
+  // The objects RunAgent keeps on its stack, in the order it creates them.
+  std::unique_ptr<AgentState> state_;
+  std::unique_ptr<TMainForm> form_;
+};
+
+}  // namespace velmor::sim

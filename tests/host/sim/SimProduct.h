@@ -1,0 +1,51 @@
+// The product's stand-ins on the simulated desktop: its main window, which shows itself on the
+// tray click after a delay (or never), and the markers of other product versions.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "platform/AgentPlatform.h"
+#include "tests/host/sim/SimSystem.h"
+
+namespace velmor::sim {
+
+class SimDesktop;
+
+enum class ProductStart { Hidden, Visible };
+
+struct ProductMessage {
+  std::uint32_t message;
+  MessageWParam wParam;
+  MessageLParam lParam;
+  Ms at;
+};
+
+class SimProduct {
+ public:
+  SimProduct(SimDesktop& desktop, std::uint32_t processId, WindowHandle window, std::optional<Ms> showAfterMs);
+
+  [[nodiscard]] WindowHandle Window() const { return window_; }
+  [[nodiscard]] std::uint32_t ProcessId() const { return processId_; }
+  [[nodiscard]] int TrayClicks() const { return trayClicks_; }
+  [[nodiscard]] const std::vector<ProductMessage>& Received() const { return received_; }
+
+  void Show();
+  void Hide();
+  void Close();
+  // How long after a tray click the hidden window shows itself; empty: never.
+  std::optional<Ms> showAfterMs;
+
+  // A message reaching the window, posted or sent.
+  void OnMessage(std::uint32_t message, MessageWParam wParam, MessageLParam lParam);
+
+ private:
+  SimDesktop& desktop_;
+  std::uint32_t processId_;
+  WindowHandle window_;
+  int trayClicks_ = 0;
+  std::vector<ProductMessage> received_;
+};
+
+}  // namespace velmor::sim
