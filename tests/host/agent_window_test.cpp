@@ -1,0 +1,128 @@
+// The agent window: hidden for good, findable, its timers, and the close that ends the agent.
+#include "tests/host/AgentScenario.h"
+
+namespace velmor::test {
+namespace {
+
+class AgentWindow : public AgentScenario {
+ protected:
+  // A logon start with the product up: the agent stays resident and does nothing else.
+  SimProcess& StartResident() {
+    SetAutostart("\"C:\\P\\velmor.exe\" 1");
+    if (desktop.FindWindow("TMainForm", "Tessaly 2024") == kNoWindow) {
+      desktop.StartProduct(ProductStart::Visible);
+    }
+    return Start(L"1");
+  }
+};
+
+TEST_F(AgentWindow, IsCreatedHiddenAsShellWithOnlyTheStartTimerRunning) {
+  SimProcess& agent = Launch();
+  const WindowHandle window = agent.AgentWindow();
+  ASSERT_NE(window, kNoWindow);
+  EXPECT_EQ(CaptionOf(agent), "Shell");
+  EXPECT_EQ(desktop.FindWindow("TMainForm", "Shell"), window) << "findable while hidden";
+  EXPECT_FALSE(desktop.Visible(window));
+
+  EXPECT_TRUE(Running(agent, TimerId::Start));
+  EXPECT_EQ(desktop.TimerInterval(window, TimerId::Start), 1U);
+  EXPECT_FALSE(Running(agent, TimerId::OpenShell));
+  EXPECT_FALSE(Running(agent, TimerId::KillProcessesOnTimeoutAndStartAgain));
+  EXPECT_EQ(agent.Form()->Timer_OpenShell.Interval(), 1000U);
+  EXPECT_EQ(agent.Form()->Timer_KillProcessesOnTimeoutAndStartAgain.Interval(), 30000U);
+
+  const AgentState& state = *agent.State();
+  EXPECT_TRUE(state.createInstanceMarker);
+  EXPECT_TRUE(state.productRunning);
+  EXPECT_FALSE(state.instanceMarker);
+  EXPECT_TRUE(desktop.mappingCreations.empty()) << "nothing happens before the loop runs";
+}
+
+TEST_F(AgentWindow, ResidentAgentIsFindableByItsNameWhileNeverShown) {
+  SimProcess& agent = StartResident();
+  ASSERT_FALSE(agent.Ended());
+  EXPECT_EQ(CaptionOf(agent), kAgentCaption);
+  EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), agent.AgentWindow());
+  EXPECT_FALSE(desktop.Visible(agent.AgentWindow()));
+  EXPECT_FALSE(Running(agent, TimerId::Start)) << "the start pass runs once";
+  EXPECT_TRUE(agent.HoldsMapping(kMarker));
+  desktop.AdvanceBy(120000);
+  EXPECT_FALSE(agent.Ended());
+  EXPECT_EQ(agent.Sleeps().size(), 0U);
+}
+
+TEST_F(AgentWindow, SecondFormCloseDoesNotCloseTheMarkerAgain) {
+  SimProcess& agent = StartResident();
+  ASSERT_TRUE(desktop.MappingExists(kMarker));
+  desktop.Call(agent, [&] {
+    agent.Form()->FormClose();
+    EXPECT_FALSE(desktop.MappingExists(kMarker));
+    agent.Form()->FormClose();
+  });
+  EXPECT_EQ(agent.InvalidHandleCloses(), 0);
+  EXPECT_FALSE(agent.Ended()) << "FormClose alone does not end the loop";
+
+  desktop.Call(agent, [&] {
+    agent.Form()->Close();
+    agent.Form()->Close();
+  });
+  EXPECT_TRUE(agent.Ended());
+  EXPECT_EQ(agent.InvalidHandleCloses(), 0);
+  EXPECT_EQ(agent.HandlesLeftAtExit(HandleKind::Mapping), 0);
+}
+
+TEST_F(AgentWindow, WmCloseEndsTheAgentAndReleasesTheMarker) {
+  SimProcess& agent = StartResident();
+  desktop.Post(agent.AgentWindow(), win32::kWmClose, 0, 0);
+  desktop.RunUntilIdle();
+  EXPECT_TRUE(agent.Ended());
+  EXPECT_FALSE(desktop.MappingExists(kMarker));
+  EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), kNoWindow);
+  EXPECT_EQ(agent.HandlesLeftAtExit(HandleKind::Mapping), 0) << "released by the close, not by the system";
+}
+
+TEST_F(AgentWindow, AgentEndingBeforeItsStartTickLeavesNothingBehind) {
+  SimProcess& agent = Launch();
+  desktop.Post(agent.AgentWindow(), win32::kWmClose, 0, 0);
+  desktop.AdvanceBy(1000);
+  EXPECT_TRUE(agent.Ended());
+  EXPECT_TRUE(desktop.mappingCreations.empty());
+  EXPECT_EQ(agent.OpenHandles(), 0);
+}
+
+TEST_F(AgentWindow, TwoAgentsSideBySideShareOneMarker) {
+  SimProcess& first = StartResident();
+  SimProcess& second = Start(L"1");
+  // The second finds the marker existing: it keeps "Shell", brings the product forward and ends.
+  EXPECT_EQ(CaptionOf(second), "Shell");
+  EXPECT_TRUE(second.Ended());
+  EXPECT_EQ(second.HandlesLeftAtExit(HandleKind::Mapping), 0);
+  ASSERT_EQ(desktop.switches.size(), 1U);
+  EXPECT_EQ(desktop.switches[0].fromProcess, second.Id());
+  EXPECT_FALSE(first.Ended());
+  EXPECT_EQ(desktop.MappingHandles(kMarker), 1);
+  EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), first.AgentWindow());
+  ASSERT_EQ(desktop.mappingCreations.size(), 2U);
+  EXPECT_FALSE(desktop.mappingCreations[0].existed);
+  EXPECT_TRUE(desktop.mappingCreations[1].existed);
+  for (const sim::MappingCreationRecord& creation : desktop.mappingCreations) {
+    EXPECT_EQ(creation.name, kMarker);
+    EXPECT_EQ(creation.protect, 4U);
+    EXPECT_EQ(creation.maxSizeHigh, 0U);
+    EXPECT_EQ(creation.maxSizeLow, 1U);
+  }
+}
+
+TEST_F(AgentWindow, MarkerIsCreatedAfreshOnceTheLastAgentIsGone) {
+  SimProcess& first = StartResident();
+  desktop.Post(first.AgentWindow(), win32::kWmClose, 0, 0);
+  SimProcess& next = StartResident();
+  EXPECT_TRUE(first.Ended());
+  EXPECT_FALSE(next.Ended());
+  EXPECT_EQ(CaptionOf(next), kAgentCaption);
+  ASSERT_EQ(desktop.mappingCreations.size(), 2U);
+  EXPECT_FALSE(desktop.mappingCreations[1].existed);
+}
+
+}  // namespace
+}  // namespace velmor::test

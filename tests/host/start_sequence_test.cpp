@@ -1,0 +1,366 @@
+// The start sequence: the start cases, the install-time rewrite, the checks and where each start
+// ends, for a first agent and for a second one.
+#include "tests/host/AgentScenario.h"
+
+namespace velmor::test {
+namespace {
+
+class StartSequence : public AgentScenario {
+ protected:
+  // The service brings the product up: its window appears hidden and shows on the tray click.
+  void ServiceStartsProduct() {
+    desktop.services.onAccepted = [this] {
+      if (desktop.FindWindow("TMainForm", "Tessaly 2024") == kNoWindow) {
+        desktop.StartProduct(ProductStart::Hidden, 0);
+      }
+    };
+  }
+  void ProductUp() { desktop.StartProduct(ProductStart::Visible); }
+
+  // A first agent resident without the product window: logon start with the value ending in 1.
+  SimProcess& StartResidentFirstAgent() {
+    SetAutostart("\"C:\\P\\velmor.exe\" 1");
+    SimProcess& first = Start(L"1");
+    EXPECT_FALSE(first.Ended());
+    desktop.services.controls.clear();
+    desktop.version.verifications.clear();
+    return first;
+  }
+
+  void ExpectOutcome(const SimProcess& agent, bool ended, std::size_t versionChecks, std::size_t serviceRequests,
+                     std::size_t trayPosts, std::size_t switches) {
+    EXPECT_EQ(agent.Ended(), ended);
+    EXPECT_EQ(VersionChecks(), versionChecks);
+    EXPECT_EQ(ServiceRequests(), serviceRequests);
+    EXPECT_EQ(TrayPosts().size(), trayPosts);
+    EXPECT_EQ(desktop.switches.size(), switches);
+  }
+};
+
+// --- The case table, for an agent that finds no other agent ------------------------------------
+
+TEST_F(StartSequence, UserStartWithoutProductChecksAsksTheServiceActivatesAndStays) {
+  ServiceStartsProduct();
+  SimProcess& agent = Start();
+  ExpectOutcome(agent, /*ended=*/false, 1, 1, 1, 1);
+  EXPECT_EQ(desktop.services.controls[0].control, 133U);
+  EXPECT_TRUE(DialogTexts().empty());
+  EXPECT_EQ(CaptionOf(agent), kAgentCaption);
+  EXPECT_FALSE(Running(agent, TimerId::OpenShell));
+  EXPECT_FALSE(Running(agent, TimerId::KillProcessesOnTimeoutAndStartAgain));
+  EXPECT_FALSE(agent.State()->productRunning);
+  EXPECT_EQ(agent.CurrentDirectory(), kAgentFolder);
+  EXPECT_FALSE(Autostart().has_value()) << "no argument: the autostart value is not touched";
+}
+
+TEST_F(StartSequence, UserStartWithProductRunningOnlyActivatesAndEnds) {
+  ProductUp();
+  SimProcess& agent = Start();
+  ExpectOutcome(agent, /*ended=*/true, 0, 0, 0, 1);
+  EXPECT_FALSE(desktop.MappingExists(kMarker));
+  EXPECT_TRUE(DialogTexts().empty());
+}
+
+TEST_F(StartSequence, FirstStartWithoutProductRewritesTheValueThenGoesOnAsAUserStart) {
+  SetAutostart("\"C:\\Old\\velmor.exe\" 1");
+  ServiceStartsProduct();
+  SimProcess& agent = Start(L"firststart");
+  EXPECT_EQ(Autostart(), "\"C:\\P\\velmor.exe\" 1");
+  ExpectOutcome(agent, /*ended=*/false, 1, 1, 1, 1);
+  EXPECT_TRUE(DialogTexts().empty());
+}
+
+TEST_F(StartSequence, FirstStartWithProductRunningPromptsForARestartAndEnds) {
+  SetAutostart("\"C:\\Old\\velmor.exe\"");
+  ProductUp();
+  SimProcess& agent = Start(L"firststart");
+  EXPECT_EQ(Autostart(), "\"C:\\P\\velmor.exe\"");
+  ExpectOutcome(agent, /*ended=*/true, 0, 0, 0, 0);
+  ASSERT_EQ(desktop.dialogs.shown.size(), 1U);
+  const sim::DialogRecord& prompt = desktop.dialogs.shown[0];
+  EXPECT_EQ(prompt.kind, DialogKind::Confirmation);
+  EXPECT_EQ(prompt.text, kRestartPromptText);
+  EXPECT_TRUE(prompt.topmost);
+  EXPECT_EQ(prompt.result, DialogResult::No);
+  EXPECT_TRUE(desktop.privileges.exitWindowsCalls.empty());
+  EXPECT_FALSE(desktop.MappingExists(kMarker)) << "the terminate request ends it without a close, all the same";
+}
+
+TEST_F(StartSequence, RestartOnlyWithoutProductRewritesTheValueAndEnds) {
+  SimProcess& agent = Start(L"firstnotstartbutrestart");
+  EXPECT_EQ(Autostart(), std::nullopt) << "the Run key does not exist: the write fails quietly";
+  desktop.registry.CreateKey(kRunKey);
+  SimProcess& again = Start(L"firstnotstartbutrestart");
+  EXPECT_EQ(Autostart(), "\"C:\\P\\velmor.exe\"");
+  for (const SimProcess* each : {&agent, &again}) {
+    EXPECT_TRUE(each->Ended());
+  }
+  ExpectOutcome(again, /*ended=*/true, 0, 0, 0, 0);
+  EXPECT_TRUE(DialogTexts().empty());
+}
+
+TEST_F(StartSequence, RestartOnlyWithProductRunningPromptsAndEnds) {
+  SetAutostart("\"C:\\Old\\velmor.exe\" 1");
+  ProductUp();
+  SimProcess& agent = Start(L"firstnotstartbutrestart");
+  EXPECT_EQ(Autostart(), "\"C:\\P\\velmor.exe\" 1");
+  ExpectOutcome(agent, /*ended=*/true, 0, 0, 0, 0);
+  EXPECT_EQ(DialogTexts(), std::vector<std::wstring>{kRestartPromptText});
+  EXPECT_EQ(agent.HandlesLeftAtExit(HandleKind::Mapping), 0) << "the close after the prompt released the marker";
+}
+
+TEST_F(StartSequence, OtherVersionMarkerCountsAsProductRunningAtInstallTime) {
+  desktop.HoldExternalMapping(kOtherVersionMarkerB);
+  SimProcess& agent = Start(L"firststart");
+  ExpectOutcome(agent, /*ended=*/true, 0, 0, 0, 0);
+  EXPECT_EQ(DialogTexts(), std::vector<std::wstring>{kRestartPromptText});
+  EXPECT_EQ(agent.OpenHandles(HandleKind::Mapping), 0);
+}
+
+TEST_F(StartSequence, OtherVersionMarkerDoesNotCountAtLogon) {
+  desktop.HoldExternalMapping(kOtherVersionMarkerA);
+  SetAutostart("\"C:\\P\\velmor.exe\" 1");
+  SimProcess& agent = Start(L"1");
+  ExpectOutcome(agent, /*ended=*/false, 1, 1, 0, 0);
+  EXPECT_TRUE(DialogTexts().empty());
+}
+
+TEST_F(StartSequence, ValueEndingInZeroEndsALogonStartAtOnceWhateverTheProduct) {
+  for (const bool productUp : {false, true}) {
+    SCOPED_TRACE(productUp ? "product up" : "no product");
+    SimDesktop fresh;
+    fresh.registry.SetString(kRunKey, kAutostartValue, "\"C:\\P\\velmor.exe\" 10");
+    if (productUp) {
+      fresh.StartProduct(ProductStart::Visible);
+    }
+    SimProcess& agent = fresh.LaunchAgent(CommandLine(L"1"), kAgentPath);
+    fresh.AdvanceBy(kStartTick);
+    EXPECT_TRUE(agent.Ended());
+    EXPECT_TRUE(fresh.version.verifications.empty());
+    EXPECT_TRUE(fresh.services.controls.empty());
+    EXPECT_TRUE(fresh.switches.empty());
+    EXPECT_TRUE(fresh.posts.empty());
+    EXPECT_TRUE(fresh.registry.writes.empty());
+    EXPECT_FALSE(fresh.MappingExists(kMarker));
+    EXPECT_EQ(agent.InvalidHandleCloses(), 0);
+    EXPECT_EQ(agent.HandlesLeftAtExit(HandleKind::RegistryKey), 0);
+  }
+}
+
+TEST_F(StartSequence, ValueEndingInZeroThenSpaceDoesNotSwitchOff) {
+  SetAutostart("\"C:\\P\\velmor.exe\" 0 ");
+  ProductUp();
+  SimProcess& agent = Start(L"1");
+  ExpectOutcome(agent, /*ended=*/false, 0, 0, 0, 0);
+}
+
+TEST_F(StartSequence, LogonWithoutProductChecksAndStaysWithoutActivating) {
+  SetAutostart("\"C:\\P\\velmor.exe\" 1");
+  ServiceStartsProduct();
+  SimProcess& agent = Start(L"1");
+  ExpectOutcome(agent, /*ended=*/false, 1, 1, 0, 0);
+  EXPECT_FALSE(Running(agent, TimerId::OpenShell));
+  EXPECT_EQ(CaptionOf(agent), kAgentCaption);
+  EXPECT_TRUE(agent.Sleeps().empty()) << "no activation attempt";
+  EXPECT_TRUE(desktop.registry.writes.empty());
+  desktop.AdvanceBy(10000);
+  EXPECT_TRUE(TrayPosts().empty());
+}
+
+TEST_F(StartSequence, LogonWithProductSkipsTheChecksAndStays) {
+  SetAutostart("\"C:\\P\\velmor.exe\" 1");
+  ProductUp();
+  SimProcess& agent = Start(L"1");
+  ExpectOutcome(agent, /*ended=*/false, 0, 0, 0, 0);
+  EXPECT_TRUE(agent.State()->productRunning);
+}
+
+TEST_F(StartSequence, LogonWithTheValueMissingGoesOnAsALogon) {
+  desktop.registry.CreateKey(kRunKey);
+  SimProcess& agent = Start(L"anything");
+  ExpectOutcome(agent, /*ended=*/false, 1, 1, 0, 0);
+  EXPECT_TRUE(desktop.registry.writes.empty());
+}
+
+TEST_F(StartSequence, LogonWithAValueTooLongToReadGoesOnAsALogon) {
+  SetAutostart(std::string(2000, 'x') + "0");  // would switch off, but cannot be read
+  SimProcess& agent = Start(L"1");
+  ExpectOutcome(agent, /*ended=*/false, 1, 1, 0, 0);
+}
+
+TEST_F(StartSequence, KeywordsAreMatchedInAnyCase) {
+  SetAutostart("\"C:\\Old\\velmor.exe\" 1");
+  SimProcess& restartOnly = Start(L"FirstNotStartButRestart");
+  EXPECT_TRUE(restartOnly.Ended());
+  EXPECT_EQ(Autostart(), "\"C:\\P\\velmor.exe\" 1");
+
+  SetAutostart("\"C:\\Old\\velmor.exe\" 2");
+  ServiceStartsProduct();
+  SimProcess& firstStart = Start(L"FIRSTSTART");
+  EXPECT_EQ(Autostart(), "\"C:\\P\\velmor.exe\" 2");
+  EXPECT_FALSE(firstStart.Ended());
+  EXPECT_EQ(desktop.switches.size(), 1U) << "goes on as a user start: activates";
+}
+
+TEST_F(StartSequence, FirstStartAsTheSecondArgumentIsIgnored) {
+  SetAutostart("\"C:\\Old\\velmor.exe\" 1");
+  ServiceStartsProduct();
+  SimProcess& agent = Start(L"1 firststart");
+  EXPECT_EQ(Autostart(), "\"C:\\Old\\velmor.exe\" 1") << "a logon start rewrites nothing";
+  ExpectOutcome(agent, /*ended=*/false, 1, 1, 0, 0);
+}
+
+TEST_F(StartSequence, RestartPromptAnsweredNoByAFirstAgentEndsWithoutActivation) {
+  ProductUp();
+  SimProcess& agent = Start(L"firststart");
+  EXPECT_TRUE(agent.QuitRequested());
+  EXPECT_TRUE(agent.Ended());
+  EXPECT_TRUE(desktop.switches.empty());
+  EXPECT_TRUE(agent.Sleeps().empty());
+}
+
+TEST_F(StartSequence, RestartPromptAnsweredNoByASecondAgentStillMakesOneActivationAttempt) {
+  SimProcess& first = StartResidentFirstAgent();
+  ProductUp();
+  SimProcess& second = Start(L"firststart");
+  EXPECT_EQ(DialogTexts(), std::vector<std::wstring>{kRestartPromptText});
+  EXPECT_TRUE(second.Ended());
+  ASSERT_EQ(desktop.switches.size(), 1U);
+  EXPECT_EQ(desktop.switches[0].fromProcess, second.Id());
+  EXPECT_EQ(second.Sleeps().size(), 1U);
+  EXPECT_EQ(second.HandlesLeftAtExit(HandleKind::Mapping), 0) << "its activation closed it";
+  EXPECT_FALSE(first.Ended());
+  EXPECT_TRUE(desktop.MappingExists(kMarker));
+}
+
+TEST_F(StartSequence, RestartPromptAnsweredYesRebootsAndEndsWithoutActivation) {
+  SimProcess& first = StartResidentFirstAgent();
+  ProductUp();
+  desktop.dialogs.Answer(DialogResult::Yes);
+  SimProcess& second = Start(L"firststart");
+  EXPECT_TRUE(second.Ended());
+  ASSERT_EQ(desktop.privileges.exitWindowsCalls.size(), 1U);
+  EXPECT_EQ(desktop.privileges.exitWindowsCalls[0].flags, 2U);
+  EXPECT_TRUE(desktop.switches.empty());
+  EXPECT_EQ(second.HandlesLeftAtExit(HandleKind::Token), 1) << "the token is left to the process's end";
+  EXPECT_FALSE(first.Ended());
+}
+
+TEST_F(StartSequence, MarkerThatCannotBeCreatedEndsTheAgentSilently) {
+  desktop.failMappingCreation = true;
+  ProductUp();
+  SimProcess& agent = Start();
+  EXPECT_TRUE(agent.Ended());
+  EXPECT_EQ(CaptionOf(agent), "Shell");
+  EXPECT_TRUE(DialogTexts().empty());
+  ExpectOutcome(agent, /*ended=*/true, 0, 0, 0, 0);
+  EXPECT_TRUE(agent.DirectoryChanges().empty());
+}
+
+TEST_F(StartSequence, FailedVersionGateShowsItsMessageAndEnds) {
+  desktop.version = {6, 2, 3, 0, {}};
+  SimProcess& agent = Start();
+  ExpectOutcome(agent, /*ended=*/true, 1, 0, 0, 0);
+  ASSERT_EQ(desktop.dialogs.shown.size(), 1U);
+  EXPECT_EQ(desktop.dialogs.shown[0].kind, DialogKind::Information);
+  EXPECT_EQ(desktop.dialogs.shown[0].text, kOsGateText);
+  EXPECT_FALSE(desktop.MappingExists(kMarker));
+}
+
+TEST_F(StartSequence, VersionGateIsSixPointThree) {
+  desktop.version = {6, 3, 0, 0, {}};
+  SimProcess& agent = Start(L"1");
+  EXPECT_FALSE(agent.Ended());
+  ASSERT_EQ(desktop.version.verifications.size(), 1U);
+  const sim::VerifyRecord& check = desktop.version.verifications[0];
+  EXPECT_EQ(check.info.dwMajorVersion, 6U);
+  EXPECT_EQ(check.info.dwMinorVersion, 3U);
+  EXPECT_EQ(check.info.wServicePackMajor, 0U);
+  EXPECT_EQ(check.typeMask, 0x23U);
+}
+
+TEST_F(StartSequence, FailedServiceRequestShowsItsErrorAndEnds) {
+  desktop.services.serviceInstalled = false;
+  SimProcess& agent = Start();
+  ExpectOutcome(agent, /*ended=*/true, 1, 0, 0, 0);
+  ASSERT_EQ(desktop.dialogs.shown.size(), 1U);
+  EXPECT_EQ(desktop.dialogs.shown[0].kind, DialogKind::Error);
+  EXPECT_EQ(desktop.dialogs.shown[0].text, kServiceNotInstalledText);
+  EXPECT_FALSE(desktop.MappingExists(kMarker));
+}
+
+TEST_F(StartSequence, ServiceThatNeverComesUpHoldsTheAgentForTwentySeconds) {
+  desktop.services.ScriptControlAnswers({}, win32::kErrorServiceNotActive);
+  SimProcess& agent = Launch(L"1");
+  desktop.AdvanceBy(kStartTick);
+  EXPECT_TRUE(agent.Ended());
+  EXPECT_EQ(ServiceRequests(), 201U);
+  EXPECT_EQ(desktop.services.controls.back().at - desktop.services.controls.front().at, 20000U);
+  EXPECT_EQ(DialogTexts(), std::vector<std::wstring>{kServiceNotStartedText});
+}
+
+TEST_F(StartSequence, ServiceComingUpAfterTwoRefusalsIsAskedThreeTimes) {
+  desktop.services.ScriptControlAnswers({win32::kErrorServiceNotActive, win32::kErrorServiceCannotAcceptCtrl});
+  SetAutostart("\"C:\\P\\velmor.exe\" 1");
+  SimProcess& agent = Start(L"1");
+  EXPECT_FALSE(agent.Ended());
+  EXPECT_EQ(ServiceRequests(), 3U);
+  EXPECT_EQ(agent.TotalSlept(), 200U);
+  EXPECT_TRUE(DialogTexts().empty());
+}
+
+// --- A second agent ------------------------------------------------------------------------------
+
+TEST_F(StartSequence, SecondAgentWithProductWindowActivatesAndEnds) {
+  SimProcess& first = StartResidentFirstAgent();
+  desktop.StartProduct(ProductStart::Hidden, 100);
+  SimProcess& second = Start();
+  EXPECT_EQ(CaptionOf(second), "Shell");
+  ExpectOutcome(second, /*ended=*/true, 0, 0, 1, 1);
+  EXPECT_EQ(desktop.switches[0].fromProcess, second.Id());
+  EXPECT_FALSE(first.Ended());
+  EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), first.AgentWindow());
+  EXPECT_EQ(desktop.MappingHandles(kMarker), 1);
+  EXPECT_TRUE(desktop.dialogs.shown.empty());
+}
+
+TEST_F(StartSequence, SecondAgentWithProductWindowNeverArmsTheWatchdog) {
+  StartResidentFirstAgent();
+  desktop.StartProduct(ProductStart::Hidden, std::nullopt);  // never shows
+  SimProcess& second = Start();
+  EXPECT_FALSE(Running(second, TimerId::KillProcessesOnTimeoutAndStartAgain));
+  EXPECT_TRUE(Running(second, TimerId::OpenShell));
+  desktop.AdvanceBy(60000);
+  EXPECT_FALSE(second.Ended());
+  EXPECT_EQ(CaptionOf(second), "Shell");
+  EXPECT_EQ(TrayPosts().size(), second.Sleeps().size()) << "one tray click per attempt";
+}
+
+TEST_F(StartSequence, SecondAgentWithoutProductWindowRetriesUntilTheWatchdogFires) {
+  SimProcess& first = StartResidentFirstAgent();
+  SimProcess& second = Start();
+  const Ms armedAt = desktop.Now() - 500;  // the first attempt slept after the watchdog was armed
+  EXPECT_TRUE(Running(second, TimerId::KillProcessesOnTimeoutAndStartAgain));
+  EXPECT_EQ(desktop.TimerInterval(second.AgentWindow(), TimerId::KillProcessesOnTimeoutAndStartAgain), 30000U);
+  EXPECT_EQ(CaptionOf(second), "Shell");
+  EXPECT_EQ(VersionChecks(), 0U);
+  EXPECT_EQ(ServiceRequests(), 0U);
+
+  ASSERT_TRUE(desktop.AdvanceUntil([&] { return first.Ended(); }, 40000));
+  EXPECT_EQ(first.EndedAt(), armedAt + 30000);
+  std::vector<Ms> attempts;
+  for (const sim::SleepRecord& sleep : second.Sleeps()) {
+    if (sleep.startedAt < first.EndedAt()) {
+      attempts.push_back(sleep.startedAt);
+    }
+  }
+  ASSERT_EQ(attempts.size(), 30U) << "one attempt at start, then one a second";
+  EXPECT_EQ(attempts[1] - attempts[0], 1500U) << "the timer starts counting after the first attempt's pause";
+  for (std::size_t i = 2; i < attempts.size(); ++i) {
+    EXPECT_EQ(attempts[i] - attempts[i - 1], 1000U);
+  }
+  EXPECT_TRUE(TrayPosts().empty());
+}
+
+}  // namespace
+}  // namespace velmor::test
