@@ -70,6 +70,19 @@ TEST_F(StartSequence, FirstStartWithoutProductRewritesTheValueThenGoesOnAsAUserS
   EXPECT_TRUE(DialogTexts().empty());
 }
 
+TEST_F(StartSequence, FirstStartKeepsTheTailFromTheLastSpaceWhateverItIs) {
+  desktop.registry.CreateKey(kRunKey);
+  for (const auto& [before, after] : std::vector<std::pair<std::string, std::string>>{
+           {"\"C:\\Program Files\\P\\velmor.exe\" firststart", "\"C:\\P\\velmor.exe\" firststart"},
+           {"\"C:\\Program Files\\P\\velmor.exe\"", "\"C:\\P\\velmor.exe\" Files\\P\\velmor.exe\""},
+           {"C:\\P\\velmor.exe", "\"C:\\P\\velmor.exe\""},
+       }) {
+    SetAutostart(before);
+    Start(L"firstnotstartbutrestart");
+    EXPECT_EQ(Autostart(), after) << "rewriting " << before;
+  }
+}
+
 TEST_F(StartSequence, FirstStartWithProductRunningPromptsForARestartAndEnds) {
   SetAutostart("\"C:\\Old\\velmor.exe\"");
   ProductUp();

@@ -1,0 +1,114 @@
+// Bringing the product window forward: the tray click, the half-second pause, the switch, and the
+// retries once a second.
+#include "tests/host/AgentScenario.h"
+
+namespace velmor::test {
+namespace {
+
+class Activation : public AgentScenario {
+ protected:
+  // A user start; the first attempt runs within the start pass.
+  SimProcess& UserStart() { return Start(); }
+  [[nodiscard]] Ms StartedAt() const { return kStartTick; }
+};
+
+TEST_F(Activation, VisibleWindowGetsNoTrayClickButStillThePauseThenTheSwitch) {
+  SimProduct& product = desktop.StartProduct(ProductStart::Visible);
+  SimProcess& agent = UserStart();
+  EXPECT_TRUE(TrayPosts().empty());
+  ASSERT_EQ(agent.Sleeps().size(), 1U);
+  EXPECT_EQ(agent.Sleeps()[0].milliseconds, 500U);
+  ASSERT_EQ(desktop.switches.size(), 1U);
+  EXPECT_EQ(desktop.switches[0].window, product.Window());
+  EXPECT_TRUE(desktop.switches[0].altTab);
+  EXPECT_EQ(desktop.switches[0].at, StartedAt() + 500);
+  EXPECT_TRUE(agent.Ended()) << "the product was up already";
+}
+
+TEST_F(Activation, HiddenWindowShowingWithinThePauseIsSwitchedToInTheSameAttempt) {
+  SimProduct& product = desktop.StartProduct(ProductStart::Hidden, 499);
+  SimProcess& agent = UserStart();
+  const std::vector<sim::PostRecord> clicks = TrayPosts();
+  ASSERT_EQ(clicks.size(), 1U);
+  const sim::PostRecord& click = clicks[0];
+  EXPECT_EQ(click.window, product.Window());
+  EXPECT_EQ(click.wParam, 0U);
+  EXPECT_EQ(click.lParam, 0x202);
+  EXPECT_EQ(click.at, StartedAt()) << "posted before the pause";
+  EXPECT_EQ(product.TrayClicks(), 1);
+  ASSERT_EQ(desktop.switches.size(), 1U);
+  EXPECT_EQ(desktop.switches[0].at, StartedAt() + 500);
+  EXPECT_EQ(agent.Sleeps().size(), 1U);
+  EXPECT_TRUE(agent.Ended());
+}
+
+TEST_F(Activation, HiddenWindowShowingAfterThePauseIsSwitchedToOnALaterTick) {
+  SimProduct& product = desktop.StartProduct(ProductStart::Hidden, 700);
+  SimProcess& agent = UserStart();
+  EXPECT_TRUE(desktop.switches.empty());
+  EXPECT_TRUE(Running(agent, TimerId::OpenShell));
+  desktop.AdvanceBy(1000);  // the window showed at 710; the next tick at 1510 finds it visible
+  ASSERT_EQ(desktop.switches.size(), 1U);
+  EXPECT_EQ(desktop.switches[0].at, StartedAt() + 500 + 1000 + 500);
+  EXPECT_EQ(product.TrayClicks(), 1) << "a visible window gets no click";
+  EXPECT_TRUE(agent.Ended());
+}
+
+TEST_F(Activation, NoWindowMeansAnAttemptAboutOnceASecondWithNothingPosted) {
+  SimProcess& agent = UserStart();  // the service takes the request but the window never comes
+  EXPECT_FALSE(agent.State()->productRunning);
+  desktop.AdvanceBy(10000);
+  EXPECT_TRUE(TrayPosts().empty());
+  EXPECT_TRUE(desktop.switches.empty());
+  EXPECT_TRUE(Running(agent, TimerId::OpenShell));
+  EXPECT_EQ(desktop.TimerInterval(agent.AgentWindow(), TimerId::OpenShell), 1000U);
+  ASSERT_EQ(agent.Sleeps().size(), 11U);
+  for (std::size_t i = 2; i < agent.Sleeps().size(); ++i) {
+    EXPECT_EQ(agent.Sleeps()[i].startedAt - agent.Sleeps()[i - 1].startedAt, 1000U);
+  }
+
+  // The window appears hidden and shows on the click: switched to, and the agent stays.
+  desktop.StartProduct(ProductStart::Hidden, 0);
+  ASSERT_TRUE(desktop.AdvanceUntil([&] { return !desktop.switches.empty(); }, 1000));
+  EXPECT_EQ(TrayPosts().size(), 1U);
+  EXPECT_FALSE(Running(agent, TimerId::OpenShell));
+  EXPECT_FALSE(agent.Ended());
+  const std::size_t attempts = agent.Sleeps().size();
+  desktop.AdvanceBy(10000);
+  EXPECT_EQ(agent.Sleeps().size(), attempts) << "no attempt after the switch";
+}
+
+TEST_F(Activation, HiddenWindowThatNeverShowsGetsOneClickPerAttempt) {
+  SimProduct& product = desktop.StartProduct(ProductStart::Hidden, std::nullopt);
+  SimProcess& agent = UserStart();
+  desktop.AdvanceTo(StartedAt() + 500 + 3000);  // ticks at 1510, 2510, 3510
+  EXPECT_EQ(product.TrayClicks(), 4);
+  EXPECT_EQ(TrayPosts().size(), agent.Sleeps().size());
+  EXPECT_TRUE(desktop.switches.empty());
+  EXPECT_FALSE(agent.Ended());
+  EXPECT_FALSE(desktop.EverShown(agent.AgentWindow()));
+}
+
+TEST_F(Activation, VisibleWindowWithTheProductNotRunningAtStartIsSwitchedToAndTheAgentStays) {
+  desktop.services.onAccepted = [this] { desktop.StartProduct(ProductStart::Visible); };
+  SimProcess& agent = UserStart();
+  EXPECT_FALSE(agent.State()->productRunning);
+  EXPECT_TRUE(TrayPosts().empty());
+  ASSERT_EQ(desktop.switches.size(), 1U);
+  EXPECT_FALSE(agent.Ended());
+  EXPECT_FALSE(Running(agent, TimerId::OpenShell));
+  EXPECT_EQ(CaptionOf(agent), kAgentCaption);
+}
+
+TEST_F(Activation, WindowWithAnotherCaptionIsNotTheProduct) {
+  desktop.CreateForeignWindow("TMainForm", "Tessaly 2025", true);
+  desktop.CreateForeignWindow("TForm", "Tessaly 2024", true);
+  SimProcess& agent = UserStart();
+  EXPECT_FALSE(agent.State()->productRunning);
+  EXPECT_EQ(ServiceRequests(), 1U);
+  EXPECT_TRUE(desktop.switches.empty());
+  EXPECT_TRUE(TrayPosts().empty());
+}
+
+}  // namespace
+}  // namespace velmor::test

@@ -1,0 +1,230 @@
+// The takeover of a first agent by a second one whose product window did not come forward in time,
+// and a quit command that arrives while a dialog is open.
+#include "tests/host/AgentScenario.h"
+
+namespace velmor::test {
+namespace {
+
+constexpr Ms kWatchdogMs = 30000;
+
+class Takeover : public AgentScenario {
+ protected:
+  // A first agent, resident after a logon start without the product window.
+  SimProcess& StartFirstAgent() {
+    SetAutostart("\"C:\\P\\velmor.exe\" 1");
+    SimProcess& first = Start(L"1");
+    EXPECT_FALSE(first.Ended());
+    EXPECT_EQ(CaptionOf(first), kAgentCaption);
+    return first;
+  }
+  // A second agent started without the product window: the watchdog is armed by its start pass.
+  SimProcess& StartSecondAgent(const std::wstring& arguments = L"") {
+    SimProcess& second = Launch(arguments);
+    desktop.AdvanceBy(kStartTick);
+    watchdogArmedAt = desktop.Now() - 500;  // its first attempt paused after arming
+    EXPECT_TRUE(Running(second, TimerId::KillProcessesOnTimeoutAndStartAgain));
+    return second;
+  }
+  void AdvanceToWatchdog() { desktop.AdvanceTo(watchdogArmedAt + kWatchdogMs); }
+
+  Ms watchdogArmedAt = 0;
+};
+
+TEST_F(Takeover, SecondAgentMakesTheFirstQuitAtThirtySecondsAndTakesItsPlace) {
+  SimProcess& first = StartFirstAgent();
+  SimProcess& second = StartSecondAgent();
+  desktop.services.controls.clear();
+  desktop.version.verifications.clear();
+
+  // Just before the last attempt, whose pause runs into the watchdog's due time.
+  desktop.AdvanceTo(watchdogArmedAt + kWatchdogMs - 501);
+  EXPECT_FALSE(first.Ended());
+  EXPECT_EQ(CaptionOf(second), "Shell");
+  AdvanceToWatchdog();
+
+  EXPECT_TRUE(first.Ended());
+  EXPECT_EQ(first.EndedAt(), watchdogArmedAt + kWatchdogMs);
+  EXPECT_EQ(first.HandlesLeftAtExit(HandleKind::Mapping), 0) << "the quit released its marker handle";
+  EXPECT_FALSE(second.Ended());
+  EXPECT_EQ(CaptionOf(second), kAgentCaption);
+  EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), second.AgentWindow());
+  EXPECT_TRUE(desktop.MappingExists(kMarker));
+  EXPECT_TRUE(second.HoldsMapping(kMarker));
+  EXPECT_EQ(desktop.MappingHandles(kMarker), 1);
+  EXPECT_FALSE(second.State()->createInstanceMarker);
+  EXPECT_EQ(desktop.mappingCreations.size(), 2U) << "the rerun pass creates no marker";
+
+  // The rerun pass handles the same command line (a user start) as a first agent would.
+  EXPECT_EQ(VersionChecks(), 1U);
+  EXPECT_EQ(ServiceRequests(), 1U);
+  EXPECT_TRUE(Running(second, TimerId::OpenShell));
+  EXPECT_FALSE(Running(second, TimerId::KillProcessesOnTimeoutAndStartAgain));
+  EXPECT_FALSE(Running(second, TimerId::Start));
+
+  desktop.AdvanceBy(2 * kWatchdogMs);
+  EXPECT_FALSE(second.Ended()) << "the watchdog is never armed again";
+  EXPECT_FALSE(Running(second, TimerId::KillProcessesOnTimeoutAndStartAgain));
+
+  // It serves commands like any resident agent.
+  desktop.Send(desktop.FindWindow("TMainForm", kAgentCaption), WM_AGENT_COMMAND, 1, 1);
+  ASSERT_EQ(desktop.shellExecutes.size(), 1U);
+  EXPECT_EQ(desktop.shellExecutes[0].fromProcess, second.Id());
+  desktop.Send(second.AgentWindow(), WM_AGENT_COMMAND, 0, 0);
+  EXPECT_TRUE(second.Ended());
+  EXPECT_FALSE(desktop.MappingExists(kMarker));
+}
+
+TEST_F(Takeover, SuccessorHandlesALogonCommandLineAgain) {
+  StartFirstAgent();
+  SimProcess& second = StartSecondAgent(L"1");
+  AdvanceToWatchdog();
+  EXPECT_EQ(CaptionOf(second), kAgentCaption);
+  EXPECT_FALSE(second.Ended());
+  EXPECT_FALSE(Running(second, TimerId::OpenShell)) << "a logon start does not activate";
+  const std::size_t attempts = second.Sleeps().size();
+  desktop.AdvanceBy(5000);
+  EXPECT_EQ(second.Sleeps().size(), attempts);
+}
+
+TEST_F(Takeover, SuccessorActivatesWhenTheProductWindowComesLater) {
+  StartFirstAgent();
+  SimProcess& second = StartSecondAgent();
+  AdvanceToWatchdog();
+  desktop.StartProduct(ProductStart::Hidden, 0);
+  ASSERT_TRUE(desktop.AdvanceUntil([&] { return !desktop.switches.empty(); }, 2000));
+  EXPECT_FALSE(second.Ended()) << "the rerun pass found no product window: the agent stays";
+  EXPECT_FALSE(Running(second, TimerId::OpenShell));
+}
+
+TEST_F(Takeover, ThirdAgentAfterATakeoverBehavesAsASecondAgent) {
+  StartFirstAgent();
+  SimProcess& second = StartSecondAgent();
+  AdvanceToWatchdog();
+  SimProcess& third = StartSecondAgent();
+  EXPECT_EQ(CaptionOf(third), "Shell");
+  EXPECT_EQ(desktop.MappingHandles(kMarker), 2);
+  AdvanceToWatchdog();
+  EXPECT_TRUE(second.Ended());
+  EXPECT_FALSE(third.Ended());
+  EXPECT_EQ(CaptionOf(third), kAgentCaption);
+  EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), third.AgentWindow());
+}
+
+TEST_F(Takeover, SecondAgentThatBringsTheProductForwardInTimeNeverTakesOver) {
+  SimProcess& first = StartFirstAgent();
+  SimProcess& second = StartSecondAgent();
+  desktop.AdvanceBy(10000);
+  desktop.StartProduct(ProductStart::Hidden, 100);
+  desktop.AdvanceBy(2000);
+  EXPECT_TRUE(second.Ended());
+  EXPECT_EQ(desktop.switches.size(), 1U);
+  desktop.AdvanceBy(kWatchdogMs);
+  EXPECT_FALSE(first.Ended());
+  EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), first.AgentWindow());
+}
+
+TEST_F(Takeover, HungFirstAgentIsEndedAfterTheBoundAndTheSuccessorCarriesOn) {
+  SimProcess& first = StartFirstAgent();
+  SimProcess& second = StartSecondAgent();
+  desktop.SetHung(first.AgentWindow(), true);
+  AdvanceToWatchdog();
+
+  EXPECT_TRUE(first.Terminated());
+  EXPECT_TRUE(first.Ended());
+  EXPECT_EQ(first.EndedAt(), watchdogArmedAt + kWatchdogMs + 5000) << "after a five-second bound";
+  EXPECT_EQ(first.HandlesLeftAtExit(HandleKind::Mapping), 1) << "the system released its marker handle";
+  EXPECT_FALSE(second.Ended());
+  EXPECT_EQ(CaptionOf(second), kAgentCaption);
+  EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), second.AgentWindow());
+  EXPECT_TRUE(second.HoldsMapping(kMarker));
+  EXPECT_EQ(second.OpenHandles(HandleKind::Process), 0);
+  EXPECT_TRUE(Running(second, TimerId::OpenShell));
+}
+
+TEST_F(Takeover, NoAgentToTakeOverFromStillRerunsTheStartPass) {
+  SimProcess& first = StartFirstAgent();
+  SimProcess& second = StartSecondAgent();
+  desktop.AdvanceBy(5000);
+  desktop.Send(first.AgentWindow(), WM_AGENT_COMMAND, 0, 0);
+  ASSERT_TRUE(first.Ended());
+  EXPECT_TRUE(desktop.MappingExists(kMarker)) << "the second agent's handle keeps it";
+  AdvanceToWatchdog();
+  EXPECT_FALSE(second.Ended());
+  EXPECT_EQ(CaptionOf(second), kAgentCaption);
+  EXPECT_TRUE(second.HoldsMapping(kMarker));
+  EXPECT_EQ(desktop.mappingCreations.size(), 2U);
+}
+
+// --- A quit while a dialog is open ---------------------------------------------------------------
+
+class QuitDuringDialog : public AgentScenario {
+ protected:
+  // The next dialog is answered `answer`, but first a quit command reaches the agent through the
+  // dialog's message loop.
+  void QuitWhileNextDialogIsOpen(DialogResult answer) {
+    desktop.dialogs.AnswerWhileOpen(answer, [this] {
+      const WindowHandle agent = desktop.Processes().back()->AgentWindow();
+      desktop.Post(agent, WM_AGENT_COMMAND, 0, 0);
+      desktop.RunUntilIdle();
+      quitHandledWhileOpen = desktop.Processes().back()->QuitRequested();
+    });
+  }
+  void ExpectEndedOnceByTheQuit(const SimProcess& agent) {
+    EXPECT_TRUE(quitHandledWhileOpen);
+    EXPECT_TRUE(agent.Ended());
+    EXPECT_FALSE(desktop.MappingExists(kMarker));
+    EXPECT_EQ(agent.InvalidHandleCloses(), 0);
+    EXPECT_EQ(agent.HandlesLeftAtExit(HandleKind::Mapping), 0);
+    ASSERT_EQ(desktop.dialogs.shown.size(), 1U);
+    EXPECT_EQ(desktop.dialogs.shown[0].result, DialogResult::Cancelled);
+  }
+
+  bool quitHandledWhileOpen = false;
+};
+
+TEST_F(QuitDuringDialog, VersionGateMessage) {
+  desktop.version = {6, 1, 0, 0, {}};
+  QuitWhileNextDialogIsOpen(DialogResult::Ok);
+  SimProcess& agent = Start();
+  ExpectEndedOnceByTheQuit(agent);
+  EXPECT_EQ(desktop.dialogs.shown[0].text, kOsGateText);
+  EXPECT_EQ(ServiceRequests(), 0U);
+}
+
+TEST_F(QuitDuringDialog, ServiceErrorMessage) {
+  desktop.services.serviceInstalled = false;
+  QuitWhileNextDialogIsOpen(DialogResult::Ok);
+  SimProcess& agent = Start();
+  ExpectEndedOnceByTheQuit(agent);
+  EXPECT_EQ(desktop.dialogs.shown[0].text, kServiceNotInstalledText);
+  EXPECT_TRUE(desktop.switches.empty());
+}
+
+TEST_F(QuitDuringDialog, RestartPromptCountsAsNo) {
+  desktop.StartProduct(ProductStart::Visible);
+  QuitWhileNextDialogIsOpen(DialogResult::Yes);
+  SimProcess& agent = Start(L"firststart");
+  ExpectEndedOnceByTheQuit(agent);
+  EXPECT_TRUE(desktop.privileges.exitWindowsCalls.empty()) << "the cancelled prompt must not reboot";
+  EXPECT_TRUE(desktop.privileges.tokenAccessRequested.empty());
+  EXPECT_TRUE(desktop.switches.empty());
+}
+
+TEST_F(QuitDuringDialog, RestartPromptOfASecondAgentRunsOnToItsOneAttemptAndEndsOnce) {
+  SetAutostart("\"C:\\P\\velmor.exe\" 1");
+  desktop.StartProduct(ProductStart::Visible);
+  SimProcess& first = Start(L"1");
+  QuitWhileNextDialogIsOpen(DialogResult::No);
+  SimProcess& second = Start(L"firststart");
+  EXPECT_TRUE(quitHandledWhileOpen);
+  EXPECT_TRUE(second.Ended());
+  EXPECT_EQ(second.InvalidHandleCloses(), 0);
+  EXPECT_EQ(second.HandlesLeftAtExit(HandleKind::Mapping), 0);
+  EXPECT_EQ(desktop.switches.size(), 1U) << "the handler runs on to its end: the one attempt of a second agent";
+  EXPECT_FALSE(first.Ended());
+  EXPECT_TRUE(desktop.MappingExists(kMarker));
+  EXPECT_EQ(desktop.MappingHandles(kMarker), 1);
+}
+
+}  // namespace
+}  // namespace velmor::test
