@@ -70,11 +70,12 @@ TEST_F(StartSequence, FirstStartWithoutProductRewritesTheValueThenGoesOnAsAUserS
   EXPECT_TRUE(DialogTexts().empty());
 }
 
-TEST_F(StartSequence, FirstStartKeepsTheTailFromTheLastSpaceWhateverItIs) {
+TEST_F(StartSequence, FirstStartKeepsTheArgumentTailButNeverAPieceOfTheOldPath) {
   desktop.registry.CreateKey(kRunKey);
   for (const auto& [before, after] : std::vector<std::pair<std::string, std::string>>{
            {"\"C:\\Program Files\\P\\velmor.exe\" firststart", "\"C:\\P\\velmor.exe\" firststart"},
-           {"\"C:\\Program Files\\P\\velmor.exe\"", "\"C:\\P\\velmor.exe\" Files\\P\\velmor.exe\""},
+           // The only space lies in the quoted folder name: no argument to keep, nothing of the old path appended.
+           {"\"C:\\Program Files\\P\\velmor.exe\"", "\"C:\\P\\velmor.exe\""},
            {"C:\\P\\velmor.exe", "\"C:\\P\\velmor.exe\""},
        }) {
     SetAutostart(before);
