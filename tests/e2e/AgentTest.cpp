@@ -1,0 +1,183 @@
+#include "tests/e2e/AgentTest.h"
+
+#include <atomic>
+#include <cstdio>
+
+#include "app/AgentIdentity.h"
+#include "peers/ProductPeers.h"
+
+namespace velmor::e2e {
+namespace {
+
+std::string MakeCaseFolder() {
+  static std::atomic<int> counter{0};
+  char temp[MAX_PATH] = {};
+  ::GetTempPathA(sizeof temp, temp);
+  const std::string folder = std::string(temp) + "velmor-e2e-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                             std::to_string(counter++) + "\\";
+  ::CreateDirectoryA(folder.c_str(), nullptr);
+  return folder;
+}
+
+void RemoveCaseFolder(const std::string& folder) {
+  WIN32_FIND_DATAA entry{};
+  HANDLE search = ::FindFirstFileA((folder + "*").c_str(), &entry);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        ::DeleteFileA((folder + entry.cFileName).c_str());
+      }
+    } while (::FindNextFileA(search, &entry));
+    ::FindClose(search);
+  }
+  ::RemoveDirectoryA(folder.c_str());
+}
+
+// Ends every process owning a window of this class and caption.
+void EndOwnersOf(const std::string& className, const std::string& caption) {
+  for (int i = 0; i < 20; ++i) {
+    HWND window = FindWindowByClassAndCaption(className, caption);
+    if (window == nullptr) {
+      return;
+    }
+    TerminateProcessById(WindowProcessId(window));
+    WaitUntil([&] { return !::IsWindow(window); }, 5s);
+  }
+}
+
+}  // namespace
+
+HeldMapping::HeldMapping(const std::string& name)
+    : mapping_(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 1, name.c_str())) {}
+
+void AgentTest::SetUp() {
+  CleanDesktop();
+  folder_ = MakeCaseFolder();
+  productLog_ = folder_ + "product-window.log";
+  serviceLog_ = folder_ + "service.log";
+  urlLog_ = folder_ + "urls.log";
+  // The agent passes its environment on to the programs that the shell starts for it.
+  ::SetEnvironmentVariableA("VELMOR_URL_LOG", urlLog_.c_str());
+  savedAutostart_ = ReadAutostart();
+  DeleteAutostart();
+  savedHttpsHandler_ = RegisterHttpsHandler(ExecutableFolder() + "url_recorder.exe");
+  if (RunningUnderWine()) {
+    // A fresh Wine prefix reports Windows 7; the agent needs 6.3 or later to go on.
+    ASSERT_TRUE(SetWineVersionForAgent("win10"));
+  }
+  watch_ = std::make_unique<VisibilityWatch>();
+}
+
+void AgentTest::TearDown() {
+  const std::vector<std::string> sightings = watch_->Sightings();
+  watch_.reset();
+  for (const std::string& sighting : sightings) {
+    ADD_FAILURE() << "an agent window became visible: " << sighting;
+  }
+  CleanDesktop();
+  EXPECT_FALSE(AgentMarkerExists()) << "the single-instance marker outlived every agent";
+  if (savedAutostart_) {
+    WriteAutostartRaw(*savedAutostart_);
+  } else {
+    DeleteAutostart();
+  }
+  RestoreHttpsHandler(savedHttpsHandler_);
+  RemoveCaseFolder(folder_);
+}
+
+void AgentTest::CleanDesktop() {
+  for (const ChildProcess& process : processes_) {
+    process.Terminate();
+  }
+  processes_.clear();
+  const std::string agentClass(kAgentWindowClass);
+  EndOwnersOf(agentClass, std::string(kAgentWindowCaption));
+  EndOwnersOf(agentClass, std::string(kAgentInitialCaption));
+  EndOwnersOf(std::string(peers::kProductWindowClass), std::string(peers::kProductWindowCaption));
+  RemoveServiceStandin();
+  WaitUntil([] { return !AgentMarkerExists(); }, 10s);
+}
+
+ChildProcess& AgentTest::StartAgent(const std::string& arguments) {
+  processes_.push_back(ChildProcess::Launch(AgentPath(), arguments));
+  ChildProcess& agent = processes_.back();
+  EXPECT_TRUE(agent) << "velmor.exe did not start: error " << ::GetLastError();
+  watch_->Watch(agent.Id());
+  return agent;
+}
+
+ChildProcess& AgentTest::StartProductWindow(const std::string& options) {
+  processes_.push_back(ChildProcess::Launch(ProductWindowPath(), "--log " + Quote(productLog_) + " " + options));
+  ChildProcess& window = processes_.back();
+  EXPECT_TRUE(window) << "the product window stand-in did not start";
+  EXPECT_TRUE(WaitUntil([] { return ProductWindow() != nullptr; }, kStartBound));
+  return window;
+}
+
+void AgentTest::InstallService(const std::string& options) {
+  ASSERT_EQ(InstallServiceStandin("--log " + Quote(serviceLog_) + " " + options), 0U);
+}
+
+std::string AgentTest::LaunchProductWindowOption(const std::string& showAfter) const {
+  // The launched window logs to the product log; the argument text is handed on as it stands.
+  return "--launch " + Quote(ProductWindowPath()) + " --launch-args \"--log " + productLog_ + " --show-after " +
+         showAfter + "\"";
+}
+
+std::vector<std::string> AgentTest::LogLines(const std::string& path) {
+  std::vector<std::string> lines;
+  HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return lines;
+  }
+  UniqueHandle owner(file);
+  std::string text;
+  char buffer[4096];
+  DWORD read = 0;
+  while (::ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) {
+    text.append(buffer, read);
+  }
+  std::size_t start = 0;
+  for (std::size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::vector<std::string> AgentTest::LinesStartingWith(const std::string& path, const std::string& prefix) {
+  std::vector<std::string> matching;
+  for (const std::string& line : LogLines(path)) {
+    if (line.rfind(prefix, 0) == 0) {
+      matching.push_back(line);
+    }
+  }
+  return matching;
+}
+
+HWND AgentTest::WaitForNamedAgent(const ChildProcess& agent, std::chrono::milliseconds bound) {
+  HWND found = nullptr;
+  WaitUntil(
+      [&] {
+        HWND window = FindNamedAgentWindow();
+        if (window != nullptr && WindowProcessId(window) == agent.Id()) {
+          found = window;
+        }
+        return found != nullptr;
+      },
+      bound);
+  return found;
+}
+
+HWND AgentTest::ProductWindow() {
+  return FindWindowByClassAndCaption(std::string(peers::kProductWindowClass),
+                                     std::string(peers::kProductWindowCaption));
+}
+
+bool AgentTest::AgentMarkerExists() {
+  UniqueHandle marker(::OpenFileMappingA(FILE_MAP_READ, FALSE, std::string(kInstanceMarkerName).c_str()));
+  return static_cast<bool>(marker);
+}
+
+}  // namespace velmor::e2e

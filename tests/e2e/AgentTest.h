@@ -1,0 +1,87 @@
+// The base of every end-to-end case: a clean desktop before and after each case (no agent running,
+// no marker, no service stand-in, no autostart value), log files in a folder of the case's own, and
+// a watch that fails the case if an agent window ever becomes visible.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/Poll.h"
+#include "tests/e2e/Processes.h"
+#include "tests/e2e/Registry.h"
+#include "tests/e2e/ServiceStandin.h"
+#include "tests/e2e/Windows.h"
+
+namespace velmor::e2e {
+
+// Bounds for things that take a moment under Wine (a first process start can take seconds).
+inline constexpr std::chrono::milliseconds kStartBound = 20s;
+inline constexpr std::chrono::milliseconds kExitBound = 20s;
+
+class AgentTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  static std::string AgentPath() { return ExecutableFolder() + "velmor.exe"; }
+  static std::string ProductWindowPath() { return ExecutableFolder() + "tessaly_window.exe"; }
+
+  // Starts velmor.exe with these arguments; its windows are watched for visibility.
+  ChildProcess& StartAgent(const std::string& arguments);
+  // Starts the product window stand-in, logging to ProductLog().
+  ChildProcess& StartProductWindow(const std::string& options);
+  // Installs the service stand-in, logging to ServiceLog(), with further options.
+  void InstallService(const std::string& options = "");
+  // The stand-in's options that make it launch the product window stand-in on the control code.
+  std::string LaunchProductWindowOption(const std::string& showAfter) const;
+
+  const std::string& ProductLog() const { return productLog_; }
+  const std::string& ServiceLog() const { return serviceLog_; }
+  const std::string& UrlLog() const { return urlLog_; }
+
+  static std::vector<std::string> LogLines(const std::string& path);
+  // The lines of a log that start with `prefix`.
+  static std::vector<std::string> LinesStartingWith(const std::string& path, const std::string& prefix);
+  static std::size_t CountLines(const std::string& path, const std::string& prefix) {
+    return LinesStartingWith(path, prefix).size();
+  }
+
+  // Waits until `agent` owns the window "velmor8476035"; returns it, or null.
+  static HWND WaitForNamedAgent(const ChildProcess& agent, std::chrono::milliseconds bound = kStartBound);
+  // The product window stand-in, found by its class and caption (null when absent).
+  static HWND ProductWindow();
+  static bool AgentMarkerExists();
+
+  VisibilityWatch& Watch() { return *watch_; }
+
+ private:
+  void CleanDesktop();
+
+  std::string folder_;
+  std::string productLog_;
+  std::string serviceLog_;
+  std::string urlLog_;
+  std::optional<RegistryValue> savedAutostart_;
+  std::optional<std::string> savedHttpsHandler_;
+  std::deque<ChildProcess> processes_;
+  std::unique_ptr<VisibilityWatch> watch_;
+};
+
+// Holds a named file mapping for as long as it lives, as a running program would.
+class HeldMapping {
+ public:
+  explicit HeldMapping(const std::string& name);
+  explicit operator bool() const { return static_cast<bool>(mapping_); }
+
+ private:
+  UniqueHandle mapping_;
+};
+
+}  // namespace velmor::e2e

@@ -1,0 +1,89 @@
+// The agent window as other processes see it: found by class and caption while hidden, never
+// shown, closed by WM_CLOSE; a second agent keeps its first caption.
+#include "app/AgentIdentity.h"
+#include "tests/e2e/AgentTest.h"
+
+namespace velmor::e2e {
+namespace {
+
+using AgentWindowTest = AgentTest;
+
+// A logon start while the product runs: the agent stays resident and does nothing else.
+TEST_F(AgentWindowTest, ResidentAgentIsFoundByClassAndCaptionWhileHidden) {
+  StartProductWindow("--visible");
+  ChildProcess& agent = StartAgent("1");
+
+  HWND window = WaitForNamedAgent(agent);
+  ASSERT_NE(window, nullptr) << "no window of class TMainForm captioned velmor8476035";
+  EXPECT_EQ(WindowClass(window), "TMainForm");
+  EXPECT_FALSE(::IsWindowVisible(window));
+  EXPECT_TRUE(agent.IsRunning());
+  EXPECT_TRUE(AgentMarkerExists());
+
+  ::PostMessageA(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
+  EXPECT_TRUE(WaitUntil([] { return !AgentMarkerExists(); }, 10s)) << "the marker outlived the agent";
+  EXPECT_EQ(CountLines(ProductLog(), "tray"), 0U) << "a logon start must not click the product forward";
+}
+
+// A second agent while the first is resident and the product window stays hidden whatever it is
+// sent: the second keeps trying, keeps the caption "Shell", and the first keeps its name.
+TEST_F(AgentWindowTest, SecondAgentKeepsShellCaptionWhileItRuns) {
+  StartProductWindow("--show-after never");
+  ChildProcess& first = StartAgent("1");
+  ASSERT_NE(WaitForNamedAgent(first), nullptr);
+
+  ChildProcess& second = StartAgent("");
+  HWND secondWindow = nullptr;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        const auto windows = TopLevelWindowsOf(second.Id(), "TMainForm");
+        secondWindow = windows.empty() ? nullptr : windows.front();
+        return secondWindow != nullptr;
+      },
+      kStartBound));
+  // Its attempts to bring the product forward are running once the tray clicks arrive.
+  ASSERT_TRUE(WaitUntil([&] { return CountLines(ProductLog(), "tray 0 514") >= 2; }, kStartBound));
+  EXPECT_EQ(WindowCaption(secondWindow), "Shell");
+  EXPECT_FALSE(::IsWindowVisible(secondWindow));
+  EXPECT_TRUE(second.IsRunning());
+  EXPECT_EQ(WindowProcessId(FindNamedAgentWindow()), first.Id());
+
+  ::PostMessageA(secondWindow, WM_CLOSE, 0, 0);
+  EXPECT_EQ(second.WaitForExit(kExitBound), 0U);
+  EXPECT_TRUE(first.IsRunning());
+  EXPECT_EQ(WindowProcessId(FindNamedAgentWindow()), first.Id());
+
+  ::PostMessageA(FindNamedAgentWindow(), WM_AGENT_COMMAND, 0, 0);
+  EXPECT_EQ(first.WaitForExit(kExitBound), 0U);
+}
+
+// A second agent while the first runs and the product window is visible: it switches to the
+// product window and ends; the first stays.
+TEST_F(AgentWindowTest, SecondAgentActivatesVisibleProductAndEnds) {
+  StartProductWindow("--visible");
+  ChildProcess& first = StartAgent("1");
+  ASSERT_NE(WaitForNamedAgent(first), nullptr);
+
+  ChildProcess& second = StartAgent("");
+  bool secondNamedItself = false;
+  WaitUntil(
+      [&] {
+        for (HWND window : TopLevelWindowsOf(second.Id(), "TMainForm")) {
+          secondNamedItself = secondNamedItself || WindowCaption(window) != "Shell";
+        }
+        return !second.IsRunning();
+      },
+      kExitBound, 5ms);
+  EXPECT_EQ(second.WaitForExit(kExitBound), 0U);
+  EXPECT_FALSE(secondNamedItself) << "the second agent must keep the caption Shell";
+  EXPECT_EQ(CountLines(ProductLog(), "tray"), 0U) << "a visible product window needs no tray click";
+  EXPECT_TRUE(first.IsRunning());
+  EXPECT_EQ(WindowProcessId(FindNamedAgentWindow()), first.Id());
+
+  ::PostMessageA(FindNamedAgentWindow(), WM_AGENT_COMMAND, 0, 0);
+  EXPECT_EQ(first.WaitForExit(kExitBound), 0U);
+}
+
+}  // namespace
+}  // namespace velmor::e2e

@@ -1,0 +1,85 @@
+// The command message of a resident agent: four web pages by index, nothing for other parameters,
+// and quit by post or by send.
+#include <string>
+#include <vector>
+
+#include "app/AgentIdentity.h"
+#include "tests/e2e/AgentTest.h"
+
+namespace velmor::e2e {
+namespace {
+
+class CommandTest : public AgentTest {
+ protected:
+  // A resident agent: a logon start while the product window is visible.
+  HWND StartResidentAgent() {
+    StartProductWindow("--visible");
+    agent_ = &StartAgent("1");
+    return WaitForNamedAgent(*agent_);
+  }
+
+  // Sends one page command and waits for the recorder to log one more URL.
+  void OpenPage(HWND window, LPARAM index) {
+    const std::size_t before = LogLines(UrlLog()).size();
+    ::SendMessageA(window, WM_AGENT_COMMAND, 1, index);
+    EXPECT_TRUE(WaitUntil([&] { return LogLines(UrlLog()).size() > before; }, kStartBound))
+        << "page " << index << " was not opened";
+  }
+
+  ChildProcess* agent_ = nullptr;
+};
+
+const std::string kSite = VELMOR_WEB_SITE;
+
+TEST_F(CommandTest, OpensTheFourPagesInTableOrder) {
+  HWND window = StartResidentAgent();
+  ASSERT_NE(window, nullptr);
+  for (LPARAM index = 0; index < 4; ++index) {
+    OpenPage(window, index);
+  }
+  const std::vector<std::string> expected = {kSite, kSite + "/contact", kSite + "/feedback",
+                                             kSite + "/vers/ts2024/lwiksoa"};
+  EXPECT_EQ(LogLines(UrlLog()), expected);
+  EXPECT_TRUE(agent_->IsRunning());
+  ::PostMessageA(window, WM_AGENT_COMMAND, 0, 0);
+  EXPECT_EQ(agent_->WaitForExit(kExitBound), 0U);
+}
+
+TEST_F(CommandTest, BadParametersOpenNothingAndDoNotQuit) {
+  HWND window = StartResidentAgent();
+  ASSERT_NE(window, nullptr);
+  ::SendMessageA(window, WM_AGENT_COMMAND, 0, 1);
+  ::SendMessageA(window, WM_AGENT_COMMAND, 2, 0);
+  ::SendMessageA(window, WM_AGENT_COMMAND, 2, 1);
+  ::SendMessageA(window, WM_AGENT_COMMAND, 1, 4);
+  ::SendMessageA(window, WM_AGENT_COMMAND, 1, -1);
+  EXPECT_TRUE(agent_->IsRunning());
+  // A good command after the bad ones: once its page is logged, the bad ones had their turn.
+  OpenPage(window, 1);
+  EXPECT_EQ(LogLines(UrlLog()), std::vector<std::string>{kSite + "/contact"});
+  EXPECT_TRUE(agent_->IsRunning());
+  EXPECT_EQ(FindNamedAgentWindow(), window);
+  ::PostMessageA(window, WM_AGENT_COMMAND, 0, 0);
+  EXPECT_EQ(agent_->WaitForExit(kExitBound), 0U);
+}
+
+TEST_F(CommandTest, QuitByPostEndsAgentWithExitCodeZero) {
+  HWND window = StartResidentAgent();
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(::PostMessageA(window, WM_AGENT_COMMAND, 0, 0));
+  EXPECT_EQ(agent_->WaitForExit(kExitBound), 0U);
+  EXPECT_EQ(FindNamedAgentWindow(), nullptr);
+}
+
+TEST_F(CommandTest, QuitBySendEndsAgentWithExitCodeZero) {
+  HWND window = StartResidentAgent();
+  ASSERT_NE(window, nullptr);
+  DWORD_PTR result = 1;
+  ASSERT_NE(::SendMessageTimeoutA(window, WM_AGENT_COMMAND, 0, 0, SMTO_NORMAL, 10000, &result), 0);
+  EXPECT_EQ(result, 0U);
+  EXPECT_EQ(agent_->WaitForExit(kExitBound), 0U);
+  EXPECT_EQ(FindNamedAgentWindow(), nullptr);
+}
+
+}  // namespace
+}  // namespace velmor::e2e

@@ -1,0 +1,92 @@
+// The agent's own functions called in this process on the real Windows platform: the service
+// request, the other-version test and the autostart value.
+#include <future>
+#include <memory>
+#include <string>
+
+#include "integration/Autostart.h"
+#include "integration/Environment.h"
+#include "integration/ServiceRequest.h"
+#include "platform/Win32Platform.h"
+#include "tests/e2e/AgentTest.h"
+
+namespace velmor::e2e {
+namespace {
+
+class DirectCallTest : public AgentTest {
+ protected:
+  std::unique_ptr<AgentPlatform> os_ = CreateWin32Platform();
+};
+
+TEST_F(DirectCallTest, KickServiceOnRunningServiceSendsOneRequest) {
+  InstallService();
+  ASSERT_EQ(StartServiceStandin(), 0U);
+  EXPECT_TRUE(KickService(*os_));
+  ASSERT_TRUE(WaitUntil([this] { return CountLines(ServiceLog(), "control") >= 1; }, kStartBound));
+  EXPECT_EQ(LinesStartingWith(ServiceLog(), "control"), std::vector<std::string>{"control 133"});
+}
+
+TEST_F(DirectCallTest, KickServiceWithoutServiceShowsNotInstalledAndFails) {
+  auto request = std::async(std::launch::async, [this] { return KickService(*os_); });
+  const std::optional<DialogContent> dialog = WaitForDialog(::GetCurrentProcessId(), kStartBound);
+  ASSERT_TRUE(dialog.has_value()) << "no error dialog";
+  EXPECT_EQ(dialog->caption, L"Error");
+  std::wstring text = dialog->text;
+  for (auto at = text.find(L"\r\n"); at != std::wstring::npos; at = text.find(L"\r\n", at)) {
+    text.erase(at, 1);
+  }
+  EXPECT_EQ(text, L"Tessaly service is not installed! \n\nTry to reinstall the product.");
+  AnswerDialog(dialog->window, IDOK);
+  ASSERT_EQ(request.wait_for(20s), std::future_status::ready);
+  EXPECT_FALSE(request.get());
+}
+
+TEST_F(DirectCallTest, OtherVersionIsRunningWhileEitherMarkerExists) {
+  EXPECT_FALSE(IsOtherVersionRunning(*os_));
+  {
+    HeldMapping first("h723lsw932");
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(IsOtherVersionRunning(*os_));
+  }
+  EXPECT_FALSE(IsOtherVersionRunning(*os_));
+  {
+    HeldMapping second("j4nj8d783js6");
+    ASSERT_TRUE(second);
+    EXPECT_TRUE(IsOtherVersionRunning(*os_));
+  }
+  EXPECT_FALSE(IsOtherVersionRunning(*os_));
+}
+
+TEST_F(DirectCallTest, AutostartValueWrittenFromOwnFolderReadsBackWithStoredSize) {
+  WriteAutostartValue(*os_, " 1");
+  const std::string expected = "\"" + ExecutableFolder() + "velmor.exe\" 1";
+
+  AutostartBuffer buffer{};
+  std::uint32_t size = static_cast<std::uint32_t>(buffer.size());
+  ASSERT_EQ(ReadAutostartValue(*os_, buffer, size), 0U);
+  EXPECT_EQ(size, expected.size() + 1);
+  EXPECT_EQ(AutostartText(buffer, size), expected);
+  EXPECT_FALSE(IsAutostartSwitchedOff(buffer, size));
+
+  const std::optional<RegistryValue> stored = ReadAutostart();
+  ASSERT_TRUE(stored.has_value());
+  EXPECT_EQ(stored->type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(stored->data, expected + std::string(1, '\0'));
+}
+
+TEST_F(DirectCallTest, AutostartValueMissingReadsAsFailure) {
+  AutostartBuffer buffer{};
+  std::uint32_t size = static_cast<std::uint32_t>(buffer.size());
+  EXPECT_NE(ReadAutostartValue(*os_, buffer, size), 0U);
+}
+
+TEST_F(DirectCallTest, AutostartValueEndingInZeroIsSwitchedOff) {
+  ASSERT_TRUE(WriteAutostart("\"C:\\Old\\velmor.exe\" 10"));
+  AutostartBuffer buffer{};
+  std::uint32_t size = static_cast<std::uint32_t>(buffer.size());
+  ASSERT_EQ(ReadAutostartValue(*os_, buffer, size), 0U);
+  EXPECT_TRUE(IsAutostartSwitchedOff(buffer, size));
+}
+
+}  // namespace
+}  // namespace velmor::e2e

@@ -1,0 +1,44 @@
+// Starting the agent and the stand-ins, and waiting for them to end.
+#pragma once
+
+#include <windows.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+#include "tests/e2e/WinHandles.h"
+
+namespace velmor::e2e {
+
+// The folder that holds this executable, velmor.exe and the stand-ins, with its trailing backslash.
+std::string ExecutableFolder();
+
+// Quotes one argument for a command line (the stand-ins and the agent split at spaces).
+std::string Quote(const std::string& text);
+
+class ChildProcess {
+ public:
+  // Starts `exe` (a full path) with `arguments` appended to its quoted path. An empty process when
+  // the start failed.
+  static ChildProcess Launch(const std::string& exe, const std::string& arguments);
+
+  ChildProcess() = default;
+  explicit operator bool() const { return static_cast<bool>(process_); }
+  [[nodiscard]] DWORD Id() const { return id_; }
+  [[nodiscard]] HANDLE Handle() const { return process_.get(); }
+  [[nodiscard]] bool IsRunning() const;
+  // The exit code once the process has ended within `bound`; nothing if it still runs.
+  std::optional<DWORD> WaitForExit(std::chrono::milliseconds bound) const;
+  // Ends the process if it still runs (test clean-up only).
+  void Terminate() const;
+
+ private:
+  UniqueHandle process_;
+  DWORD id_ = 0;
+};
+
+// Ends the process with this id, if it runs (clean-up of processes that the test did not start).
+void TerminateProcessById(DWORD processId);
+
+}  // namespace velmor::e2e

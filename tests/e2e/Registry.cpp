@@ -1,0 +1,122 @@
+#include "tests/e2e/Registry.h"
+
+#include "app/AgentIdentity.h"
+#include "tests/e2e/WinHandles.h"
+
+namespace velmor::e2e {
+namespace {
+
+constexpr const char* kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr const char* kAutostartName = "Tessaly";
+constexpr const char* kHttpsCommandKey = "https\\shell\\open\\command";
+
+UniqueKey OpenRunKey(REGSAM access) {
+  HKEY key = nullptr;
+  if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, nullptr, 0, access | KEY_WOW64_32KEY, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS) {
+    return UniqueKey();
+  }
+  return UniqueKey(key);
+}
+
+std::optional<std::string> ReadString(HKEY root, const char* path, const char* name) {
+  HKEY opened = nullptr;
+  if (::RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  UniqueKey key(opened);
+  char buffer[2048] = {};
+  DWORD size = sizeof buffer - 1;
+  DWORD type = 0;
+  if (::RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return std::string(buffer);
+}
+
+}  // namespace
+
+bool RunningUnderWine() {
+  HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+std::optional<RegistryValue> ReadAutostart() {
+  UniqueKey key = OpenRunKey(KEY_QUERY_VALUE);
+  if (!key) {
+    return std::nullopt;
+  }
+  RegistryValue value;
+  DWORD size = 0;
+  if (::RegQueryValueExA(key.get(), kAutostartName, nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  value.data.resize(size);
+  if (::RegQueryValueExA(key.get(), kAutostartName, nullptr, &value.type, reinterpret_cast<BYTE*>(value.data.data()),
+                         &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  value.data.resize(size);
+  return value;
+}
+
+bool WriteAutostart(const std::string& text) {
+  RegistryValue value{REG_SZ, text};
+  value.data.push_back('\0');
+  return WriteAutostartRaw(value);
+}
+
+bool WriteAutostartRaw(const RegistryValue& value) {
+  UniqueKey key = OpenRunKey(KEY_SET_VALUE);
+  return key &&
+         ::RegSetValueExA(key.get(), kAutostartName, 0, value.type, reinterpret_cast<const BYTE*>(value.data.data()),
+                          static_cast<DWORD>(value.data.size())) == ERROR_SUCCESS;
+}
+
+void DeleteAutostart() {
+  UniqueKey key = OpenRunKey(KEY_SET_VALUE);
+  if (key) {
+    ::RegDeleteValueA(key.get(), kAutostartName);
+  }
+}
+
+std::optional<std::string> RegisterHttpsHandler(const std::string& exe) {
+  std::optional<std::string> previous = ReadString(HKEY_CLASSES_ROOT, kHttpsCommandKey, nullptr);
+  HKEY created = nullptr;
+  if (::RegCreateKeyExA(HKEY_CLASSES_ROOT, kHttpsCommandKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &created,
+                        nullptr) == ERROR_SUCCESS) {
+    UniqueKey key(created);
+    const std::string command = "\"" + exe + "\" \"%1\"";
+    ::RegSetValueExA(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                     static_cast<DWORD>(command.size() + 1));
+  }
+  return previous;
+}
+
+void RestoreHttpsHandler(const std::optional<std::string>& previous) {
+  HKEY opened = nullptr;
+  if (::RegOpenKeyExA(HKEY_CLASSES_ROOT, kHttpsCommandKey, 0, KEY_SET_VALUE, &opened) != ERROR_SUCCESS) {
+    return;
+  }
+  UniqueKey key(opened);
+  if (previous) {
+    ::RegSetValueExA(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(previous->c_str()),
+                     static_cast<DWORD>(previous->size() + 1));
+  } else {
+    ::RegDeleteValueA(key.get(), nullptr);
+  }
+}
+
+bool SetWineVersionForAgent(const std::string& version) {
+  const std::string path = "Software\\Wine\\AppDefaults\\" + std::string(kAgentExecutableName);
+  HKEY created = nullptr;
+  if (::RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &created, nullptr) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  UniqueKey key(created);
+  return ::RegSetValueExA(key.get(), "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.c_str()),
+                          static_cast<DWORD>(version.size() + 1)) == ERROR_SUCCESS;
+}
+
+}  // namespace velmor::e2e

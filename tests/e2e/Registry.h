@@ -1,0 +1,34 @@
+// The registry settings the tests set up and check: the autostart value, the https handler, and
+// under Wine the Windows version reported to the agent.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+namespace velmor::e2e {
+
+// True when this process runs under Wine (ntdll exports wine_get_version there).
+bool RunningUnderWine();
+
+struct RegistryValue {
+  DWORD type = REG_NONE;
+  std::string data;  // every stored byte, terminating NUL included
+};
+
+// The autostart value "Tessaly" in HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run, 32-bit view.
+std::optional<RegistryValue> ReadAutostart();
+// Stores `text` as REG_SZ with its terminating NUL.
+bool WriteAutostart(const std::string& text);
+bool WriteAutostartRaw(const RegistryValue& value);
+void DeleteAutostart();
+
+// Makes `exe` the https open command, "<exe>" "%1"; returns the command it replaced, if any.
+std::optional<std::string> RegisterHttpsHandler(const std::string& exe);
+void RestoreHttpsHandler(const std::optional<std::string>& previous);
+
+// Under Wine: the Windows version reported to velmor.exe ("win8", "win81", "win10"...).
+bool SetWineVersionForAgent(const std::string& version);
+
+}  // namespace velmor::e2e

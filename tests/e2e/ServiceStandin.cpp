@@ -1,0 +1,112 @@
+#include "tests/e2e/ServiceStandin.h"
+
+#include "peers/ProductPeers.h"
+#include "tests/e2e/Poll.h"
+#include "tests/e2e/Processes.h"
+#include "tests/e2e/WinHandles.h"
+
+namespace velmor::e2e {
+namespace {
+
+const std::string& ServiceName() {
+  static const std::string name(peers::kProductServiceName);
+  return name;
+}
+
+UniqueService OpenManager() {
+  return UniqueService(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+}
+
+UniqueService OpenStandin(SC_HANDLE manager) {
+  return UniqueService(::OpenServiceA(manager, ServiceName().c_str(), SERVICE_ALL_ACCESS));
+}
+
+DWORD CurrentState(SC_HANDLE service) {
+  SERVICE_STATUS status{};
+  if (!::QueryServiceStatus(service, &status)) {
+    return 0;
+  }
+  return status.dwCurrentState;
+}
+
+bool WaitForState(SC_HANDLE service, DWORD state) {
+  return WaitUntil([&] { return CurrentState(service) == state; }, 20s);
+}
+
+DWORD Stop(SC_HANDLE service) {
+  if (CurrentState(service) == SERVICE_STOPPED) {
+    return 0;
+  }
+  SERVICE_STATUS status{};
+  if (!::ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+    return ::GetLastError();
+  }
+  return WaitForState(service, SERVICE_STOPPED) ? 0 : ERROR_TIMEOUT;
+}
+
+}  // namespace
+
+DWORD InstallServiceStandin(const std::string& options) {
+  UniqueService manager = OpenManager();
+  if (!manager) {
+    return ::GetLastError();
+  }
+  std::string binaryPath = Quote(ExecutableFolder() + "tsysrv.exe");
+  if (!options.empty()) {
+    binaryPath += " " + options;
+  }
+  UniqueService service(::CreateServiceA(
+      manager.get(), ServiceName().c_str(), "Tessaly service stand-in", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+      SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+  return service ? 0 : ::GetLastError();
+}
+
+DWORD StartServiceStandin() {
+  UniqueService manager = OpenManager();
+  UniqueService service = manager ? OpenStandin(manager.get()) : UniqueService();
+  if (!service) {
+    return ::GetLastError();
+  }
+  if (!::StartServiceA(service.get(), 0, nullptr)) {
+    return ::GetLastError();
+  }
+  return WaitForState(service.get(), SERVICE_RUNNING) ? 0 : ERROR_TIMEOUT;
+}
+
+DWORD StopServiceStandin() {
+  UniqueService manager = OpenManager();
+  UniqueService service = manager ? OpenStandin(manager.get()) : UniqueService();
+  if (!service) {
+    return ::GetLastError();
+  }
+  return Stop(service.get());
+}
+
+bool ServiceStandinInstalled() {
+  UniqueService manager = OpenManager();
+  return manager && OpenStandin(manager.get());
+}
+
+void RemoveServiceStandin() {
+  UniqueService manager = OpenManager();
+  if (!manager) {
+    return;
+  }
+  {
+    UniqueService service = OpenStandin(manager.get());
+    if (!service) {
+      return;
+    }
+    if (Stop(service.get()) != 0) {
+      // A stand-in that ended itself inside its handler still counts as running, and the service
+      // manager refuses to stop it: start it again, then stop it.
+      ::StartServiceA(service.get(), 0, nullptr);
+      WaitForState(service.get(), SERVICE_RUNNING);
+      Stop(service.get());
+    }
+    ::DeleteService(service.get());
+  }
+  WaitUntil([&] { return !OpenStandin(manager.get()); }, 20s);
+}
+
+}  // namespace velmor::e2e
