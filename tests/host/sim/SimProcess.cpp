@@ -74,6 +74,7 @@ bool SimProcess::RemoveHandle(std::uintptr_t value, HandleKind kind) {
   }
   const HandleEntry entry = std::move(found->second);
   handles_.erase(found);
+  closes_.push_back(entry.kind);
   if (entry.kind == HandleKind::Mapping) {
     desktop_.ReleaseMappingHandle(entry.name);
   }

@@ -69,6 +69,8 @@ class SimProcess final : public AgentPlatform {
   // Close calls on handles this process did not hold (double closes, foreign or null handles).
   [[nodiscard]] int InvalidHandleCloses() const { return invalidCloses_; }
   [[nodiscard]] bool HoldsMapping(std::string_view name) const;
+  // The kinds of the handles this process closed, in the order it closed them.
+  [[nodiscard]] const std::vector<HandleKind>& Closes() const { return closes_; }
 
   void SetLastErrorForTest(Win32Status error) { lastError_ = error; }
 
@@ -164,6 +166,7 @@ class SimProcess final : public AgentPlatform {
   std::map<std::uintptr_t, HandleEntry> handles_;
   std::map<HandleKind, int> leftAtExit_;
   int invalidCloses_ = 0;
+  std::vector<HandleKind> closes_;
   std::vector<SleepRecord> sleeps_;
 
   std::vector<QueuedMessage> queue_;
