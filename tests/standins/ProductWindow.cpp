@@ -35,8 +35,9 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       const bool isClick = wParam == velmor::peers::kTrayClickWParam && lParam == velmor::peers::kTrayClickLParam;
       if (isClick && g_options.showOnClick && !::IsWindowVisible(window)) {
         if (g_options.showAfterMs == 0) {
-          ::ShowWindow(window, SW_SHOWNORMAL);
+          // Logged first, so that whoever sees the window visible finds the line written.
           velmor::standins::AppendLogLine(g_options.log, "shown");
+          ::ShowWindow(window, SW_SHOWNORMAL);
         } else {
           ::SetTimer(window, kShowTimer, g_options.showAfterMs, nullptr);
         }
@@ -46,8 +47,8 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_TIMER:
       if (wParam == kShowTimer) {
         ::KillTimer(window, kShowTimer);
-        ::ShowWindow(window, SW_SHOWNORMAL);
         velmor::standins::AppendLogLine(g_options.log, "shown");
+        ::ShowWindow(window, SW_SHOWNORMAL);
       }
       return 0;
     case WM_DESTROY:
