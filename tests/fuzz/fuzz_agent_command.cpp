@@ -1,0 +1,52 @@
+// Any process on the desktop can send the resident agent its command message with any parameters:
+// only the documented commands may have an effect, and no parameter may reach past the page table.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/AgentIdentity.h"
+#include "tests/host/sim/SimDesktop.h"
+
+namespace {
+
+void Require(bool condition) {
+  if (!condition) {
+    std::abort();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  velmor::sim::SimDesktop desktop;
+  desktop.StartProduct(velmor::sim::ProductStart::Visible);
+  // A logon start with the product up: the agent stays resident and does nothing else.
+  velmor::sim::SimProcess& agent = desktop.LaunchAgent(L"velmor.exe 1", "C:\\P\\velmor.exe");
+  desktop.AdvanceBy(20);
+  Require(!agent.Ended());
+
+  constexpr std::size_t kCommandSize = sizeof(velmor::MessageWParam) + sizeof(velmor::MessageLParam) + 1;
+  std::size_t expectedPages = 0;
+  for (std::size_t offset = 0; offset + kCommandSize <= size && !agent.Ended(); offset += kCommandSize) {
+    velmor::MessageWParam command = 0;
+    velmor::MessageLParam argument = 0;
+    std::memcpy(&command, data + offset, sizeof(command));
+    std::memcpy(&argument, data + offset + sizeof(command), sizeof(argument));
+    command %= 4;  // keep the interesting commands frequent; the rest of the range behaves like 2 and 3
+    const bool send = (data[offset + kCommandSize - 1] & 1U) != 0;
+
+    const bool opensPage = command == velmor::kAgentCommandOpenPage && argument >= 0 && argument < 4;
+    const bool quits = command == velmor::kAgentCommandQuit && argument == 0;
+    if (send) {
+      Require(desktop.Send(agent.AgentWindow(), velmor::WM_AGENT_COMMAND, command, argument) == 0);
+    } else {
+      desktop.Post(agent.AgentWindow(), velmor::WM_AGENT_COMMAND, command, argument);
+      desktop.RunUntilIdle();
+    }
+    expectedPages += opensPage ? 1 : 0;
+    Require(desktop.shellExecutes.size() == expectedPages);
+    Require(agent.Ended() == quits);
+  }
+  return 0;
+}
