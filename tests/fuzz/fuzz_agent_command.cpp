@@ -2,21 +2,13 @@
 // only the documented commands may have an effect, and no parameter may reach past the page table.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 
 #include "app/AgentIdentity.h"
+#include "tests/fuzz/FuzzCheck.h"
 #include "tests/host/sim/SimDesktop.h"
 
-namespace {
-
-void Require(bool condition) {
-  if (!condition) {
-    std::abort();
-  }
-}
-
-}  // namespace
+using velmor::fuzz::Require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   velmor::sim::SimDesktop desktop;
@@ -33,8 +25,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     velmor::MessageLParam argument = 0;
     std::memcpy(&command, data + offset, sizeof(command));
     std::memcpy(&argument, data + offset + sizeof(command), sizeof(argument));
-    command %= 4;  // keep the interesting commands frequent; the rest of the range behaves like 2 and 3
-    const bool send = (data[offset + kCommandSize - 1] & 1U) != 0;
+    const std::uint8_t flags = data[offset + kCommandSize - 1];
+    if ((flags & 2U) == 0) {
+      command %= 4;  // half the time one of the small commands, so that the real ones come up often
+    }
+    const bool send = (flags & 1U) != 0;
 
     const bool opensPage = command == velmor::kAgentCommandOpenPage && argument >= 0 && argument < 4;
     const bool quits = command == velmor::kAgentCommandQuit && argument == 0;

@@ -2,10 +2,10 @@
 // and what it returns must obey its own rules.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
 #include "app/CommandLine.h"
+#include "tests/fuzz/FuzzCheck.h"
 
 namespace {
 
@@ -18,13 +18,9 @@ std::wstring ToCommandLine(const std::uint8_t* data, std::size_t size) {
   return text;
 }
 
-void Require(bool condition) {
-  if (!condition) {
-    std::abort();
-  }
-}
-
 }  // namespace
+
+using velmor::fuzz::Require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::wstring commandLine = ToCommandLine(data, size);
