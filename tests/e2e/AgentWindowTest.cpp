@@ -85,5 +85,13 @@ TEST_F(AgentWindowTest, SecondAgentActivatesVisibleProductAndEnds) {
   EXPECT_EQ(first.WaitForExit(kExitBound), 0U);
 }
 
+// The watch behind "never visible" in every case: it does see a shown TMainForm window.
+TEST_F(AgentWindowTest, VisibilityWatchSeesAShownTMainFormWindow) {
+  ChildProcess& product = StartProductWindow("--visible");
+  VisibilityWatch watch;
+  watch.Watch(product.Id());
+  EXPECT_TRUE(WaitUntil([&] { return !watch.Sightings().empty(); }, kStartBound));
+}
+
 }  // namespace
 }  // namespace velmor::e2e
