@@ -7,6 +7,7 @@
 
 #include <windows.h>
 // windows.h first: these need its types.
+#include <objbase.h>
 #include <shellapi.h>
 #include <winsvc.h>
 
@@ -105,6 +106,20 @@ DialogResult ShowOkMessageBox(HWND owner, const wchar_t* caption, UINT icon, std
 
 class Win32Platform final : public AgentPlatform {
  public:
+  // The shell may hand a URL to a handler that needs COM on this thread: initialise it for the
+  // process's life, as ShellExecute asks of its callers.
+  Win32Platform()
+      : comInitialized_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+  Win32Platform(const Win32Platform&) = delete;
+  Win32Platform& operator=(const Win32Platform&) = delete;
+  Win32Platform(Win32Platform&&) = delete;
+  Win32Platform& operator=(Win32Platform&&) = delete;
+  ~Win32Platform() override {
+    if (comInitialized_) {
+      CoUninitialize();
+    }
+  }
+
   // --- The agent window, its timers and the message loop ---------------------------------------
 
   WindowHandle CreateAgentWindow(std::string_view className, std::string_view caption,
@@ -434,6 +449,7 @@ class Win32Platform final : public AgentPlatform {
   // The longest path GetModuleFileNameA can return.
   static constexpr std::size_t kMaxModulePath = 32768;
 
+  bool comInitialized_ = false;
   bool classRegistered_ = false;
   HWND agentWindow_ = nullptr;  // the owner of the dialogs while it exists
 };
