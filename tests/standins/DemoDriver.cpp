@@ -1,10 +1,14 @@
-// Drives the demo from the Windows side: installs the product service stand-in, starts the agent
-// as a user would with the product not running, asks it to open a web page and to quit, and
-// tells at every step what it saw.
+// Drives the demo from the Windows side: installs the product service stand-in, lets the
+// installer's call rewrite the autostart value, starts the agent as a user would with the product
+// not running, asks it to open a web page, starts a second agent, makes the first quit, starts the
+// agent as a logon would, and tells at every step what it saw.
 #include <windows.h>
 
 #include <cstdio>
+#include <future>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/AgentIdentity.h"
@@ -61,12 +65,96 @@ HWND ProductWindow() {
                                      std::string(velmor::peers::kProductWindowCaption));
 }
 
-std::string DescribeAutostart() {
+std::optional<std::string> AutostartText() {
   const auto value = ReadAutostart();
   if (!value) {
-    return "(no value)";
+    return std::nullopt;
   }
-  return value->data.c_str();
+  return std::string(value->data.c_str());
+}
+
+std::string DescribeAutostart() {
+  return AutostartText().value_or("(no value)");
+}
+
+// Whether `upper` lies above `lower` in the z-order of the top-level windows.
+bool IsAbove(HWND upper, HWND lower) {
+  for (HWND window = ::GetWindow(upper, GW_HWNDNEXT); window != nullptr; window = ::GetWindow(window, GW_HWNDNEXT)) {
+    if (window == lower) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// A visible window of another program, on its own thread with its own message loop, shown over
+// whatever lies on top when it is made.
+class CoverWindow {
+ public:
+  CoverWindow() {
+    std::promise<HWND> made;
+    auto window = made.get_future();
+    thread_ = std::thread([this, &made] { Run(made); });
+    window_ = window.get();
+  }
+  CoverWindow(const CoverWindow&) = delete;
+  CoverWindow& operator=(const CoverWindow&) = delete;
+  ~CoverWindow() {
+    if (window_ != nullptr) {
+      ::PostMessageA(window_, WM_CLOSE, 0, 0);
+    }
+    thread_.join();
+  }
+
+  [[nodiscard]] HWND Handle() const { return window_; }
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DESTROY) {
+      ::PostQuitMessage(0);
+      return 0;
+    }
+    return ::DefWindowProcA(window, message, wParam, lParam);
+  }
+
+  static void Run(std::promise<HWND>& made) {
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = ::GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "VelmorDemoCover";
+    ::RegisterClassA(&windowClass);
+    HWND window = ::CreateWindowExA(0, windowClass.lpszClassName, "Another program", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                    CW_USEDEFAULT, 400, 300, nullptr, nullptr, windowClass.hInstance, nullptr);
+    if (window != nullptr) {
+      ::ShowWindow(window, SW_SHOWNORMAL);
+    }
+    made.set_value(window);
+    if (window == nullptr) {
+      return;
+    }
+    MSG message;
+    while (::GetMessageA(&message, nullptr, 0, 0) > 0) {
+      ::TranslateMessage(&message);
+      ::DispatchMessageA(&message);
+    }
+  }
+
+  HWND window_ = nullptr;
+  std::thread thread_;
+};
+
+// Starts the command line that the autostart value holds: a quoted program path and its arguments.
+ChildProcess LaunchAutostartCommand(const std::string& command) {
+  if (command.size() < 2 || command.front() != '"') {
+    return {};
+  }
+  const auto close = command.find('"', 1);
+  if (close == std::string::npos) {
+    return {};
+  }
+  std::string arguments = command.substr(close + 1);
+  arguments.erase(0, arguments.find_first_not_of(' '));
+  return ChildProcess::Launch(command.substr(1, close - 1), arguments);
 }
 
 int Fail(const std::string& what) {
@@ -93,13 +181,38 @@ int RunDemo(const std::string& folder) {
   }
   Say("  The product service stand-in \"tsysrv\" is installed and running.");
   Say("  The product window is " + std::string(ProductWindow() ? "there" : "not there") + ".");
-  Say("  The autostart value \"Tessaly\" is: " + DescribeAutostart());
   const auto previousHandler = RegisterHttpsHandler(exeFolder + "url_recorder.exe");
   ::SetEnvironmentVariableA("VELMOR_URL_LOG", urlLog.c_str());
   Say("  Web pages will be recorded instead of opened in a browser.");
 
   Say("");
-  Say("Step 2. The user starts velmor.exe, with no argument.");
+  Say("Step 2. The installer runs velmor.exe firstnotstartbutrestart over an old installation's entry.");
+  if (!WriteAutostart("\"C:\\Program Files\\Tessaly Old\\velmor.exe\" 1")) {
+    return Fail("the autostart value could not be written");
+  }
+  Say("  The autostart value \"Tessaly\" before: " + DescribeAutostart());
+  ChildProcess installer = ChildProcess::Launch(exeFolder + "velmor.exe", "firstnotstartbutrestart");
+  if (!installer) {
+    return Fail("velmor.exe did not start");
+  }
+  const auto installCode = installer.WaitForExit(30s);
+  if (!installCode) {
+    installer.Terminate();
+    return Fail("velmor.exe firstnotstartbutrestart did not end within 30 seconds");
+  }
+  Say("  velmor.exe ended with exit code " + std::to_string(*installCode) + ".");
+  const auto rewritten = AutostartText();
+  Say("  The autostart value \"Tessaly\" after:  " + rewritten.value_or("(no value)"));
+  const std::string expected = Quote(exeFolder + "velmor.exe") + " 1";
+  if (rewritten != expected) {
+    return Fail("expected " + expected);
+  }
+  Say("  That is velmor.exe in the folder it ran from, quoted, with the old entry's tail \" 1\" kept.");
+  Say("  The service received " + std::to_string(Count(serviceLog, "control")) + " control request(s); " +
+      (FindNamedAgentWindow() ? "an agent is resident." : "no agent is resident."));
+
+  Say("");
+  Say("Step 3. The user starts velmor.exe, with no argument.");
   VisibilityWatch watch;
   ChildProcess agent = ChildProcess::Launch(exeFolder + "velmor.exe", "");
   if (!agent) {
@@ -129,7 +242,7 @@ int RunDemo(const std::string& folder) {
       WindowClass(agentWindow) + ") is " + (::IsWindowVisible(agentWindow) ? "VISIBLE" : "hidden") + ".");
 
   Say("");
-  Say("Step 3. Another program asks the agent to open the contact page (message 1025, 1, 1).");
+  Say("Step 4. Another program asks the agent to open the contact page (message 1025, 1, 1).");
   ::SendMessageA(agentWindow, velmor::WM_AGENT_COMMAND, 1, 1);
   if (!WaitUntil([&] { return !ReadLines(urlLog).empty(); }, 30s)) {
     return Fail("no page was opened");
@@ -137,18 +250,106 @@ int RunDemo(const std::string& folder) {
   Say("  The browser was asked to open: " + ReadLines(urlLog).front());
 
   Say("");
-  Say("Step 4. Another program asks the agent to quit (message 1025, 0, 0).");
+  Say("Step 5. The user starts velmor.exe again, with no argument, while the agent is resident.");
+  {
+    CoverWindow cover;
+    HWND product = ProductWindow();
+    if (cover.Handle() == nullptr || !IsAbove(cover.Handle(), product)) {
+      return Fail("no window could be put over the product window");
+    }
+    Say("  Another program's window now lies over the product window, which is " +
+        std::string(::IsWindowVisible(product) ? "visible" : "HIDDEN") + ".");
+    const auto clicksBefore = Count(windowLog, "tray");
+    const auto requestsBefore = Count(serviceLog, "control");
+    ChildProcess second = ChildProcess::Launch(exeFolder + "velmor.exe", "");
+    if (!second) {
+      return Fail("the second velmor.exe did not start");
+    }
+    watch.Watch(second.Id());
+    const auto secondCode = second.WaitForExit(30s);
+    if (!secondCode) {
+      second.Terminate();
+      return Fail("the second agent did not end within 30 seconds");
+    }
+    Say("  The second agent ended with exit code " + std::to_string(*secondCode) + ".");
+    if (!IsAbove(product, cover.Handle())) {
+      return Fail("the product window is still under the other program's window");
+    }
+    Say("  The product window is on top again, over the other program's window; " +
+        std::to_string(Count(windowLog, "tray") - clicksBefore) + " tray click(s) and " +
+        std::to_string(Count(serviceLog, "control") - requestsBefore) + " service request(s) were added.");
+    HWND named = FindNamedAgentWindow();
+    if (!agent.IsRunning() || named != agentWindow || WindowProcessId(named) != agent.Id()) {
+      return Fail("the first agent is gone or lost its name");
+    }
+    Say("  The first agent still runs and is still found as \"" + WindowCaption(named) + "\" (class " +
+        WindowClass(named) + ").");
+    if (*secondCode != 0) {
+      return Fail("the second agent's exit code is not 0");
+    }
+  }
+
+  Say("");
+  Say("Step 6. Another program asks the agent to quit (message 1025, 0, 0).");
   ::PostMessageA(agentWindow, velmor::WM_AGENT_COMMAND, 0, 0);
   const auto code = agent.WaitForExit(30s);
   if (!code) {
     return Fail("the agent did not quit");
   }
   Say("  The agent ended with exit code " + std::to_string(*code) + ".");
-  const auto sightings = watch.Sightings();
-  Say(sightings.empty() ? "  Its window was never visible." : "  !! " + sightings.front());
 
   Say("");
-  Say("Step 5. Cleaning up.");
+  Say("Step 7. The user logs on again: the product is not running, the autostart entry starts velmor.");
+  if (HWND product = ProductWindow()) {
+    ::PostMessageA(product, WM_CLOSE, 0, 0);
+  }
+  if (!WaitUntil([] { return ProductWindow() == nullptr; }, 10s)) {
+    return Fail("the product window did not close");
+  }
+  Say("  The product window was closed.");
+  const auto command = AutostartText();
+  Say("  The autostart value runs: " + command.value_or("(no value)"));
+  const auto clicksBefore = Count(windowLog, "tray");
+  const auto requestsBefore = Count(serviceLog, "control 133");
+  ChildProcess logon = LaunchAutostartCommand(command.value_or(""));
+  if (!logon) {
+    return Fail("the autostart command did not start");
+  }
+  watch.Watch(logon.Id());
+  if (!WaitUntil([&] { return Count(serviceLog, "control 133") > requestsBefore; }, 30s)) {
+    return Fail("the service never received control code 133");
+  }
+  if (!WaitUntil([] { return ProductWindow() != nullptr; }, 30s)) {
+    return Fail("the product window did not come up");
+  }
+  Say("  The service received control code 133 again and launched the product window.");
+  HWND logonWindow = nullptr;
+  WaitUntil([&] { return (logonWindow = FindNamedAgentWindow()) != nullptr; }, 10s);
+  if (logonWindow == nullptr || WindowProcessId(logonWindow) != logon.Id()) {
+    return Fail("the agent is not resident as \"velmor8476035\"");
+  }
+  // An agent that meant to bring the window forward would click it within about a second.
+  ::Sleep(3000);
+  const auto logonClicks = Count(windowLog, "tray") - clicksBefore;
+  const bool productVisible = ::IsWindowVisible(ProductWindow()) != FALSE;
+  Say("  Three seconds later: " + std::to_string(logonClicks) + " tray click(s), the product window is " +
+      (productVisible ? "VISIBLE" : "still hidden") + ", and the agent " +
+      (logon.IsRunning() ? "stays resident" : "has ENDED") + " as \"" + WindowCaption(logonWindow) + "\" (" +
+      (::IsWindowVisible(logonWindow) ? "VISIBLE" : "hidden") + ").");
+  if (logonClicks != 0 || productVisible || !logon.IsRunning()) {
+    return Fail("a logon start must stay resident and leave the product window alone");
+  }
+  ::PostMessageA(logonWindow, velmor::WM_AGENT_COMMAND, 0, 0);
+  const auto logonCode = logon.WaitForExit(30s);
+  if (!logonCode) {
+    return Fail("the agent did not quit");
+  }
+  Say("  Asked to quit (message 1025, 0, 0), it ended with exit code " + std::to_string(*logonCode) + ".");
+  const auto sightings = watch.Sightings();
+  Say(sightings.empty() ? "  No agent window was ever visible." : "  !! " + sightings.front());
+
+  Say("");
+  Say("Step 8. Cleaning up.");
   if (HWND product = ProductWindow()) {
     ::PostMessageA(product, WM_CLOSE, 0, 0);
   }
@@ -156,7 +357,7 @@ int RunDemo(const std::string& folder) {
   RestoreHttpsHandler(previousHandler);
   Say("  The product window was closed and the service stand-in removed.");
   Say("  The autostart value \"Tessaly\" is: " + DescribeAutostart());
-  return (*code == 0 && sightings.empty()) ? 0 : 1;
+  return (*installCode == 0 && *code == 0 && *logonCode == 0 && sightings.empty()) ? 0 : 1;
 }
 
 }  // namespace
