@@ -8,9 +8,10 @@ namespace velmor {
 
 namespace {
 
-// A healthy agent handles the quit command within milliseconds; its longest legitimate stretch
-// without pumping messages (the service request's retries) is long over by the time the watchdog
-// fires. Five seconds without an answer therefore means the other agent hangs.
+// A healthy agent handles the quit command within milliseconds. The one stretch in which a healthy
+// agent pumps no messages for longer is its service request's retries (up to about 20 s), in the
+// rare case that it took over itself shortly before; it would quit right after them anyway, so
+// ending it then changes only the moment. Five seconds without an answer therefore counts as hung.
 constexpr std::uint32_t kQuitAnswerTimeoutMs = 5000;
 // How long to wait for a hung agent's process to go after it was ended.
 constexpr std::uint32_t kHungAgentExitWaitMs = 5000;

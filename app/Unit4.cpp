@@ -41,6 +41,11 @@ TMainForm::TMainForm(AgentPlatform& os, AgentState& state)
       Timer_OpenShell(os, handle_, TimerId::OpenShell, 1000),
       Timer_Start(os, handle_, TimerId::Start, 1),
       Timer_KillProcessesOnTimeoutAndStartAgain(os, handle_, TimerId::KillProcessesOnTimeoutAndStartAgain, 30000) {
+  if (handle_ == kNoWindow) {
+    // Without its window the agent can neither be found nor told anything: end rather than linger.
+    os_.TerminateApplication();
+    return;
+  }
   Timer_Start.Enable();
 }
 
@@ -61,10 +66,8 @@ void TMainForm::Close() {
   Timer_OpenShell.Disable();
   Timer_Start.Disable();
   Timer_KillProcessesOnTimeoutAndStartAgain.Disable();
-  if (handle_ != kNoWindow) {
-    // Destroying the window also closes any dialog it owns, so none outlives the agent.
-    os_.DestroyAgentWindow(std::exchange(handle_, kNoWindow));
-  }
+  // The loop ends once it has handled what was posted before; an open dialog's own loop ends at
+  // once on the same request, so no dialog outlives the agent. The window goes when the loop ends.
   os_.TerminateApplication();
 }
 

@@ -58,13 +58,14 @@ class TMainForm final : public AgentWindowEvents {
   TMainForm& operator=(TMainForm&&) = delete;
   ~TMainForm() override;
 
-  // The window handle; null once the window has closed.
+  // The window handle; null when the window could not be created.
   [[nodiscard]] WindowHandle Handle() const { return handle_; }
 
   // Hides the agent window; nothing happens when it is hidden already.
   void HideAgentWindow();
-  // Ends the agent: runs FormClose now and makes the message loop end once control returns to it.
-  // The calling handler runs on to its end; a second call does no harm.
+  // Ends the agent: runs FormClose now and makes the message loop end once control returns to it
+  // (after the messages posted before). The calling handler runs on to its end; a second call does
+  // no harm.
   void Close();
   // Releases this agent's handle to the single-instance marker. Safe to run more than once.
   void FormClose();

@@ -22,7 +22,11 @@ namespace {
 
 // Exception texts are plain ASCII; each byte becomes one wide character.
 std::wstring Widen(std::string_view text) {
-  return {text.begin(), text.end()};
+  std::wstring wide;
+  for (const char c : text) {
+    wide += static_cast<wchar_t>(static_cast<unsigned char>(c));
+  }
+  return wide;
 }
 
 }  // namespace

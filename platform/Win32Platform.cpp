@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -64,9 +65,32 @@ RegistryKey FromHkey(HKEY key) {
 
 constexpr int kAgentClientSize = 150;
 
+// Forwards one message to the logic.
+LRESULT DispatchToLogic(AgentWindowEvents& events, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_TIMER:
+      events.OnTimer(static_cast<TimerId>(static_cast<std::uint32_t>(wParam)));
+      return 0;
+    case WM_CLOSE:
+      // The logic ends the agent itself; the default handling would destroy the window at once.
+      events.OnCloseRequest();
+      return 0;
+    default: {
+      MessageResult result = 0;
+      if (events.OnWindowMessage(message, wParam, lParam, result)) {
+        return result;
+      }
+      return DefWindowProcA(window, message, wParam, lParam);
+    }
+  }
+}
+
 // Forwards the agent window's messages to the events object kept in its user data. The user data
 // is cleared when the window is gone, so no event reaches the logic afterwards.
-LRESULT CALLBACK AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+//
+// No exception may unwind through the system's code that called this procedure. One that escapes
+// a handler (an allocation that failed) is shown in an error dialog, and the agent carries on.
+LRESULT CALLBACK AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   if (message == WM_NCCREATE) {
     const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
@@ -79,22 +103,14 @@ LRESULT CALLBACK AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
   if (events == nullptr) {
     return DefWindowProcA(window, message, wParam, lParam);
   }
-  switch (message) {
-    case WM_TIMER:
-      events->OnTimer(static_cast<TimerId>(static_cast<std::uint32_t>(wParam)));
-      return 0;
-    case WM_CLOSE:
-      // The logic destroys the window itself; the default handling would destroy it regardless.
-      events->OnCloseRequest();
-      return 0;
-    default: {
-      MessageResult result = 0;
-      if (events->OnWindowMessage(message, wParam, lParam, result)) {
-        return result;
-      }
-      return DefWindowProcA(window, message, wParam, lParam);
-    }
+  try {
+    return DispatchToLogic(*events, window, message, wParam, lParam);
+  } catch (const std::exception& error) {
+    MessageBoxA(window, error.what(), "Error", MB_OK | MB_ICONERROR);
+  } catch (...) {
+    MessageBoxA(window, "", "Error", MB_OK | MB_ICONERROR);
   }
+  return 0;
 }
 
 // A message box of one of the two kinds with a single "OK" button.

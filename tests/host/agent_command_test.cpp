@@ -40,6 +40,16 @@ TEST_F(AgentCommand, QuitByPostEndsTheAgent) {
   EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), kNoWindow);
 }
 
+TEST_F(AgentCommand, CommandsPostedBeforeTheLoopEndsAreStillHandled) {
+  desktop.Post(agent->AgentWindow(), WM_AGENT_COMMAND, 0, 0);
+  desktop.Post(agent->AgentWindow(), WM_AGENT_COMMAND, 1, 2);
+  desktop.Post(agent->AgentWindow(), WM_AGENT_COMMAND, 0, 0);
+  desktop.RunUntilIdle();
+  EXPECT_TRUE(agent->Ended());
+  EXPECT_EQ(OpenedPages(), std::vector<std::wstring>{L"https://www.tessaly.example/feedback"});
+  EXPECT_FALSE(desktop.MappingExists(kMarker)) << "released by the first quit already";
+}
+
 TEST_F(AgentCommand, QuitBySendEndsTheAgentBeforeTheSendReturns) {
   EXPECT_EQ(Send(0, 0), 0);
   EXPECT_TRUE(agent->Ended());

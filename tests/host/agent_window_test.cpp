@@ -81,6 +81,15 @@ TEST_F(AgentWindow, WmCloseEndsTheAgentAndReleasesTheMarker) {
   EXPECT_EQ(agent.HandlesLeftAtExit(HandleKind::Mapping), 0) << "released by the close, not by the system";
 }
 
+TEST_F(AgentWindow, AgentWithoutAWindowEndsAtOnceAndTouchesNothing) {
+  desktop.failWindowCreation = true;
+  SimProcess& agent = Launch();
+  desktop.AdvanceBy(1000);
+  EXPECT_TRUE(agent.Ended());
+  EXPECT_TRUE(desktop.mappingCreations.empty()) << "no start pass without the window";
+  EXPECT_FALSE(desktop.MappingExists(kMarker));
+}
+
 TEST_F(AgentWindow, AgentEndingBeforeItsStartTickLeavesNothingBehind) {
   SimProcess& agent = Launch();
   desktop.Post(agent.AgentWindow(), win32::kWmClose, 0, 0);

@@ -206,7 +206,8 @@ bool SimDesktop::DeliverOne(SimProcess& process) {
       }
     }
   }
-  if (tickWindow == nullptr) {
+  // A quit request comes before any tick: once it stands, only what was posted is still handled.
+  if (tickWindow == nullptr || process.quitRequested_) {
     return false;
   }
   tickWindow->timers[tickTimer].pending = false;
@@ -234,17 +235,24 @@ MessageResult SimDesktop::Dispatch(SimProcess& process, SimWindow& window, std::
   return result;
 }
 
+bool SimDesktop::LoopEnds(const SimProcess& process) {
+  // Back in its message loop, which ends on the quit request once the messages posted before it
+  // are handled (or at once when the process was terminated).
+  return process.depth_ == 0 && !process.ended_ &&
+         (process.terminated_ || (process.quitRequested_ && process.queue_.empty()));
+}
+
 void SimDesktop::LeaveHandler(SimProcess& process) {
   --process.depth_;
-  if (process.depth_ == 0 && !process.ended_ && (process.quitRequested_ || process.terminated_)) {
-    EndProcess(process);  // control is back in its message loop, which ends
+  if (LoopEnds(process)) {
+    EndProcess(process);
   }
 }
 
 void SimDesktop::ReapFinished() {
   for (std::size_t i = 0; i < processes_.size(); ++i) {
     SimProcess& process = *processes_[i];
-    if (process.depth_ == 0 && !process.ended_ && (process.quitRequested_ || process.terminated_)) {
+    if (LoopEnds(process)) {
       EndProcess(process);
     }
   }

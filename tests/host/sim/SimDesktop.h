@@ -163,6 +163,8 @@ class SimDesktop {
   // How many handles, across all processes and outside holders, keep the mapping alive.
   [[nodiscard]] int MappingHandles(std::string_view name) const;
   bool failMappingCreation = false;
+  // When set, creating an agent window fails (as CreateWindowExA can, out of desktop heap).
+  bool failWindowCreation = false;
   Win32Status mappingCreationError = win32::kErrorAccessDenied;
 
   // --- The ANSI code page ----------------------------------------------------------------------
@@ -217,6 +219,7 @@ class SimDesktop {
                          MessageLParam lParam);
   void EnterHandler(SimProcess& process) { ++process.depth_; }
   void LeaveHandler(SimProcess& process);
+  [[nodiscard]] static bool LoopEnds(const SimProcess& process);
   void ReapFinished();
   void EndProcess(SimProcess& process);
   void KillProcess(std::uint32_t processId);

@@ -95,6 +95,9 @@ void SimProcess::ReleaseAllHandles(bool countAsLeft) {
 
 WindowHandle SimProcess::CreateAgentWindow(std::string_view className, std::string_view caption,
                                            AgentWindowEvents& events) {
+  if (desktop_.failWindowCreation) {
+    return kNoWindow;
+  }
   const WindowHandle handle = desktop_.NewWindow(std::string(className), std::string(caption), id_);
   desktop_.Window(handle)->events = &events;
   if (agentWindow_ == kNoWindow) {
@@ -248,14 +251,16 @@ DialogResult SimProcess::ShowMessageDialog(DialogKind kind, std::wstring_view te
   // The dialog's modal loop: this process receives messages and ticks again while it is open.
   modalDepths_.push_back(depth_);
   desktop_.RunUntilIdle();
-  if (answer.whileOpen && !openDialogs_[dialog].ownerDestroyed) {
+  // The dialog's loop ends, unanswered, on a quit request or with its owner window.
+  const auto interrupted = [&] { return quitRequested_ || openDialogs_[dialog].ownerDestroyed; };
+  if (answer.whileOpen && !interrupted()) {
     answer.whileOpen();
   }
   modalDepths_.pop_back();
-  const bool ownerDestroyed = openDialogs_[dialog].ownerDestroyed;
+  const bool wasInterrupted = interrupted();
   openDialogs_.pop_back();
 
-  const DialogResult result = ownerDestroyed ? DialogResult::Cancelled : answer.result;
+  const DialogResult result = wasInterrupted ? DialogResult::Cancelled : answer.result;
   desktop_.dialogs.shown[record].result = result;
   return result;
 }
