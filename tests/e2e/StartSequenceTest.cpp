@@ -138,7 +138,10 @@ TEST_F(StartSequenceTest, RestartPromptWithSecondMarkerOnlyAnsweredEsc) {
   ASSERT_TRUE(dialog.has_value()) << "no restart prompt";
   EXPECT_EQ(dialog->caption, L"Confirm");
   EXPECT_EQ(WithLineFeeds(dialog->text), kRestartPrompt);
-  AnswerDialog(dialog->window, IDCANCEL);
+  EXPECT_EQ(DefaultButtonId(dialog->window), IDYES) << "Yes is the default button";
+  EXPECT_NE(::GetWindowLongA(dialog->window, GWL_EXSTYLE) & WS_EX_TOPMOST, 0) << "the prompt stays on top";
+  // Esc on the focused default button: the dialog's own keyboard handling must take it as No.
+  PressEscape(dialog->window, IDYES);
   EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
   ExpectAutostartValue(RewrittenValue(""));
 }

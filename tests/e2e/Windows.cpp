@@ -107,6 +107,19 @@ void AnswerDialog(HWND dialog, int buttonId) {
   ::PostMessageA(dialog, WM_COMMAND, static_cast<WPARAM>(buttonId), 0);
 }
 
+void PressEscape(HWND dialog, int controlId) {
+  HWND control = ::GetDlgItem(dialog, controlId);
+  HWND target = control != nullptr ? control : dialog;
+  const UINT scanCode = ::MapVirtualKeyA(VK_ESCAPE, MAPVK_VK_TO_VSC);
+  ::PostMessageA(target, WM_KEYDOWN, VK_ESCAPE, static_cast<LPARAM>(1U | (scanCode << 16U)));
+  ::PostMessageA(target, WM_KEYUP, VK_ESCAPE, static_cast<LPARAM>(1U | (scanCode << 16U) | (3U << 30U)));
+}
+
+int DefaultButtonId(HWND dialog) {
+  const LRESULT answer = ::SendMessageA(dialog, DM_GETDEFID, 0, 0);
+  return HIWORD(answer) == DC_HASDEFID ? LOWORD(answer) : 0;
+}
+
 VisibilityWatch::VisibilityWatch() : thread_([this] { Run(); }) {}
 
 VisibilityWatch::~VisibilityWatch() {

@@ -44,6 +44,11 @@ DialogContent ReadDialog(HWND dialog);
 std::optional<DialogContent> WaitForDialog(DWORD processId, std::chrono::milliseconds bound);
 // Answers a dialog as a click on the button with this id would (IDCANCEL: as Esc does).
 void AnswerDialog(HWND dialog, int buttonId);
+// Presses and releases Esc on the dialog's control `controlId`, for the dialog's own keyboard
+// handling to interpret.
+void PressEscape(HWND dialog, int controlId);
+// The id of the dialog's default button, 0 when it has none.
+int DefaultButtonId(HWND dialog);
 
 // Watches, from its own thread, whether any "TMainForm" window of the watched processes is ever
 // visible, for as long as it lives.
