@@ -19,7 +19,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/ConfirmationDialog.h"
+#include "platform/MessageDialog.h"
 
 namespace velmor {
 
@@ -111,13 +111,6 @@ LRESULT CALLBACK AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     MessageBoxA(window, "", "Error", MB_OK | MB_ICONERROR);
   }
   return 0;
-}
-
-// A message box of one of the two kinds with a single "OK" button.
-DialogResult ShowOkMessageBox(HWND owner, const wchar_t* caption, UINT icon, std::wstring_view text, bool topmost) {
-  const std::wstring copy(text);
-  const UINT type = MB_OK | icon | (topmost ? static_cast<UINT>(MB_TOPMOST) : 0U);
-  return MessageBoxW(owner, copy.c_str(), caption, type) == IDOK ? DialogResult::Ok : DialogResult::Cancelled;
 }
 
 class Win32Platform final : public AgentPlatform {
@@ -254,15 +247,7 @@ class Win32Platform final : public AgentPlatform {
   DialogResult ShowMessageDialog(DialogKind kind, std::wstring_view text, bool topmost) override {
     // Owned by the agent window while it exists, so that destroying the window closes the dialog.
     const HWND owner = agentWindow_ != nullptr && ::IsWindow(agentWindow_) ? agentWindow_ : nullptr;
-    switch (kind) {
-      case DialogKind::Error:
-        return ShowOkMessageBox(owner, L"Error", MB_ICONERROR, text, topmost);
-      case DialogKind::Information:
-        return ShowOkMessageBox(owner, L"Information", MB_ICONINFORMATION, text, topmost);
-      case DialogKind::Confirmation:
-        return win32impl::ShowConfirmationDialog(owner, text, topmost);
-    }
-    return DialogResult::Cancelled;
+    return win32impl::ShowMessageDialog(owner, kind, text, topmost);
   }
 
   // --- Kernel objects and the process ----------------------------------------------------------

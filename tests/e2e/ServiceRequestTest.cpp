@@ -26,6 +26,7 @@ void ExpectErrorDialogThenExit(const ChildProcess& agent, const std::wstring& te
   EXPECT_EQ(WithLineFeeds(dialog->text), text);
   ASSERT_EQ(dialog->buttons.size(), 1U);
   EXPECT_EQ(dialog->buttons[0].id, IDOK);
+  EXPECT_EQ(dialog->buttons[0].text, L"OK") << "the button text does not follow the system's UI language";
   AnswerDialog(dialog->window, IDOK);
   EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
 }

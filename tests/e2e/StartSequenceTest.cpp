@@ -56,6 +56,7 @@ TEST_F(StartSequenceTest, VersionGateRejectsWindows8WithInformationDialog) {
   EXPECT_EQ(dialog->text, kOsNotSupported);
   ASSERT_EQ(dialog->buttons.size(), 1U);
   EXPECT_EQ(dialog->buttons[0].id, IDOK);
+  EXPECT_EQ(dialog->buttons[0].text, L"OK") << "the button text does not follow the system's UI language";
   AnswerDialog(dialog->window, IDOK);
   EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
   EXPECT_EQ(CountLines(ServiceLog(), "control"), 0U) << "the gate must stop the agent before the service request";

@@ -1,9 +1,11 @@
-// The confirmation dialog, built from an in-memory template. A Yes/No message box cannot be used:
-// it ignores Esc, and Esc must answer No here.
-#include "platform/ConfirmationDialog.h"
+// The message dialogs, built from an in-memory template. A message box cannot be used: its button
+// texts follow the system's UI language, and a Yes/No box ignores Esc, which must answer No here.
+#include "platform/MessageDialog.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -26,11 +28,40 @@ constexpr int kButtonHeightDlu = 14;
 constexpr int kButtonGapDlu = 4;
 constexpr int kMaxTextWidthDlu = 280;
 
+struct Button {
+  int id;
+  const wchar_t* text;
+  DialogResult answer;
+};
+
+constexpr Button kOkButtons[] = {{IDOK, L"OK", DialogResult::Ok}};
+constexpr Button kYesNoButtons[] = {{IDYES, L"&Yes", DialogResult::Yes}, {IDNO, L"&No", DialogResult::No}};
+
+// What a kind looks like. The first button is the default; Esc and the close box answer as the last.
+struct Look {
+  const wchar_t* caption;
+  LPCSTR icon;
+  std::span<const Button> buttons;
+};
+
+Look LookOf(DialogKind kind) {
+  switch (kind) {
+    case DialogKind::Error:
+      return {L"Error", IDI_ERROR, kOkButtons};
+    case DialogKind::Information:
+      return {L"Information", IDI_INFORMATION, kOkButtons};
+    case DialogKind::Confirmation:
+      break;
+  }
+  return {L"Confirm", IDI_QUESTION, kYesNoButtons};
+}
+
 // The dialog's state, shared between the caller and the dialog procedure.
-struct ConfirmationState {
+struct DialogState {
+  Look look;
   std::wstring text;
   bool topmost = false;
-  DialogResult answer = DialogResult::Cancelled;  // stays so unless a button or Esc answers
+  DialogResult answer = DialogResult::Cancelled;  // stays so unless a button, Esc or the close box answers
 };
 
 // Writes a DLGTEMPLATE and its DLGITEMTEMPLATEs, word by word, DWORD-aligned where required.
@@ -141,7 +172,7 @@ SIZE MeasureText(HWND dialog, const std::wstring& text, int maxWidth) {
 }
 
 // Puts the controls in place around the measured text and centres the dialog on the work area.
-void LayOut(HWND dialog, const ConfirmationState& state) {
+void LayOut(HWND dialog, const DialogState& state) {
   const POINT margin = DluToPixels(dialog, kMarginDlu, kMarginDlu);
   const POINT iconGap = DluToPixels(dialog, kIconGapDlu, 0);
   const POINT button = DluToPixels(dialog, kButtonWidthDlu, kButtonHeightDlu);
@@ -159,7 +190,8 @@ void LayOut(HWND dialog, const ConfirmationState& state) {
   const SIZE text = MeasureText(dialog, state.text, maxTextWidth);
 
   const int contentHeight = std::max(iconHeight, static_cast<int>(text.cy));
-  const int buttonsWidth = 2 * button.x + buttonGap.x;
+  const int buttonCount = static_cast<int>(state.look.buttons.size());
+  const int buttonsWidth = buttonCount * button.x + (buttonCount - 1) * buttonGap.x;
   const int clientWidth = std::max(margin.x + iconWidth + iconGap.x + text.cx + margin.x, buttonsWidth + 2 * margin.x);
   const int clientHeight = margin.y + contentHeight + margin.y + button.y + margin.y;
 
@@ -169,8 +201,10 @@ void LayOut(HWND dialog, const ConfirmationState& state) {
   MoveWindow(GetDlgItem(dialog, kTextId), textLeft, textTop, clientWidth - textLeft - margin.x, text.cy, FALSE);
   const int buttonsLeft = (clientWidth - buttonsWidth) / 2;
   const int buttonsTop = margin.y + contentHeight + margin.y;
-  MoveWindow(GetDlgItem(dialog, IDYES), buttonsLeft, buttonsTop, button.x, button.y, FALSE);
-  MoveWindow(GetDlgItem(dialog, IDNO), buttonsLeft + button.x + buttonGap.x, buttonsTop, button.x, button.y, FALSE);
+  for (int i = 0; i < buttonCount; ++i) {
+    MoveWindow(GetDlgItem(dialog, state.look.buttons[static_cast<std::size_t>(i)].id),
+               buttonsLeft + i * (button.x + buttonGap.x), buttonsTop, button.x, button.y, FALSE);
+  }
 
   RECT frame{0, 0, clientWidth, clientHeight};
   AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(dialog, GWL_STYLE)), FALSE,
@@ -184,38 +218,40 @@ void LayOut(HWND dialog, const ConfirmationState& state) {
                SWP_NOACTIVATE | (state.topmost ? 0U : static_cast<UINT>(SWP_NOZORDER)));
 }
 
-void Answer(HWND dialog, DialogResult answer, int button) {
-  auto* state = reinterpret_cast<ConfirmationState*>(GetWindowLongPtrW(dialog, DWLP_USER));
-  if (state != nullptr) {
-    state->answer = answer;
-  }
-  EndDialog(dialog, button);
+void Answer(HWND dialog, DialogState& state, const Button& button) {
+  state.answer = button.answer;
+  EndDialog(dialog, button.id);
 }
 
-INT_PTR CALLBACK ConfirmationProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK MessageDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* state = reinterpret_cast<DialogState*>(GetWindowLongPtrW(dialog, DWLP_USER));
   switch (message) {
-    case WM_INITDIALOG: {
-      auto* state = reinterpret_cast<ConfirmationState*>(lParam);
+    case WM_INITDIALOG:
       SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-      SetDlgItemTextW(dialog, kTextId, state->text.c_str());
-      SendDlgItemMessageW(dialog, kIconId, STM_SETICON, reinterpret_cast<WPARAM>(LoadIconA(nullptr, IDI_QUESTION)), 0);
+      state = reinterpret_cast<DialogState*>(lParam);
+      SendDlgItemMessageW(dialog, kIconId, STM_SETICON, reinterpret_cast<WPARAM>(LoadIconA(nullptr, state->look.icon)),
+                          0);
       LayOut(dialog, *state);
-      return TRUE;  // the focus goes to the first tab stop, the default button "&Yes"
-    }
+      return TRUE;  // the focus goes to the first tab stop, the default button
     case WM_COMMAND:
-      switch (LOWORD(wParam)) {
-        case IDYES:
-          Answer(dialog, DialogResult::Yes, IDYES);
-          return TRUE;
-        case IDNO:
-        case IDCANCEL:  // Esc
-          Answer(dialog, DialogResult::No, IDNO);
-          return TRUE;
-        default:
-          return FALSE;
+      if (state == nullptr) {
+        return FALSE;
       }
+      if (LOWORD(wParam) == IDCANCEL) {  // Esc
+        Answer(dialog, *state, state->look.buttons.back());
+        return TRUE;
+      }
+      for (const Button& button : state->look.buttons) {
+        if (LOWORD(wParam) == button.id) {
+          Answer(dialog, *state, button);
+          return TRUE;
+        }
+      }
+      return FALSE;
     case WM_CLOSE:  // the close box, Alt+F4
-      Answer(dialog, DialogResult::No, IDNO);
+      if (state != nullptr) {
+        Answer(dialog, *state, state->look.buttons.back());
+      }
       return TRUE;
     default:
       return FALSE;
@@ -224,19 +260,27 @@ INT_PTR CALLBACK ConfirmationProc(HWND dialog, UINT message, WPARAM wParam, LPAR
 
 }  // namespace
 
-DialogResult ShowConfirmationDialog(HWND owner, std::wstring_view text, bool topmost) {
-  ConfirmationState state{std::wstring(text), topmost};
+DialogResult ShowMessageDialog(HWND owner, DialogKind kind, std::wstring_view text, bool topmost) {
+  DialogState state{LookOf(kind), std::wstring(text), topmost};
 
-  DialogTemplate dialogTemplate(DS_MODALFRAME | DS_SHELLFONT | WS_POPUP | WS_CAPTION | WS_SYSMENU, 4, L"Confirm", 8,
+  // Visible from the template: shown as soon as it is laid out, not when its loop first idles.
+  // The buttons come first and the text, complete, last, so that once the text control exists
+  // everything a reader looks for does.
+  DialogTemplate dialogTemplate(DS_MODALFRAME | DS_SHELLFONT | WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE,
+                                static_cast<WORD>(state.look.buttons.size() + 2), state.look.caption, 8,
                                 L"MS Shell Dlg");
-  dialogTemplate.Item(SS_LEFT | SS_NOPREFIX, kTextId, kStaticClass, L"");
+  DWORD buttonStyle = BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP;
+  for (const Button& button : state.look.buttons) {
+    dialogTemplate.Item(buttonStyle, button.id, kButtonClass, button.text);
+    buttonStyle = BS_PUSHBUTTON | WS_TABSTOP;
+  }
   dialogTemplate.Item(SS_ICON, kIconId, kStaticClass, L"");
-  dialogTemplate.Item(BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, IDYES, kButtonClass, L"&Yes");
-  dialogTemplate.Item(BS_PUSHBUTTON | WS_TABSTOP, IDNO, kButtonClass, L"&No");
+  dialogTemplate.Item(SS_LEFT | SS_NOPREFIX, kTextId, kStaticClass, state.text);
 
-  // The return value is not needed: the state says whether a button answered. When the dialog is
-  // torn down (its owner destroyed, WM_QUIT) the call returns without one, and that is Cancelled.
-  DialogBoxIndirectParamW(GetModuleHandleW(nullptr), dialogTemplate.Get(), owner, ConfirmationProc,
+  // The return value is not used: under Wine it is the default button's id when WM_QUIT ends the
+  // dialog. The state says whether an answer was given; a dialog torn down without one (its owner
+  // destroyed, WM_QUIT) leaves it Cancelled.
+  DialogBoxIndirectParamW(GetModuleHandleW(nullptr), dialogTemplate.Get(), owner, MessageDialogProc,
                           reinterpret_cast<LPARAM>(&state));
   return state.answer;
 }
