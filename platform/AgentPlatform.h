@@ -119,8 +119,8 @@ enum class DialogKind {
   Confirmation,  // caption "Confirm", "&Yes" (default) and "&No"; Esc answers No
 };
 
-// What a dialog returned. Cancelled covers every way a dialog closes without a button:
-// Esc on a confirmation, or the dialog torn down with its owner window.
+// What a dialog returned. Esc and the close box answer as the last button does (Ok, or No on a
+// confirmation); Cancelled means the dialog was torn down unanswered (a quit request, its owner gone).
 enum class DialogResult { Ok, Yes, No, Cancelled };
 
 // The identity of a timer owned by the agent window.

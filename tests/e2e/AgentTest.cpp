@@ -5,6 +5,7 @@
 
 #include "app/AgentIdentity.h"
 #include "peers/ProductPeers.h"
+#include "tests/e2e/LogFile.h"
 
 namespace velmor::e2e {
 namespace {
@@ -125,25 +126,7 @@ std::string AgentTest::LaunchProductWindowOption(const std::string& showAfter) c
 }
 
 std::vector<std::string> AgentTest::LogLines(const std::string& path) {
-  std::vector<std::string> lines;
-  HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    return lines;
-  }
-  UniqueHandle owner(file);
-  std::string text;
-  char buffer[4096];
-  DWORD read = 0;
-  while (::ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) {
-    text.append(buffer, read);
-  }
-  std::size_t start = 0;
-  for (std::size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
+  return ReadLogLines(path);
 }
 
 std::vector<std::string> AgentTest::LinesStartingWith(const std::string& path, const std::string& prefix) {

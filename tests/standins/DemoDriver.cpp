@@ -13,6 +13,7 @@
 
 #include "app/AgentIdentity.h"
 #include "peers/ProductPeers.h"
+#include "tests/e2e/LogFile.h"
 #include "tests/e2e/Poll.h"
 #include "tests/e2e/Processes.h"
 #include "tests/e2e/Registry.h"
@@ -28,31 +29,9 @@ void Say(const std::string& text) {
   std::fflush(stdout);
 }
 
-std::vector<std::string> ReadLines(const std::string& path) {
-  std::vector<std::string> lines;
-  HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    return lines;
-  }
-  UniqueHandle owner(file);
-  std::string text;
-  char buffer[4096];
-  DWORD read = 0;
-  while (::ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) {
-    text.append(buffer, read);
-  }
-  std::size_t start = 0;
-  for (auto end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
-
 std::size_t Count(const std::string& path, const std::string& prefix) {
   std::size_t count = 0;
-  for (const auto& line : ReadLines(path)) {
+  for (const auto& line : ReadLogLines(path)) {
     if (line.rfind(prefix, 0) == 0) {
       ++count;
     }
@@ -244,10 +223,10 @@ int RunDemo(const std::string& folder) {
   Say("");
   Say("Step 4. Another program asks the agent to open the contact page (message 1025, 1, 1).");
   ::SendMessageA(agentWindow, velmor::WM_AGENT_COMMAND, 1, 1);
-  if (!WaitUntil([&] { return !ReadLines(urlLog).empty(); }, 30s)) {
+  if (!WaitUntil([&] { return !ReadLogLines(urlLog).empty(); }, 30s)) {
     return Fail("no page was opened");
   }
-  Say("  The browser was asked to open: " + ReadLines(urlLog).front());
+  Say("  The browser was asked to open: " + ReadLogLines(urlLog).front());
 
   Say("");
   Say("Step 5. The user starts velmor.exe again, with no argument, while the agent is resident.");

@@ -1,0 +1,12 @@
+// Reading the line logs that the stand-ins append to, while they may still be writing.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace velmor::e2e {
+
+// The complete lines of the log file; none when it does not exist (yet).
+std::vector<std::string> ReadLogLines(const std::string& path);
+
+}  // namespace velmor::e2e
