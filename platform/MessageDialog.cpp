@@ -241,11 +241,11 @@ INT_PTR CALLBACK MessageDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
         Answer(dialog, *state, state->look.buttons.back());
         return TRUE;
       }
-      for (const Button& button : state->look.buttons) {
-        if (LOWORD(wParam) == button.id) {
-          Answer(dialog, *state, button);
-          return TRUE;
-        }
+      if (const auto button = std::find_if(state->look.buttons.begin(), state->look.buttons.end(),
+                                           [&](const Button& b) { return b.id == LOWORD(wParam); });
+          button != state->look.buttons.end()) {
+        Answer(dialog, *state, *button);
+        return TRUE;
       }
       return FALSE;
     case WM_CLOSE:  // the close box, Alt+F4
