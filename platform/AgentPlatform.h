@@ -76,9 +76,6 @@ inline constexpr std::uint8_t kVerGreaterEqual = 3;
 inline constexpr int kSwRestore = 9;
 
 inline constexpr std::uint32_t kWmClose = 0x0010;
-inline constexpr std::uint32_t kWmUser = 0x0400;
-inline constexpr std::uint32_t kWmApp = 0x8000;
-inline constexpr std::uint32_t kWmLButtonUp = 0x0202;
 
 inline constexpr std::uint32_t kSmtoAbortIfHung = 0x0002;
 }  // namespace win32
