@@ -2,6 +2,7 @@
 // shown, closed by WM_CLOSE; a second agent keeps its first caption.
 #include "app/AgentIdentity.h"
 #include "tests/e2e/AgentTest.h"
+#include "tests/e2e/ZOrder.h"
 
 namespace velmor::e2e {
 namespace {
@@ -64,6 +65,12 @@ TEST_F(AgentWindowTest, SecondAgentActivatesVisibleProductAndEnds) {
   StartProductWindow("--visible");
   ChildProcess& first = StartAgent("1");
   ASSERT_NE(WaitForNamedAgent(first), nullptr);
+  HWND product = FindWindowByClassAndCaption("TMainForm", "Tessaly 2024");
+  ASSERT_NE(product, nullptr);
+  // Another program's window over the product's: the switch must bring the product back on top.
+  CoverWindow cover;
+  ASSERT_NE(cover.Handle(), nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return IsAbove(cover.Handle(), product); }, kStartBound));
 
   ChildProcess& second = StartAgent("");
   bool secondNamedItself = false;
@@ -78,6 +85,7 @@ TEST_F(AgentWindowTest, SecondAgentActivatesVisibleProductAndEnds) {
   EXPECT_EQ(second.WaitForExit(kExitBound), 0U);
   EXPECT_FALSE(secondNamedItself) << "the second agent must keep the caption Shell";
   EXPECT_EQ(CountLines(ProductLog(), "tray"), 0U) << "a visible product window needs no tray click";
+  EXPECT_TRUE(IsAbove(product, cover.Handle())) << "the second agent did not switch to the product window";
   EXPECT_TRUE(first.IsRunning());
   EXPECT_EQ(WindowProcessId(FindNamedAgentWindow()), first.Id());
 

@@ -5,10 +5,8 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <future>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/AgentIdentity.h"
@@ -19,6 +17,7 @@
 #include "tests/e2e/Registry.h"
 #include "tests/e2e/ServiceStandin.h"
 #include "tests/e2e/Windows.h"
+#include "tests/e2e/ZOrder.h"
 
 namespace {
 
@@ -55,72 +54,6 @@ std::optional<std::string> AutostartText() {
 std::string DescribeAutostart() {
   return AutostartText().value_or("(no value)");
 }
-
-// Whether `upper` lies above `lower` in the z-order of the top-level windows.
-bool IsAbove(HWND upper, HWND lower) {
-  for (HWND window = ::GetWindow(upper, GW_HWNDNEXT); window != nullptr; window = ::GetWindow(window, GW_HWNDNEXT)) {
-    if (window == lower) {
-      return true;
-    }
-  }
-  return false;
-}
-
-// A visible window of another program, on its own thread with its own message loop, shown over
-// whatever lies on top when it is made.
-class CoverWindow {
- public:
-  CoverWindow() {
-    std::promise<HWND> made;
-    auto window = made.get_future();
-    thread_ = std::thread([this, &made] { Run(made); });
-    window_ = window.get();
-  }
-  CoverWindow(const CoverWindow&) = delete;
-  CoverWindow& operator=(const CoverWindow&) = delete;
-  ~CoverWindow() {
-    if (window_ != nullptr) {
-      ::PostMessageA(window_, WM_CLOSE, 0, 0);
-    }
-    thread_.join();
-  }
-
-  [[nodiscard]] HWND Handle() const { return window_; }
-
- private:
-  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_DESTROY) {
-      ::PostQuitMessage(0);
-      return 0;
-    }
-    return ::DefWindowProcA(window, message, wParam, lParam);
-  }
-
-  static void Run(std::promise<HWND>& made) {
-    WNDCLASSA windowClass{};
-    windowClass.lpfnWndProc = WindowProc;
-    windowClass.hInstance = ::GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "VelmorDemoCover";
-    ::RegisterClassA(&windowClass);
-    HWND window = ::CreateWindowExA(0, windowClass.lpszClassName, "Another program", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                    CW_USEDEFAULT, 400, 300, nullptr, nullptr, windowClass.hInstance, nullptr);
-    if (window != nullptr) {
-      ::ShowWindow(window, SW_SHOWNORMAL);
-    }
-    made.set_value(window);
-    if (window == nullptr) {
-      return;
-    }
-    MSG message;
-    while (::GetMessageA(&message, nullptr, 0, 0) > 0) {
-      ::TranslateMessage(&message);
-      ::DispatchMessageA(&message);
-    }
-  }
-
-  HWND window_ = nullptr;
-  std::thread thread_;
-};
 
 // Starts the command line that the autostart value holds: a quoted program path and its arguments.
 ChildProcess LaunchAutostartCommand(const std::string& command) {
