@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <iterator>
 #include <memory>
@@ -323,37 +324,15 @@ class Win32Platform final : public AgentPlatform {
   }
 
   bool VerifyVersionInfoW(OsVersionInfoEx& versionInfo, std::uint32_t typeMask, std::uint64_t conditionMask) override {
+    // The portable structure has OSVERSIONINFOEXW's fields in its layout, so it is copied whole.
     static_assert(sizeof(OSVERSIONINFOEXW) == sizeof(OsVersionInfoEx));
+    static_assert(offsetof(OSVERSIONINFOEXW, szCSDVersion) == offsetof(OsVersionInfoEx, szCSDVersion));
+    static_assert(offsetof(OSVERSIONINFOEXW, wServicePackMajor) == offsetof(OsVersionInfoEx, wServicePackMajor));
+    static_assert(offsetof(OSVERSIONINFOEXW, wProductType) == offsetof(OsVersionInfoEx, wProductType));
     OSVERSIONINFOEXW info{};
-    info.dwOSVersionInfoSize = versionInfo.dwOSVersionInfoSize;
-    info.dwMajorVersion = versionInfo.dwMajorVersion;
-    info.dwMinorVersion = versionInfo.dwMinorVersion;
-    info.dwBuildNumber = versionInfo.dwBuildNumber;
-    info.dwPlatformId = versionInfo.dwPlatformId;
-    for (std::size_t i = 0; i < std::size(info.szCSDVersion); ++i) {
-      info.szCSDVersion[i] = static_cast<WCHAR>(versionInfo.szCSDVersion[i]);
-    }
-    info.wServicePackMajor = versionInfo.wServicePackMajor;
-    info.wServicePackMinor = versionInfo.wServicePackMinor;
-    info.wSuiteMask = versionInfo.wSuiteMask;
-    info.wProductType = versionInfo.wProductType;
-    info.wReserved = versionInfo.wReserved;
-
+    std::memcpy(&info, &versionInfo, sizeof(info));
     const BOOL verified = ::VerifyVersionInfoW(&info, typeMask, conditionMask);
-
-    versionInfo.dwOSVersionInfoSize = info.dwOSVersionInfoSize;
-    versionInfo.dwMajorVersion = info.dwMajorVersion;
-    versionInfo.dwMinorVersion = info.dwMinorVersion;
-    versionInfo.dwBuildNumber = info.dwBuildNumber;
-    versionInfo.dwPlatformId = info.dwPlatformId;
-    for (std::size_t i = 0; i < std::size(info.szCSDVersion); ++i) {
-      versionInfo.szCSDVersion[i] = static_cast<char16_t>(info.szCSDVersion[i]);
-    }
-    versionInfo.wServicePackMajor = info.wServicePackMajor;
-    versionInfo.wServicePackMinor = info.wServicePackMinor;
-    versionInfo.wSuiteMask = info.wSuiteMask;
-    versionInfo.wProductType = info.wProductType;
-    versionInfo.wReserved = info.wReserved;
+    std::memcpy(&versionInfo, &info, sizeof(info));
     return verified != FALSE;
   }
 
