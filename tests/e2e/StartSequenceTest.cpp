@@ -107,22 +107,35 @@ INSTANTIATE_TEST_SUITE_P(Windows, VersionGatePassTest, ::testing::Values("win81"
 
 // --- The restart prompt ---------------------------------------------------------------------------
 
+// Waits for the agent's restart prompt and checks its caption, text, buttons, default and topmost.
+std::optional<DialogContent> WaitForRestartPrompt(const ChildProcess& agent) {
+  std::optional<DialogContent> dialog = WaitForDialog(agent.Id(), kStartBound);
+  if (!dialog) {
+    ADD_FAILURE() << "no restart prompt";
+    return dialog;
+  }
+  EXPECT_EQ(dialog->caption, L"Confirm");
+  EXPECT_EQ(WithLineFeeds(dialog->text), kRestartPrompt);
+  EXPECT_EQ(dialog->buttons.size(), 2U);
+  if (dialog->buttons.size() == 2U) {
+    EXPECT_EQ(dialog->buttons[0].id, IDYES);
+    EXPECT_EQ(dialog->buttons[0].text, L"&Yes");
+    EXPECT_EQ(dialog->buttons[1].id, IDNO);
+    EXPECT_EQ(dialog->buttons[1].text, L"&No");
+  }
+  EXPECT_EQ(DefaultButtonId(dialog->window), IDYES) << "Yes is the default button";
+  EXPECT_NE(::GetWindowLongA(dialog->window, GWL_EXSTYLE) & WS_EX_TOPMOST, 0) << "the prompt stays on top";
+  return dialog;
+}
+
 TEST_F(StartSequenceTest, RestartPromptWithFirstMarkerAnsweredNo) {
   HeldMapping otherVersion("h723lsw932");
   ASSERT_TRUE(otherVersion);
   WriteAutostart("\"C:\\Old\\velmor.exe\" 1");
   ChildProcess& agent = StartAgent("firststart");
 
-  const std::optional<DialogContent> dialog = WaitForDialog(agent.Id(), kStartBound);
-  ASSERT_TRUE(dialog.has_value()) << "no restart prompt";
-  EXPECT_EQ(dialog->caption, L"Confirm");
-  EXPECT_EQ(WithLineFeeds(dialog->text), kRestartPrompt);
-  ASSERT_EQ(dialog->buttons.size(), 2U);
-  EXPECT_EQ(dialog->buttons[0].id, IDYES);
-  EXPECT_EQ(dialog->buttons[0].text, L"&Yes");
-  EXPECT_EQ(dialog->buttons[1].id, IDNO);
-  EXPECT_EQ(dialog->buttons[1].text, L"&No");
-
+  const std::optional<DialogContent> dialog = WaitForRestartPrompt(agent);
+  ASSERT_TRUE(dialog.has_value());
   // Never Yes here: under Wine a reboot request ends the whole session.
   AnswerDialog(dialog->window, IDNO);
   EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
@@ -135,12 +148,8 @@ TEST_F(StartSequenceTest, RestartPromptWithSecondMarkerOnlyAnsweredEsc) {
   ASSERT_TRUE(otherVersion);
   ChildProcess& agent = StartAgent("FirstNotStartButRestart");
 
-  const std::optional<DialogContent> dialog = WaitForDialog(agent.Id(), kStartBound);
-  ASSERT_TRUE(dialog.has_value()) << "no restart prompt";
-  EXPECT_EQ(dialog->caption, L"Confirm");
-  EXPECT_EQ(WithLineFeeds(dialog->text), kRestartPrompt);
-  EXPECT_EQ(DefaultButtonId(dialog->window), IDYES) << "Yes is the default button";
-  EXPECT_NE(::GetWindowLongA(dialog->window, GWL_EXSTYLE) & WS_EX_TOPMOST, 0) << "the prompt stays on top";
+  const std::optional<DialogContent> dialog = WaitForRestartPrompt(agent);
+  ASSERT_TRUE(dialog.has_value());
   // Esc on the focused default button: the dialog's own keyboard handling must take it as No.
   PressEscape(dialog->window, IDYES);
   EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);

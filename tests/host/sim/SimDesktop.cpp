@@ -94,7 +94,7 @@ void SimDesktop::FireDueEvents() {
   }
 }
 
-void SimDesktop::MoveClockTo(Ms time) {
+void SimDesktop::WalkClockTo(Ms time, bool deliver) {
   while (true) {
     const std::optional<Ms> next = NextTimedEvent();
     if (!next || *next > time) {
@@ -102,8 +102,15 @@ void SimDesktop::MoveClockTo(Ms time) {
     }
     now_ = std::max(now_, *next);
     FireDueEvents();
+    if (deliver) {
+      RunUntilIdle();
+    }
   }
   now_ = std::max(now_, time);
+}
+
+void SimDesktop::MoveClockTo(Ms time) {
+  WalkClockTo(time, /*deliver=*/false);
 }
 
 void SimDesktop::RunUntilIdle() {
@@ -130,16 +137,7 @@ void SimDesktop::RunUntilIdle() {
 
 void SimDesktop::AdvanceTo(Ms time) {
   RunUntilIdle();
-  while (true) {
-    const std::optional<Ms> next = NextTimedEvent();
-    if (!next || *next > time) {
-      break;
-    }
-    now_ = std::max(now_, *next);
-    FireDueEvents();
-    RunUntilIdle();
-  }
-  now_ = std::max(now_, time);
+  WalkClockTo(time, /*deliver=*/true);
   RunUntilIdle();
 }
 

@@ -209,6 +209,9 @@ class SimDesktop {
   // Time: moves the clock to `time`, marking ticks due and running background work on the way; no
   // handler of an agent runs.
   void MoveClockTo(Ms time);
+  // Moves the clock to `time` event by event; with `deliver`, agents handle each event's messages
+  // and ticks before the next.
+  void WalkClockTo(Ms time, bool deliver);
   [[nodiscard]] std::optional<Ms> NextTimedEvent() const;
   void FireDueEvents();
 
