@@ -11,14 +11,18 @@
 #include <shellapi.h>
 #include <winsvc.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <exception>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/MessageDialog.h"
 
@@ -66,19 +70,60 @@ RegistryKey FromHkey(HKEY key) {
 
 constexpr int kAgentClientSize = 150;
 
+// What the window procedure knows of the agent window: where its events go, and when each of its
+// running timers falls due next.
+struct AgentWindowLink {
+  struct Schedule {
+    std::chrono::milliseconds interval;
+    std::chrono::steady_clock::time_point nextDue;
+  };
+  AgentWindowEvents* events = nullptr;
+  std::map<UINT_PTR, Schedule> timers;
+};
+
+// Windows raises shorter timer intervals to this (USER_TIMER_MINIMUM).
+constexpr std::chrono::milliseconds kShortestTimerInterval{USER_TIMER_MINIMUM};
+// A tick may be seen a little before its due time by the clock read here.
+constexpr std::chrono::milliseconds kTickTolerance{50};
+
+// Set only while the agent's own CreateWindowExA, and its own DestroyWindow, run on this thread:
+// WM_NCCREATE and WM_NCDESTROY attach and detach the link only then. Any process can send the
+// window these messages; from elsewhere they change nothing (their lParam is not the agent's).
+AgentWindowLink* linkOfWindowBeingCreated = nullptr;
+HWND windowBeingDestroyed = nullptr;
+
+// A tick counts only for a running timer whose due time has come: anyone can post WM_TIMER.
+bool TakeTick(AgentWindowLink& link, UINT_PTR timer) {
+  const auto found = link.timers.find(timer);
+  if (found == link.timers.end()) {
+    return false;
+  }
+  AgentWindowLink::Schedule& schedule = found->second;
+  const auto now = std::chrono::steady_clock::now() + kTickTolerance;
+  if (now < schedule.nextDue) {
+    return false;
+  }
+  while (schedule.nextDue <= now) {  // ticks do not pile up: the next one is the next due time
+    schedule.nextDue += schedule.interval;
+  }
+  return true;
+}
+
 // Forwards one message to the logic.
-LRESULT DispatchToLogic(AgentWindowEvents& events, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT DispatchToLogic(AgentWindowLink& link, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_TIMER:
-      events.OnTimer(static_cast<TimerId>(static_cast<std::uint32_t>(wParam)));
+      if (TakeTick(link, wParam)) {
+        link.events->OnTimer(static_cast<TimerId>(static_cast<std::uint32_t>(wParam)));
+      }
       return 0;
     case WM_CLOSE:
       // The logic ends the agent itself; the default handling would destroy the window at once.
-      events.OnCloseRequest();
+      link.events->OnCloseRequest();
       return 0;
     default: {
       MessageResult result = 0;
-      if (events.OnWindowMessage(message, wParam, lParam, result)) {
+      if (link.events->OnWindowMessage(message, wParam, lParam, result)) {
         return result;
       }
       return DefWindowProcA(window, message, wParam, lParam);
@@ -86,26 +131,33 @@ LRESULT DispatchToLogic(AgentWindowEvents& events, HWND window, UINT message, WP
   }
 }
 
-// Forwards the agent window's messages to the events object kept in its user data. The user data
-// is cleared when the window is gone, so no event reaches the logic afterwards.
+// Forwards the agent window's messages to the link kept in its user data, which only the agent's
+// own creation and destruction of the window set and clear.
 //
 // No exception may unwind through the system's code that called this procedure. One that escapes
 // a handler (an allocation that failed) is shown in an error dialog, and the agent carries on.
 LRESULT CALLBACK AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   if (message == WM_NCCREATE) {
-    const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
-    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    if (linkOfWindowBeingCreated == nullptr || ::InSendMessage() != FALSE) {
+      return 0;  // not the agent's own creation: neither the link nor the default handling
+    }
+    SetWindowLongPtrA(window, GWLP_USERDATA,
+                      reinterpret_cast<LONG_PTR>(std::exchange(linkOfWindowBeingCreated, nullptr)));
+    return DefWindowProcA(window, message, wParam, lParam);
   }
   if (message == WM_NCDESTROY) {
+    if (window != windowBeingDestroyed || ::InSendMessage() != FALSE) {
+      return 0;
+    }
     SetWindowLongPtrA(window, GWLP_USERDATA, 0);
     return DefWindowProcA(window, message, wParam, lParam);
   }
-  auto* events = reinterpret_cast<AgentWindowEvents*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-  if (events == nullptr) {
+  auto* link = reinterpret_cast<AgentWindowLink*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  if (link == nullptr) {
     return DefWindowProcA(window, message, wParam, lParam);
   }
   try {
-    return DispatchToLogic(*events, window, message, wParam, lParam);
+    return DispatchToLogic(*link, window, message, wParam, lParam);
   } catch (const std::exception& error) {
     MessageBoxA(window, error.what(), "Error", MB_OK | MB_ICONERROR);
   } catch (...) {
@@ -160,8 +212,11 @@ class Win32Platform final : public AgentPlatform {
     const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
     const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
 
+    link_ = AgentWindowLink{&events, {}};
+    linkOfWindowBeingCreated = &link_;
     const HWND window = CreateWindowExA(0, classCopy.c_str(), captionCopy.c_str(), kStyle, left, top, width, height,
-                                        nullptr, nullptr, instance, &events);
+                                        nullptr, nullptr, instance, nullptr);
+    linkOfWindowBeingCreated = nullptr;
     if (window != nullptr) {
       agentWindow_ = window;
     }
@@ -174,7 +229,9 @@ class Win32Platform final : public AgentPlatform {
       agentWindow_ = nullptr;
     }
     if (::IsWindow(hwnd)) {  // it may be gone already
+      windowBeingDestroyed = hwnd;
       DestroyWindow(hwnd);
+      windowBeingDestroyed = nullptr;
     }
   }
 
@@ -186,10 +243,21 @@ class Win32Platform final : public AgentPlatform {
   void HideWindow(WindowHandle window) override { ShowWindow(ToHwnd(window), SW_HIDE); }
 
   bool SetTimer(WindowHandle window, TimerId timer, std::uint32_t intervalMs) override {
-    return ::SetTimer(ToHwnd(window), static_cast<UINT_PTR>(timer), intervalMs, nullptr) != 0;
+    const auto id = static_cast<UINT_PTR>(timer);
+    if (::SetTimer(ToHwnd(window), id, intervalMs, nullptr) == 0) {
+      return false;
+    }
+    if (ToHwnd(window) == agentWindow_) {
+      const auto interval = std::max(std::chrono::milliseconds(intervalMs), kShortestTimerInterval);
+      link_.timers[id] = {interval, std::chrono::steady_clock::now() + interval};
+    }
+    return true;
   }
 
   bool KillTimer(WindowHandle window, TimerId timer) override {
+    if (ToHwnd(window) == agentWindow_) {
+      link_.timers.erase(static_cast<UINT_PTR>(timer));
+    }
     return ::KillTimer(ToHwnd(window), static_cast<UINT_PTR>(timer)) != FALSE;
   }
 
@@ -432,6 +500,7 @@ class Win32Platform final : public AgentPlatform {
   bool comInitialized_ = false;
   bool classRegistered_ = false;
   HWND agentWindow_ = nullptr;  // the owner of the dialogs while it exists
+  AgentWindowLink link_;
 };
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The agent window as other processes see it: found by class and caption while hidden, never
-// shown, closed by WM_CLOSE; a second agent keeps its first caption.
+// shown, closed by WM_CLOSE, deaf to forged creation and timer messages; a second agent keeps its
+// first caption.
 #include "app/AgentIdentity.h"
+#include "platform/AgentPlatform.h"
 #include "tests/e2e/AgentTest.h"
 #include "tests/e2e/ZOrder.h"
 
@@ -91,6 +93,56 @@ TEST_F(AgentWindowTest, SecondAgentActivatesVisibleProductAndEnds) {
 
   ::PostMessageA(FindNamedAgentWindow(), WM_AGENT_COMMAND, 0, 0);
   EXPECT_EQ(first.WaitForExit(kExitBound), 0U);
+}
+
+// Any program on the desktop can send the agent window the messages that Windows sends at its
+// creation and destruction, and post it timer ticks. None of them changes the agent: it keeps its
+// name, serves its commands, waits out its own watchdog and quits cleanly.
+TEST_F(AgentWindowTest, ForgedCreationDestructionAndTimerMessagesChangeNothing) {
+  InstallService();
+  ASSERT_EQ(StartServiceStandin(), 0U);
+  ChildProcess& first = StartAgent("1");
+  HWND window = WaitForNamedAgent(first);
+  ASSERT_NE(window, nullptr);
+
+  // A second agent waits, its watchdog running, for a product window that is not there.
+  ChildProcess& second = StartAgent("");
+  HWND secondWindow = nullptr;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        const auto windows = TopLevelWindowsOf(second.Id(), "TMainForm");
+        secondWindow = windows.empty() ? nullptr : windows.front();
+        return secondWindow != nullptr;
+      },
+      kStartBound));
+
+  for (HWND target : {window, secondWindow}) {
+    for (const TimerId timer : {TimerId::OpenShell, TimerId::Start, TimerId::KillProcessesOnTimeoutAndStartAgain}) {
+      ::PostMessageA(target, WM_TIMER, static_cast<WPARAM>(timer), 0);
+    }
+    ::PostMessageA(target, WM_TIMER, static_cast<WPARAM>(TimerId::Start), 0x12345678);  // a callback of nowhere
+  }
+  EXPECT_FALSE(WaitUntil([&] { return !first.IsRunning(); }, 3s)) << "a posted tick fired the takeover";
+
+  // The system copies a sent CREATESTRUCT into the receiver, lpCreateParams and all.
+  CREATESTRUCTA create{};
+  create.lpCreateParams = reinterpret_cast<LPVOID>(0x12345678);
+  create.lpszName = "forged";
+  create.lpszClass = "TMainForm";
+  for (HWND target : {window, secondWindow}) {
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutA(target, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&create), SMTO_NORMAL, 5000, &ignored);
+    ::SendMessageTimeoutA(target, WM_NCDESTROY, 0, 0, SMTO_NORMAL, 5000, &ignored);
+  }
+  EXPECT_EQ(FindNamedAgentWindow(), window);
+  EXPECT_EQ(WindowCaption(window), "velmor8476035");
+
+  ::SendMessageA(window, WM_AGENT_COMMAND, 1, 1);
+  EXPECT_TRUE(WaitUntil([&] { return LogLines(UrlLog()).size() == 1; }, kStartBound)) << "the command went unserved";
+  ::PostMessageA(secondWindow, WM_CLOSE, 0, 0);
+  EXPECT_EQ(second.WaitForExit(kExitBound), 0U);
+  ::PostMessageA(window, WM_AGENT_COMMAND, 0, 0);
+  EXPECT_EQ(first.WaitForExit(kExitBound), 0U) << "deaf to the quit command, or crashed";
 }
 
 // The watch behind "never visible" in every case: it does see a shown TMainForm window.
