@@ -42,16 +42,14 @@ void TMainForm::Timer_StartTimer() {
 
   if (const std::optional<std::wstring> firstArgument = FirstArgument(os_.GetCommandLineW())) {
     const std::wstring arg = LowerAscii(*firstArgument);
-    AutostartBuffer buffer{};
-    auto size = static_cast<std::uint32_t>(buffer.size());
-    const Win32Status readStatus = ReadAutostartValue(os_, buffer, size);
+    AnsiString autostart;
+    const Win32Status readStatus = ReadAutostartValue(os_, autostart);
     const bool isFirstStart = arg == L"firststart";
     const bool isRestartOnly = arg == L"firstnotstartbutrestart";
 
     if (isFirstStart || isRestartOnly) {
       // Install time: point the autostart value at this agent, keeping its argument tail.
-      const AnsiString tail =
-          readStatus == win32::kErrorSuccess ? GetAutostartTail(os_, AutostartText(buffer, size)) : AnsiString();
+      const AnsiString tail = readStatus == win32::kErrorSuccess ? GetAutostartTail(os_, autostart) : AnsiString();
       WriteAutostartValue(os_, tail);
       if (!state_.productRunning) {
         state_.productRunning = IsOtherVersionRunning(os_);
@@ -69,7 +67,7 @@ void TMainForm::Timer_StartTimer() {
     } else {
       // Logon: stay resident without bringing the product forward, unless switched off.
       activateProduct = false;
-      if (readStatus == win32::kErrorSuccess && IsAutostartSwitchedOff(buffer, size)) {
+      if (readStatus == win32::kErrorSuccess && IsAutostartSwitchedOff(autostart)) {
         Close();
         return;
       }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <optional>
+#include <vector>
 
 #include "app/AgentIdentity.h"
 #include "integration/AnsiText.h"
@@ -10,23 +11,42 @@
 
 namespace velmor {
 
-Win32Status ReadAutostartValue(AgentPlatform& os, AutostartBuffer& buffer, std::uint32_t& size) {
+namespace {
+// No command line that Windows starts is longer than 32,767 characters: a value beyond this is no
+// command line, and is not read.
+constexpr std::uint32_t kLongestReadableValue = 65536;
+}  // namespace
+
+Win32Status ReadAutostartValue(AgentPlatform& os, AnsiString& text) {
   RegistryKey rawKey{};
   const Win32Status openStatus = os.RegOpenKeyExA(kHkeyLocalMachine, kRunKeyPath, 0, win32::kKeyQueryValue, rawKey);
   if (openStatus != win32::kErrorSuccess) {
     return openStatus;
   }
   const UniqueRegistryKey key(os, rawKey);
-  // Never let the system write past the buffer, whatever size the caller passed.
-  size = std::min<std::uint32_t>(size, static_cast<std::uint32_t>(buffer.size()));
-  std::uint32_t type = 0;  // received, not tested: the text is taken as it stands
-  return os.RegQueryValueExA(key.get(), kAutostartValueName, type, buffer.data(), size);
-}
-
-std::string_view AutostartText(const AutostartBuffer& buffer, std::uint32_t size) {
-  const std::size_t length = std::min<std::size_t>(size, buffer.size());
-  const std::string_view bytes(reinterpret_cast<const char*>(buffer.data()), length);
-  return bytes.substr(0, bytes.find('\0'));
+  AutostartBuffer buffer{};
+  std::vector<std::uint8_t> longer;
+  std::uint8_t* data = buffer.data();
+  auto capacity = static_cast<std::uint32_t>(buffer.size());
+  std::uint32_t size = capacity;
+  std::uint32_t type = 0;
+  Win32Status status = os.RegQueryValueExA(key.get(), kAutostartValueName, type, data, size);
+  // Read again into a buffer of the size reported; the value may have grown meanwhile.
+  for (int attempt = 0; status == win32::kErrorMoreData && attempt < 3 && size <= kLongestReadableValue; ++attempt) {
+    longer.resize(size);
+    data = longer.data();
+    capacity = size;
+    status = os.RegQueryValueExA(key.get(), kAutostartValueName, type, data, size);
+  }
+  if (status != win32::kErrorSuccess) {
+    return status;
+  }
+  if (type != win32::kRegSz && type != win32::kRegExpandSz) {
+    return win32::kErrorInvalidData;
+  }
+  const std::string_view bytes(reinterpret_cast<const char*>(data), std::min(size, capacity));
+  text = AnsiString(bytes.substr(0, bytes.find('\0')));
+  return win32::kErrorSuccess;
 }
 
 AnsiString GetAutostartTail(AgentPlatform& os, std::string_view text) {
@@ -44,9 +64,8 @@ AnsiString GetAutostartTail(AgentPlatform& os, std::string_view text) {
   return AnsiString(text.substr(*lastSpace));
 }
 
-bool IsAutostartSwitchedOff(const AutostartBuffer& buffer, std::uint32_t size) {
-  const std::size_t length = std::min<std::size_t>(size, buffer.size());
-  return length >= 2 && buffer[length - 1] == '\0' && buffer[length - 2] == '0';
+bool IsAutostartSwitchedOff(std::string_view text) {
+  return !text.empty() && text.back() == '0';
 }
 
 void WriteAutostartValue(AgentPlatform& os, std::string_view tail) {

@@ -13,25 +13,21 @@ namespace velmor {
 inline constexpr std::string_view kRunKeyPath = R"(SOFTWARE\Microsoft\Windows\CurrentVersion\Run)";
 inline constexpr std::string_view kAutostartValueName = "Tessaly";
 
+// The read buffer of the common case; a longer value is read again whole.
 using AutostartBuffer = std::array<std::uint8_t, 1024>;
 
-// Reads the value into `buffer`. `size` holds the buffer size on entry and the data size (terminating
-// NUL included) after a successful read. Returns the open's status when the key cannot be opened
-// (leaving the buffer alone), otherwise the query's; a value longer than the buffer gives
-// ERROR_MORE_DATA and so counts as unreadable.
-Win32Status ReadAutostartValue(AgentPlatform& os, AutostartBuffer& buffer, std::uint32_t& size);
-
-// The text of a value as read: the first `size` bytes of the buffer, up to the first NUL among them.
-// A size beyond the buffer is cut to it, so nothing past the buffer is ever read.
-std::string_view AutostartText(const AutostartBuffer& buffer, std::uint32_t size);
+// Reads the value's text: its bytes up to the first NUL, or all of them when it was stored without
+// one. Returns the open's or the query's status, leaving `text` alone on failure; a value that is
+// not a string (REG_SZ or REG_EXPAND_SZ) gives ERROR_INVALID_DATA and so counts as unreadable.
+Win32Status ReadAutostartValue(AgentPlatform& os, AnsiString& text);
 
 // The argument tail of a value: from its last space (included) to its end, or empty without a space.
 // A value that starts with a quoted path keeps only what follows the closing quote when its last
 // space lies inside the quotes, so a quoted path with a space in a folder name gives no tail.
 AnsiString GetAutostartTail(AgentPlatform& os, std::string_view text);
 
-// True when the value's text ends in "0": the byte at size - 1 is NUL and the one before it is '0'.
-bool IsAutostartSwitchedOff(const AutostartBuffer& buffer, std::uint32_t size);
+// True when the value's text ends in "0".
+bool IsAutostartSwitchedOff(std::string_view text);
 
 // Writes `"<agent folder>velmor.exe"<tail>` as REG_SZ with its NUL. Failures are ignored: without
 // administrative rights the write fails quietly.

@@ -40,6 +40,7 @@ namespace win32 {
 inline constexpr Win32Status kErrorSuccess = 0;
 inline constexpr Win32Status kErrorFileNotFound = 2;
 inline constexpr Win32Status kErrorAccessDenied = 5;
+inline constexpr Win32Status kErrorInvalidData = 13;
 inline constexpr Win32Status kErrorMoreData = 234;
 inline constexpr Win32Status kErrorAlreadyExists = 183;
 inline constexpr Win32Status kErrorServiceDoesNotExist = 1060;
@@ -55,6 +56,7 @@ inline constexpr std::uint32_t kFileMapAllAccess = 0xF001F;
 inline constexpr std::uint32_t kKeyQueryValue = 0x0001;
 inline constexpr std::uint32_t kKeySetValue = 0x0002;
 inline constexpr std::uint32_t kRegSz = 1;
+inline constexpr std::uint32_t kRegExpandSz = 2;
 
 inline constexpr std::uint32_t kScManagerConnect = 0x0001;
 inline constexpr std::uint32_t kServiceUserDefinedControl = 0x0100;

@@ -61,12 +61,10 @@ TEST_F(DirectCallTest, AutostartValueWrittenFromOwnFolderReadsBackWithStoredSize
   WriteAutostartValue(*os_, " 1");
   const std::string expected = "\"" + ExecutableFolder() + "velmor.exe\" 1";
 
-  AutostartBuffer buffer{};
-  std::uint32_t size = static_cast<std::uint32_t>(buffer.size());
-  ASSERT_EQ(ReadAutostartValue(*os_, buffer, size), 0U);
-  EXPECT_EQ(size, expected.size() + 1);
-  EXPECT_EQ(AutostartText(buffer, size), expected);
-  EXPECT_FALSE(IsAutostartSwitchedOff(buffer, size));
+  std::string text;
+  ASSERT_EQ(ReadAutostartValue(*os_, text), 0U);
+  EXPECT_EQ(text, expected);
+  EXPECT_FALSE(IsAutostartSwitchedOff(text));
 
   const std::optional<RegistryValue> stored = ReadAutostart();
   ASSERT_TRUE(stored.has_value());
@@ -75,17 +73,20 @@ TEST_F(DirectCallTest, AutostartValueWrittenFromOwnFolderReadsBackWithStoredSize
 }
 
 TEST_F(DirectCallTest, AutostartValueMissingReadsAsFailure) {
-  AutostartBuffer buffer{};
-  std::uint32_t size = static_cast<std::uint32_t>(buffer.size());
-  EXPECT_NE(ReadAutostartValue(*os_, buffer, size), 0U);
+  std::string text;
+  EXPECT_NE(ReadAutostartValue(*os_, text), 0U);
 }
 
-TEST_F(DirectCallTest, AutostartValueEndingInZeroIsSwitchedOff) {
-  ASSERT_TRUE(WriteAutostart("\"C:\\Old\\velmor.exe\" 10"));
-  AutostartBuffer buffer{};
-  std::uint32_t size = static_cast<std::uint32_t>(buffer.size());
-  ASSERT_EQ(ReadAutostartValue(*os_, buffer, size), 0U);
-  EXPECT_TRUE(IsAutostartSwitchedOff(buffer, size));
+// A value longer than the 1024-byte buffer is read whole, and its "0" switches the agent off.
+TEST_F(DirectCallTest, AutostartValueEndingInZeroIsSwitchedOffAtAnyLength) {
+  for (const std::string& folder : {std::string("Old"), std::string(1500, 'x')}) {
+    const std::string value = "\"C:\\" + folder + "\\velmor.exe\" 10";
+    ASSERT_TRUE(WriteAutostart(value));
+    std::string text;
+    ASSERT_EQ(ReadAutostartValue(*os_, text), 0U);
+    EXPECT_EQ(text, value);
+    EXPECT_TRUE(IsAutostartSwitchedOff(text));
+  }
 }
 
 }  // namespace

@@ -1,8 +1,7 @@
-// The autostart value: reading it within its bounds, cutting its argument tail, telling whether it
+// The autostart value: reading it whole, cutting its argument tail, telling whether it
 // is switched off, and rewriting it to point at the agent.
 #include "integration/Autostart.h"
 
-#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,96 +20,70 @@ class Autostart : public ::testing::Test {
     return desktop.registry.StringValue(kRunKey, kAutostartValue);
   }
 
-  // A buffer holding exactly these bytes, the rest zero.
-  static AutostartBuffer BufferOf(std::string_view bytes) {
-    AutostartBuffer buffer{};
-    std::memcpy(buffer.data(), bytes.data(), std::min(bytes.size(), buffer.size()));
-    return buffer;
-  }
-
   SimDesktop desktop;
 };
 
-TEST_F(Autostart, ReadGivesTheTextWithItsNulAndClosesTheKey) {
+TEST_F(Autostart, ReadGivesTheTextAndClosesTheKey) {
   desktop.registry.SetString(kRunKey, kAutostartValue, "\"C:\\P\\velmor.exe\" 1");
   SimProcess& agent = Agent();
-  AutostartBuffer buffer{};
-  auto size = static_cast<std::uint32_t>(buffer.size());
-
-  EXPECT_EQ(ReadAutostartValue(agent, buffer, size), win32::kErrorSuccess);
-  EXPECT_EQ(size, std::strlen("\"C:\\P\\velmor.exe\" 1") + 1);
-  EXPECT_EQ(AutostartText(buffer, size), "\"C:\\P\\velmor.exe\" 1");
+  std::string text;
+  EXPECT_EQ(ReadAutostartValue(agent, text), win32::kErrorSuccess);
+  EXPECT_EQ(text, "\"C:\\P\\velmor.exe\" 1");
   EXPECT_EQ(agent.OpenHandles(HandleKind::RegistryKey), 0);
   EXPECT_EQ(agent.InvalidHandleCloses(), 0);
 }
 
-TEST_F(Autostart, MissingKeyValueOrAnOversizedValueCountsAsUnreadable) {
+TEST_F(Autostart, MissingKeyOrValueCountsAsUnreadable) {
   SimProcess& agent = Agent();
-  AutostartBuffer buffer = BufferOf("untouched");
-  auto size = static_cast<std::uint32_t>(buffer.size());
-  EXPECT_NE(ReadAutostartValue(agent, buffer, size), win32::kErrorSuccess) << "no key";
-  EXPECT_EQ(AutostartText(buffer, static_cast<std::uint32_t>(buffer.size())), "untouched")
-      << "a failed open leaves the buffer alone";
-
+  std::string text = "untouched";
+  EXPECT_NE(ReadAutostartValue(agent, text), win32::kErrorSuccess) << "no key";
   desktop.registry.CreateKey(kRunKey);
-  size = static_cast<std::uint32_t>(buffer.size());
-  EXPECT_EQ(ReadAutostartValue(agent, buffer, size), win32::kErrorFileNotFound) << "no value";
-
-  desktop.registry.SetString(kRunKey, kAutostartValue, std::string(1024, 'x'));  // 1025 bytes with its NUL
-  size = static_cast<std::uint32_t>(buffer.size());
-  EXPECT_EQ(ReadAutostartValue(agent, buffer, size), win32::kErrorMoreData);
+  EXPECT_EQ(ReadAutostartValue(agent, text), win32::kErrorFileNotFound) << "no value";
+  EXPECT_EQ(text, "untouched") << "a failed read leaves the text alone";
   EXPECT_EQ(agent.OpenHandles(HandleKind::RegistryKey), 0);
-
-  desktop.registry.SetString(kRunKey, kAutostartValue, std::string(1023, 'x'));  // exactly fills the buffer
-  size = static_cast<std::uint32_t>(buffer.size());
-  EXPECT_EQ(ReadAutostartValue(agent, buffer, size), win32::kErrorSuccess);
-  EXPECT_EQ(size, 1024U);
 }
 
-TEST_F(Autostart, ReadNeverLetsTheQueryWritePastTheBuffer) {
-  desktop.registry.SetString(kRunKey, kAutostartValue, std::string(2000, 'x'));
+// Values longer than the buffer, of another type, or stored without their NUL.
+TEST_F(Autostart, ValueIsReadWholeAndOnlyAStringCountsAsText) {
   SimProcess& agent = Agent();
-  AutostartBuffer buffer{};
-  std::uint32_t size = 4096;  // a caller's mistake: more than the buffer holds
-  EXPECT_EQ(ReadAutostartValue(agent, buffer, size), win32::kErrorMoreData);
+  const auto read = [&](std::uint32_t type, const std::string& bytes) {
+    desktop.registry.SetValue(kRunKey, kAutostartValue, {type, std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
+    std::string text = "unread";
+    const Win32Status status = ReadAutostartValue(agent, text);
+    return std::make_pair(status, text);
+  };
+  const std::string nul(1, '\0');
+  const std::string longValue = "\"C:\\" + std::string(1100, 'x') + "\\velmor.exe\" 0";
+  EXPECT_EQ(read(win32::kRegSz, longValue + nul), std::make_pair(win32::kErrorSuccess, longValue));
+  EXPECT_EQ(GetAutostartTail(agent, longValue), " 0") << "the rewrite keeps the tail of a long value";
+  EXPECT_TRUE(IsAutostartSwitchedOff(longValue));
+  EXPECT_EQ(read(win32::kRegSz, std::string(1023, 'x') + nul).second.size(), 1023U) << "exactly fills the buffer";
+  EXPECT_EQ(read(win32::kRegSz, "\"C:\\P\\velmor.exe\" 10"),
+            std::make_pair(win32::kErrorSuccess, std::string("\"C:\\P\\velmor.exe\" 10")))
+      << "stored without its NUL";
+  EXPECT_EQ(read(win32::kRegExpandSz, "%ProgramFiles%\\P\\velmor.exe 1" + nul).second,
+            "%ProgramFiles%\\P\\velmor.exe 1");
+  EXPECT_EQ(read(win32::kRegSz, "ab" + nul + "c0" + nul).second, "ab") << "the text ends at its first NUL";
+  EXPECT_EQ(read(4, std::string("0\0\0\0", 4)).first, win32::kErrorInvalidData) << "REG_DWORD";
+  EXPECT_EQ(read(3, "x 0" + nul).first, win32::kErrorInvalidData) << "REG_BINARY";
+  EXPECT_EQ(read(win32::kRegSz, std::string(70000, 'x') + nul).first, win32::kErrorMoreData)
+      << "far beyond any command line";
+  EXPECT_EQ(agent.OpenHandles(HandleKind::RegistryKey), 0);
+  EXPECT_EQ(agent.InvalidHandleCloses(), 0);
 }
 
 TEST_F(Autostart, SwitchedOffOnlyWhenTheTextEndsInZero) {
-  const std::vector<std::pair<std::string, bool>> cases = {
-      {std::string("\"C:\\P\\velmor.exe\" 10") + '\0', true},
-      {std::string("\"C:\\P\\velmor.exe\" 0") + '\0', true},
-      {std::string("0") + '\0', true},
-      {std::string("\"C:\\P\\velmor.exe\" 0 ") + '\0', false},
-      {std::string("\"C:\\P\\velmor.exe\" 1") + '\0', false},
-      {std::string("\"C:\\P\\velmor.exe\" 01") + '\0', false},
-      {"10", false},  // another type, no terminating NUL: the last byte is not NUL
-      {std::string(1, '\0'), false},
-      {"", false},
-  };
-  for (const auto& [bytes, switchedOff] : cases) {
-    const AutostartBuffer buffer = BufferOf(bytes);
-    EXPECT_EQ(IsAutostartSwitchedOff(buffer, static_cast<std::uint32_t>(bytes.size())), switchedOff)
-        << "value of " << bytes.size() << " bytes: " << bytes.c_str();
+  for (const auto& [text, switchedOff] : std::vector<std::pair<std::string, bool>>{
+           {"\"C:\\P\\velmor.exe\" 10", true},
+           {"\"C:\\P\\velmor.exe\" 0", true},
+           {"0", true},
+           {"\"C:\\P\\velmor.exe\" 0 ", false},
+           {"\"C:\\P\\velmor.exe\" 1", false},
+           {"\"C:\\P\\velmor.exe\" 01", false},
+           {"", false},
+       }) {
+    EXPECT_EQ(IsAutostartSwitchedOff(text), switchedOff) << text;
   }
-}
-
-TEST_F(Autostart, SizesBeyondTheBufferAreCutToIt) {
-  AutostartBuffer buffer{};
-  buffer.fill('x');
-  buffer[1022] = '0';
-  buffer[1023] = '\0';
-  EXPECT_TRUE(IsAutostartSwitchedOff(buffer, 1024));
-  EXPECT_TRUE(IsAutostartSwitchedOff(buffer, 0xFFFFFFFFU)) << "read as the buffer's own end";
-  EXPECT_EQ(AutostartText(buffer, 0xFFFFFFFFU).size(), 1023U);
-  buffer[1023] = 'x';
-  EXPECT_EQ(AutostartText(buffer, 1024).size(), 1024U) << "no NUL: the text stops at the size";
-}
-
-TEST_F(Autostart, TextStopsAtTheFirstNulWithinTheSize) {
-  const AutostartBuffer buffer = BufferOf(std::string("ab\0cd", 5));
-  EXPECT_EQ(AutostartText(buffer, 5), "ab");
-  EXPECT_EQ(AutostartText(buffer, 1), "a");
-  EXPECT_EQ(AutostartText(buffer, 0), "");
 }
 
 TEST_F(Autostart, TailRunsFromTheLastSpaceUnlessThatSpaceIsInsideTheQuotedPath) {
@@ -170,11 +143,9 @@ TEST_F(Autostart, WriteStoresTheQuotedAgentPathAndTailWithItsNul) {
   EXPECT_EQ(agent.OpenHandles(HandleKind::RegistryKey), 0);
 
   // And it reads back exactly so.
-  AutostartBuffer buffer{};
-  auto size = static_cast<std::uint32_t>(buffer.size());
-  ASSERT_EQ(ReadAutostartValue(agent, buffer, size), win32::kErrorSuccess);
-  EXPECT_EQ(size, expected.size() + 1);
-  EXPECT_EQ(AutostartText(buffer, size), expected);
+  std::string text;
+  ASSERT_EQ(ReadAutostartValue(agent, text), win32::kErrorSuccess);
+  EXPECT_EQ(text, expected);
 }
 
 TEST_F(Autostart, WriteWithoutAdministrativeRightsFailsQuietly) {

@@ -196,10 +196,15 @@ TEST_F(StartSequence, LogonWithTheValueMissingGoesOnAsALogon) {
   EXPECT_TRUE(desktop.registry.writes.empty());
 }
 
-TEST_F(StartSequence, LogonWithAValueTooLongToReadGoesOnAsALogon) {
-  SetAutostart(std::string(2000, 'x') + "0");  // would switch off, but cannot be read
-  SimProcess& agent = Start(L"1");
-  ExpectOutcome(agent, /*ended=*/false, 1, 1, 0, 0);
+// A value longer than the read buffer is read whole: its "0" switches a logon start off, and the
+// install-time rewrite keeps its tail.
+TEST_F(StartSequence, LongValueSwitchesOffALogonAndKeepsItsTailAtInstallTime) {
+  SetAutostart("\"C:\\" + std::string(2000, 'x') + "\\velmor.exe\" 10");
+  SimProcess& logon = Start(L"1");
+  ExpectOutcome(logon, /*ended=*/true, 0, 0, 0, 0);
+  SimProcess& installer = Start(L"firstnotstartbutrestart");
+  EXPECT_TRUE(installer.Ended());
+  EXPECT_EQ(Autostart(), "\"C:\\P\\velmor.exe\" 10");
 }
 
 TEST_F(StartSequence, KeywordsAreMatchedInAnyCase) {
