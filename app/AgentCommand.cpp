@@ -54,6 +54,8 @@ void TMainForm::OnAgentCommand(MessageWParam command, MessageLParam argument) {
   if (command == kAgentCommandOpenPage) {
     // Only the table's own entries; any other number, negative ones included, is ignored.
     if (argument >= 0 && static_cast<std::size_t>(argument) < webPages_.size()) {
+      // Launching the browser can take a while: a sender is answered first, so it is not held up.
+      os_.ReplyMessage(0);
       os_.ShellExecuteW(L"open", webPages_[static_cast<std::size_t>(argument)], win32::kSwRestore);
     }
   }

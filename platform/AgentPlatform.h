@@ -185,6 +185,9 @@ class AgentPlatform {
   virtual void SwitchToThisWindow(WindowHandle window, bool altTab) = 0;
   // Returns the id of the process that owns the window, 0 when there is none.
   virtual std::uint32_t GetWindowThreadProcessId(WindowHandle window) = 0;
+  // Answers the message being handled when another thread sent it, so that the sender goes on;
+  // false when there is no sender waiting.
+  virtual bool ReplyMessage(MessageResult result) = 0;
 
   // --- Dialogs --------------------------------------------------------------------------------
   // Shows a modal message dialog owned by the agent window. While it is open, the agent window

@@ -311,6 +311,8 @@ class Win32Platform final : public AgentPlatform {
     return processId;
   }
 
+  bool ReplyMessage(MessageResult result) override { return ::ReplyMessage(result) != FALSE; }
+
   // --- Dialogs ---------------------------------------------------------------------------------
 
   DialogResult ShowMessageDialog(DialogKind kind, std::wstring_view text, bool topmost) override {

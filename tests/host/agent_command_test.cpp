@@ -82,6 +82,16 @@ TEST_F(AgentCommand, OpenPageOpensTheFourPagesInTableOrder) {
   EXPECT_FALSE(agent->Ended());
 }
 
+// Launching the browser can take a while: a program that sent the command has its answer first.
+TEST_F(AgentCommand, OpenPageAnswersTheSenderBeforeThePageIsOpened) {
+  SimProcess& sender = desktop.CreateBareProcess(L"sender.exe", "C:\\sender.exe");
+  EXPECT_EQ(sender.SendMessageA(agent->AgentWindow(), WM_AGENT_COMMAND, 1, 0), 0);
+  EXPECT_EQ(Send(1, 1), 0);
+  ASSERT_EQ(desktop.shellExecutes.size(), 2U);
+  EXPECT_FALSE(desktop.shellExecutes[0].senderWaiting);
+  EXPECT_FALSE(desktop.shellExecutes[1].senderWaiting);
+}
+
 TEST_F(AgentCommand, PostedOpenPageWorksToo) {
   desktop.Post(agent->AgentWindow(), WM_AGENT_COMMAND, 1, 2);
   desktop.RunUntilIdle();

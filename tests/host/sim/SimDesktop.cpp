@@ -219,16 +219,18 @@ bool SimDesktop::DeliverOne(SimProcess& process) {
 }
 
 MessageResult SimDesktop::Dispatch(SimProcess& process, SimWindow& window, std::uint32_t message, MessageWParam wParam,
-                                   MessageLParam lParam) {
+                                   MessageLParam lParam, bool sent) {
   AgentWindowEvents* events = window.events;
   if (events == nullptr) {
     return 0;
   }
   MessageResult result = 0;
   EnterHandler(process);
+  process.sendersWaiting_.push_back(sent);
   if (!events->OnWindowMessage(message, wParam, lParam, result) && message == win32::kWmClose) {
     events->OnCloseRequest();  // the default handling of WM_CLOSE
   }
+  process.sendersWaiting_.pop_back();
   LeaveHandler(process);
   return result;
 }
@@ -461,7 +463,7 @@ MessageResult SimDesktop::Send(WindowHandle handle, std::uint32_t message, Messa
     return 0;
   }
   SimProcess* owner = Process(window->processId);
-  return owner == nullptr ? 0 : Dispatch(*owner, *window, message, wParam, lParam);
+  return owner == nullptr ? 0 : Dispatch(*owner, *window, message, wParam, lParam, /*sent=*/true);
 }
 
 std::vector<PostRecord> SimDesktop::PostsOf(std::uint32_t message) const {

@@ -91,6 +91,7 @@ struct ShellExecuteRecord {
   std::wstring file;
   int showCommand;
   Ms at;
+  bool senderWaiting;  // opened while the process of a sent message was still waiting for its answer
 };
 
 struct MappingCreationRecord {
@@ -218,8 +219,9 @@ class SimDesktop {
   // Delivery.
   [[nodiscard]] bool CanReceive(const SimProcess& process) const;
   bool DeliverOne(SimProcess& process);
+  // `sent`: the message comes from SendMessage, and its sender waits until it is answered.
   MessageResult Dispatch(SimProcess& process, SimWindow& window, std::uint32_t message, MessageWParam wParam,
-                         MessageLParam lParam);
+                         MessageLParam lParam, bool sent = false);
   void EnterHandler(SimProcess& process) { ++process.depth_; }
   void LeaveHandler(SimProcess& process);
   [[nodiscard]] static bool LoopEnds(const SimProcess& process);

@@ -209,7 +209,7 @@ MessageResult SimProcess::SendMessageA(WindowHandle window, std::uint32_t messag
   }
   // The sender waits in the call: it handles nothing else meanwhile.
   desktop_.EnterHandler(*this);
-  const MessageResult result = desktop_.Dispatch(*owner, *found, message, wParam, lParam);
+  const MessageResult result = desktop_.Dispatch(*owner, *found, message, wParam, lParam, /*sent=*/true);
   desktop_.LeaveHandler(*this);
   return result;
 }
@@ -236,6 +236,14 @@ void SimProcess::SwitchToThisWindow(WindowHandle window, bool altTab) {
 std::uint32_t SimProcess::GetWindowThreadProcessId(WindowHandle window) {
   const SimWindow* found = desktop_.Window(window);
   return found != nullptr && found->alive ? found->processId : 0;
+}
+
+bool SimProcess::ReplyMessage(MessageResult /*result*/) {
+  if (sendersWaiting_.empty() || !sendersWaiting_.back()) {
+    return false;
+  }
+  sendersWaiting_.back() = false;
+  return true;
 }
 
 // --- Dialogs -------------------------------------------------------------------------------------
@@ -570,7 +578,9 @@ bool SimProcess::ExitWindowsEx(std::uint32_t flags, std::uint32_t reason) {
 // --- Shell ---------------------------------------------------------------------------------------
 
 std::intptr_t SimProcess::ShellExecuteW(std::wstring_view operation, std::wstring_view file, int showCommand) {
-  desktop_.shellExecutes.push_back({id_, std::wstring(operation), std::wstring(file), showCommand, desktop_.Now()});
+  const bool senderWaiting = !sendersWaiting_.empty() && sendersWaiting_.back();
+  desktop_.shellExecutes.push_back(
+      {id_, std::wstring(operation), std::wstring(file), showCommand, desktop_.Now(), senderWaiting});
   return kShellExecuteSuccess;
 }
 

@@ -95,6 +95,7 @@ class SimProcess final : public AgentPlatform {
                            std::uint32_t flags, std::uint32_t timeoutMs, MessageResult& result) override;
   void SwitchToThisWindow(WindowHandle window, bool altTab) override;
   std::uint32_t GetWindowThreadProcessId(WindowHandle window) override;
+  bool ReplyMessage(MessageResult result) override;
 
   DialogResult ShowMessageDialog(DialogKind kind, std::wstring_view text, bool topmost) override;
 
@@ -170,6 +171,8 @@ class SimProcess final : public AgentPlatform {
   std::vector<SleepRecord> sleeps_;
 
   std::vector<QueuedMessage> queue_;
+  // One entry per message being handled, innermost last: true while its sender waits for the answer.
+  std::vector<bool> sendersWaiting_;
   std::vector<OpenDialog> openDialogs_;
   // How many handlers of this process are on the stack, and at which depths a modal loop runs.
   int depth_ = 0;
