@@ -41,8 +41,10 @@ bool ShowRestartPrompt(AgentPlatform& os) {
   text += kRestartQuestionText;
   // Esc, or the dialog closed with the agent window, counts as No.
   const bool rebootRequested = os.ShowMessageDialog(DialogKind::Confirmation, text, true) == DialogResult::Yes;
-  if (rebootRequested) {
-    RebootComputer(os);  // a failed reboot is silent: the agent ends all the same
+  // The user asked for the reboot: one that fails is reported, and the agent ends all the same.
+  if (rebootRequested && !RebootComputer(os)) {
+    const Win32Status error = os.GetLastError();
+    os.ShowMessageDialog(DialogKind::Error, std::wstring(kRebootFailedText) + std::to_wstring(error) + L".", false);
   }
   os.TerminateApplication();
   return rebootRequested;

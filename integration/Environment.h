@@ -17,6 +17,8 @@ inline constexpr std::wstring_view kOtherVersionRunningText =
     L"Another product version is already running. If you just installed this version, please restart the "
     L"computer.";
 inline constexpr std::wstring_view kRestartQuestionText = L"\n\nDo you want to restart the computer now?";
+// Followed by the error code in decimal and a full stop.
+inline constexpr std::wstring_view kRebootFailedText = L"The computer was not restarted: error ";
 
 // True when the system's version, compared as major, then minor, then service pack, is at least this.
 bool IsVersionAtLeast(AgentPlatform& os, std::uint32_t major, std::uint32_t minor, std::uint16_t servicePackMajor);
@@ -28,12 +30,13 @@ bool IsOsSupported(AgentPlatform& os);
 // True when a marker mapping of another product version exists. The mapping is never mapped.
 bool IsOtherVersionRunning(AgentPlatform& os);
 
-// Asks, in a topmost confirmation dialog, whether to reboot now, reboots on Yes, and then asks the
-// application to terminate whatever the answer. Returns true when the answer was Yes.
+// Asks, in a topmost confirmation dialog, whether to reboot now, reboots on Yes (saying so in an
+// error dialog when that fails), and then asks the application to terminate whatever the answer.
+// Returns true when the answer was Yes.
 bool ShowRestartPrompt(AgentPlatform& os);
 
 // Enables the shutdown privilege and asks for a reboot. False when the privilege could not be
-// enabled or the request failed.
+// enabled or the request failed; GetLastError then tells why.
 bool RebootComputer(AgentPlatform& os);
 
 }  // namespace velmor

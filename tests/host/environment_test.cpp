@@ -2,6 +2,7 @@
 // restart prompt with its reboot.
 #include "integration/Environment.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,32 @@ TEST_F(Environment, AFailedRebootRequestIsReportedAsSuch) {
   desktop.privileges.exitWindowsSucceeds = false;
   EXPECT_FALSE(RebootComputer(agent));
   EXPECT_EQ(desktop.privileges.exitWindowsCalls.size(), 1U);
+}
+
+// A reboot the user asked for that does not happen is reported with its error code, in the error
+// dialog, before the agent ends.
+TEST_F(Environment, FailedRebootTheUserAskedForIsReportedWithItsError) {
+  struct Case {
+    std::function<void(sim::SimPrivileges&)> fault;
+    std::wstring text;
+  };
+  for (const Case& c : std::vector<Case>{
+           {[](sim::SimPrivileges& p) { p.exitWindowsSucceeds = false; }, L"error 1314."},
+           {[](sim::SimPrivileges& p) { p.shutdownPrivilegeAssignable = false; }, L"error 1300."},
+           {[](sim::SimPrivileges& p) { p.openTokenSucceeds = false; }, L"error 5."},
+       }) {
+    SimDesktop fresh;
+    SimProcess& prompting = fresh.CreateBareProcess(L"\"velmor.exe\"", kAgentPath);
+    fresh.dialogs.Answer(DialogResult::Yes);
+    c.fault(fresh.privileges);
+    fresh.Call(prompting, [&] { EXPECT_TRUE(ShowRestartPrompt(prompting)); });
+
+    ASSERT_EQ(fresh.dialogs.shown.size(), 2U);
+    EXPECT_EQ(fresh.dialogs.shown[1].kind, DialogKind::Error);
+    EXPECT_EQ(fresh.dialogs.shown[1].text, L"The computer was not restarted: " + c.text);
+    EXPECT_EQ(fresh.dialogs.shown[1].result, DialogResult::Ok) << "shown before the terminate request";
+    EXPECT_TRUE(prompting.QuitRequested() || prompting.Ended());
+  }
 }
 
 TEST_F(Environment, RestartPromptRebootsOnlyOnYesAndEndsTheApplicationEitherWay) {
