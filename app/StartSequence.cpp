@@ -22,10 +22,14 @@ void TMainForm::Timer_StartTimer() {
     state_.instanceMarker =
         UniqueKernelHandle(os_, os_.CreateFileMappingA(win32::kPageReadWrite, 0, 1, kInstanceMarkerName));
     if (!state_.instanceMarker) {
-      Close();
-      return;
-    }
-    if (os_.GetLastError() == win32::kErrorAlreadyExists) {
+      // Access denied: the marker exists, made by an agent with other rights or by a program that
+      // squats the name. Taken as held by another agent, so that the user's start still does its part.
+      if (os_.GetLastError() != win32::kErrorAccessDenied) {
+        Close();
+        return;
+      }
+      alreadyRunning = true;
+    } else if (os_.GetLastError() == win32::kErrorAlreadyExists) {
       alreadyRunning = true;  // the handle is held all the same
     }
   }

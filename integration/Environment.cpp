@@ -29,7 +29,9 @@ bool IsOsSupported(AgentPlatform& os) {
 bool IsOtherVersionRunning(AgentPlatform& os) {
   for (const std::string_view name : peers::kOtherVersionMarkers) {
     const UniqueKernelHandle marker(os, os.OpenFileMappingA(win32::kFileMapAllAccess, true, name));
-    if (marker) {
+    // A marker that exists but may not be opened with this access (one made with other rights)
+    // counts as well.
+    if (marker || os.GetLastError() == win32::kErrorAccessDenied) {
       return true;
     }
   }

@@ -27,7 +27,8 @@ bool IsVersionAtLeast(AgentPlatform& os, std::uint32_t major, std::uint32_t mino
 // system report its true version to this test.
 bool IsOsSupported(AgentPlatform& os);
 
-// True when a marker mapping of another product version exists. The mapping is never mapped.
+// True when a marker mapping of another product version exists, openable or not. The mapping is
+// never mapped.
 bool IsOtherVersionRunning(AgentPlatform& os);
 
 // Asks, in a topmost confirmation dialog, whether to reboot now, reboots on Yes (saying so in an

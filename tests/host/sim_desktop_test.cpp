@@ -177,9 +177,15 @@ TEST_F(SimDesktopTest, NamedMappingsLiveWhileAnyHandleDoes) {
   EXPECT_TRUE(other.CloseHandle(second));
   EXPECT_FALSE(desktop.MappingExists("m"));
 
+  desktop.HoldExternalMapping("r", /*restricted=*/true);
+  EXPECT_EQ(process.CreateFileMappingA(4, 0, 1, "r"), kNoHandle) << "a name squatted with a restrictive descriptor";
+  EXPECT_EQ(process.GetLastError(), win32::kErrorAccessDenied);
+  EXPECT_EQ(process.OpenFileMappingA(win32::kFileMapAllAccess, false, "r"), kNoHandle);
+  EXPECT_EQ(process.GetLastError(), win32::kErrorAccessDenied);
+
   desktop.failMappingCreation = true;
   EXPECT_EQ(process.CreateFileMappingA(4, 0, 1, "n"), kNoHandle);
-  EXPECT_EQ(process.GetLastError(), win32::kErrorAccessDenied);
+  EXPECT_EQ(process.GetLastError(), kErrorNotEnoughMemory);
 }
 
 TEST_F(SimDesktopTest, RegistryQueriesFollowTheSizeRulesOfWindows) {

@@ -265,15 +265,38 @@ TEST_F(StartSequence, RestartPromptAnsweredYesRebootsAndEndsWithoutActivation) {
   EXPECT_FALSE(first.Ended());
 }
 
-TEST_F(StartSequence, MarkerThatCannotBeCreatedEndsTheAgentSilently) {
+// A marker that exists but cannot be opened (squatted with a restrictive security descriptor, or
+// made by an agent with other rights) is held by another agent: the start takes the second agent's
+// road instead of ending silently. The same holds for the other versions' markers.
+TEST_F(StartSequence, MarkerThatCannotBeOpenedMeansAnotherAgentHoldsIt) {
+  desktop.HoldExternalMapping(kMarker, /*restricted=*/true);
+  SimProduct& product = desktop.StartProduct(ProductStart::Hidden, 100);
+  SimProcess& second = Start();
+  EXPECT_EQ(CaptionOf(second), "Shell");
+  ExpectOutcome(second, /*ended=*/true, 0, 0, 1, 1);
+
+  // Without the product window, the watchdog takes over: the successor names itself and stays.
+  product.Close();
+  SimProcess& successor = Start();
+  EXPECT_TRUE(Running(successor, TimerId::KillProcessesOnTimeoutAndStartAgain));
+  desktop.AdvanceBy(31000);
+  EXPECT_FALSE(successor.Ended());
+  EXPECT_EQ(CaptionOf(successor), kAgentCaption);
+  EXPECT_EQ(ServiceRequests(), 1U);
+  EXPECT_EQ(successor.OpenHandles(HandleKind::Mapping), 0);
+
+  desktop.HoldExternalMapping(kOtherVersionMarkerA, /*restricted=*/true);
+  SimProcess& installer = Start(L"firstnotstartbutrestart");
+  EXPECT_TRUE(installer.Ended());
+  EXPECT_EQ(DialogTexts(), std::vector<std::wstring>{kRestartPromptText}) << "another version runs";
+
+  // Any other failure to create the marker still ends the agent silently.
   desktop.failMappingCreation = true;
-  ProductUp();
-  SimProcess& agent = Start();
-  EXPECT_TRUE(agent.Ended());
-  EXPECT_EQ(CaptionOf(agent), "Shell");
-  EXPECT_TRUE(DialogTexts().empty());
-  ExpectOutcome(agent, /*ended=*/true, 0, 0, 0, 0);
-  EXPECT_TRUE(agent.DirectoryChanges().empty());
+  SimProcess& failed = Start();
+  EXPECT_TRUE(failed.Ended());
+  EXPECT_EQ(CaptionOf(failed), "Shell");
+  EXPECT_TRUE(failed.DirectoryChanges().empty());
+  EXPECT_EQ(DialogTexts().size(), 1U);
 }
 
 TEST_F(StartSequence, FailedVersionGateShowsItsMessageAndEnds) {

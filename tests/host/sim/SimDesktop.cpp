@@ -489,8 +489,10 @@ SimProduct& SimDesktop::StartProduct(ProductStart start, std::optional<Ms> showA
 
 // --- Kernel objects ----------------------------------------------------------------------------
 
-void SimDesktop::HoldExternalMapping(std::string_view name) {
-  ++mappings_[std::string(name)].externalHandles;
+void SimDesktop::HoldExternalMapping(std::string_view name, bool restricted) {
+  Mapping& mapping = mappings_[std::string(name)];
+  ++mapping.externalHandles;
+  mapping.restricted = mapping.restricted || restricted;
 }
 
 void SimDesktop::ReleaseExternalMapping(std::string_view name) {
@@ -517,6 +519,11 @@ void SimDesktop::ReleaseMappingHandle(const std::string& name) {
 
 bool SimDesktop::MappingExists(std::string_view name) const {
   return mappings_.contains(std::string(name));
+}
+
+bool SimDesktop::MappingRestricted(std::string_view name) const {
+  const auto found = mappings_.find(std::string(name));
+  return found != mappings_.end() && found->second.restricted;
 }
 
 int SimDesktop::MappingHandles(std::string_view name) const {

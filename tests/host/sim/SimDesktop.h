@@ -18,8 +18,8 @@
 // was requested and no handler of it is running any more, or when it is terminated; the system then
 // closes what it left open (HandlesLeftAtExit). Call(process, fn) runs fn as a handler of the process.
 // Windows: Post/Send from outside, FindWindow, Caption, Visible, EverShown, TimerRunning, SetHung.
-// Kernel objects: HoldExternalMapping (other product versions), MappingExists, MappingHandles,
-// failMappingCreation. Records: posts, switches, shellExecutes, mappingCreations, and the records in
+// Kernel objects: HoldExternalMapping (other product versions, squatted names), MappingExists,
+// MappingHandles, failMappingCreation. Records: posts, switches, shellExecutes, mappingCreations, and the records in
 // registry, services, version, privileges and dialogs. Faults() lists what no real desktop could do
 // (a blocking send to a hung window, a livelock, a call of the blocking message loop).
 #pragma once
@@ -45,6 +45,7 @@ inline constexpr Ms kUserTimerMinimum = 10;
 inline constexpr std::uint32_t kWaitTimeout = 258;
 inline constexpr std::uint32_t kErrorInvalidHandle = 6;
 inline constexpr std::uint32_t kErrorInvalidParameter = 87;
+inline constexpr std::uint32_t kErrorNotEnoughMemory = 8;
 
 struct SimTimer {
   std::uint32_t requestedMs;
@@ -157,16 +158,18 @@ class SimDesktop {
   [[nodiscard]] const std::vector<std::unique_ptr<SimProduct>>& Products() const { return products_; }
 
   // --- Kernel objects --------------------------------------------------------------------------
-  // A named mapping held by a process outside the simulation (another product version).
-  void HoldExternalMapping(std::string_view name);
+  // A named mapping held by a process outside the simulation (another product version). A
+  // restricted one was made with a security descriptor that lets no agent open it.
+  void HoldExternalMapping(std::string_view name, bool restricted = false);
   void ReleaseExternalMapping(std::string_view name);
   [[nodiscard]] bool MappingExists(std::string_view name) const;
   // How many handles, across all processes and outside holders, keep the mapping alive.
   [[nodiscard]] int MappingHandles(std::string_view name) const;
+  [[nodiscard]] bool MappingRestricted(std::string_view name) const;
   bool failMappingCreation = false;
   // When set, creating an agent window fails (as CreateWindowExA can, out of desktop heap).
   bool failWindowCreation = false;
-  Win32Status mappingCreationError = win32::kErrorAccessDenied;
+  Win32Status mappingCreationError = kErrorNotEnoughMemory;
 
   // --- The ANSI code page ----------------------------------------------------------------------
   void SetLeadByteRange(std::uint8_t first, std::uint8_t last);
@@ -195,6 +198,7 @@ class SimDesktop {
   struct Mapping {
     int handles = 0;
     int externalHandles = 0;
+    bool restricted = false;
   };
   struct Background {
     Ms at;

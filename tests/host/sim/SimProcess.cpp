@@ -283,6 +283,10 @@ KernelHandle SimProcess::CreateFileMappingA(std::uint32_t protect, std::uint32_t
     lastError_ = desktop_.mappingCreationError;
     return kNoHandle;
   }
+  if (desktop_.MappingRestricted(name)) {
+    lastError_ = win32::kErrorAccessDenied;
+    return kNoHandle;
+  }
   const std::uintptr_t value = AddHandle({HandleKind::Mapping, std::string(name), 0, 0});
   lastError_ = existed ? win32::kErrorAlreadyExists : win32::kErrorSuccess;
   return KernelHandle{value};
@@ -291,6 +295,10 @@ KernelHandle SimProcess::CreateFileMappingA(std::uint32_t protect, std::uint32_t
 KernelHandle SimProcess::OpenFileMappingA(std::uint32_t access, bool /*inheritHandle*/, std::string_view name) {
   if (!desktop_.MappingExists(name)) {
     lastError_ = win32::kErrorFileNotFound;
+    return kNoHandle;
+  }
+  if (desktop_.MappingRestricted(name)) {
+    lastError_ = win32::kErrorAccessDenied;
     return kNoHandle;
   }
   return KernelHandle{AddHandle({HandleKind::Mapping, std::string(name), 0, access})};
