@@ -1,7 +1,12 @@
 // The command message that any process may send the resident agent, and the takeover that makes a
 // stuck first agent quit.
+#include <algorithm>
+#include <optional>
+#include <string_view>
+
 #include "app/AgentIdentity.h"
 #include "app/Unit4.h"
+#include "integration/AnsiText.h"
 #include "platform/ScopedHandles.h"
 
 namespace velmor {
@@ -16,9 +21,35 @@ constexpr std::uint32_t kQuitAnswerTimeoutMs = 5000;
 // How long to wait for a hung agent's process to go after it was ended.
 constexpr std::uint32_t kHungAgentExitWaitMs = 5000;
 
+// ASCII letters compared without regard to case, as file names are.
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// Ending a process is safe only for an agent: its image is velmor.exe, it runs in this session, and
+// its integrity level is not above this agent's.
+bool IsAgentProcessToEnd(AgentPlatform& os, KernelHandle process, std::uint32_t processId) {
+  const AnsiString image = os.QueryFullProcessImageNameA(process);
+  const std::optional<std::size_t> backslash = FindLastAnsiChar(os, image, '\\');
+  const std::string_view fileName = std::string_view(image).substr(backslash ? *backslash + 1 : 0);
+  if (!EqualsIgnoringAsciiCase(fileName, kAgentExecutableName)) {
+    return false;
+  }
+  std::uint32_t session = 0;
+  std::uint32_t ownSession = 0;
+  if (!os.ProcessIdToSessionId(processId, session) || !os.ProcessIdToSessionId(os.GetCurrentProcessId(), ownSession) ||
+      session != ownSession) {
+    return false;
+  }
+  const std::optional<std::uint32_t> level = os.GetProcessIntegrityLevel(process);
+  const std::optional<std::uint32_t> ownLevel = os.GetProcessIntegrityLevel(os.GetCurrentProcess());
+  return level && ownLevel && *level <= *ownLevel;
+}
+
 // Makes the other agent quit and waits until it has released its marker handle. An agent that does
 // not answer in time while its window still exists hangs: its process is ended, so that no hung
-// twin stays findable under the agent's caption.
+// twin stays findable under the agent's caption. Any other owner of such a window is left alone.
 void MakeAgentQuit(AgentPlatform& os, WindowHandle other) {
   MessageResult ignored = 0;
   if (os.SendMessageTimeoutA(other, WM_AGENT_COMMAND, kAgentCommandQuit, 0, win32::kSmtoAbortIfHung,
@@ -32,9 +63,14 @@ void MakeAgentQuit(AgentPlatform& os, WindowHandle other) {
   if (processId == 0) {
     return;
   }
-  const UniqueKernelHandle process(os,
-                                   os.OpenProcess(win32::kProcessTerminate | win32::kSynchronize, false, processId));
+  const UniqueKernelHandle process(
+      os, os.OpenProcess(win32::kProcessTerminate | win32::kSynchronize | win32::kProcessQueryLimitedInformation, false,
+                         processId));
   if (!process) {
+    return;
+  }
+  // With the handle open, the id cannot pass to another process: the window must still be this one's.
+  if (os.GetWindowThreadProcessId(other) != processId || !IsAgentProcessToEnd(os, process.get(), processId)) {
     return;
   }
   if (os.TerminateProcess(process.get(), 0)) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -67,6 +68,7 @@ inline constexpr std::uint32_t kSePrivilegeEnabled = 0x00000002;
 inline constexpr std::uint32_t kEwxReboot = 0x00000002;
 
 inline constexpr std::uint32_t kProcessTerminate = 0x0001;
+inline constexpr std::uint32_t kProcessQueryLimitedInformation = 0x1000;
 inline constexpr std::uint32_t kSynchronize = 0x00100000;
 inline constexpr std::uint32_t kWaitObject0 = 0;
 
@@ -214,6 +216,14 @@ class AgentPlatform {
   virtual bool TerminateProcess(KernelHandle process, std::uint32_t exitCode) = 0;
   // Returns kWaitObject0 when the object was signalled, another WAIT_ value otherwise.
   virtual std::uint32_t WaitForSingleObject(KernelHandle handle, std::uint32_t timeoutMs) = 0;
+  virtual std::uint32_t GetCurrentProcessId() = 0;
+  virtual bool ProcessIdToSessionId(std::uint32_t processId, std::uint32_t& sessionId) = 0;
+  // The full path of the process's executable; empty when it cannot be read (the handle needs
+  // PROCESS_QUERY_LIMITED_INFORMATION).
+  virtual AnsiString QueryFullProcessImageNameA(KernelHandle process) = 0;
+  // The mandatory integrity level of the process's token (the last part of its label, 0x2000 for
+  // medium, 0x3000 for high); nothing when it cannot be read.
+  virtual std::optional<std::uint32_t> GetProcessIntegrityLevel(KernelHandle process) = 0;
 
   // --- Version test ---------------------------------------------------------------------------
   virtual std::uint64_t VerSetConditionMask(std::uint64_t conditionMask, std::uint32_t typeBitMask,

@@ -20,9 +20,12 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "platform/MessageDialog.h"
 
@@ -164,6 +167,17 @@ LRESULT CALLBACK AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     MessageBoxA(window, "", "Error", MB_OK | MB_ICONERROR);
   }
   return 0;
+}
+
+// Closes a kernel handle that the platform opens for its own use.
+struct HandleCloser {
+  void operator()(HANDLE handle) const { ::CloseHandle(handle); }
+};
+using OwnedHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
+
+OwnedHandle OpenTokenForQuery(HANDLE process) {
+  HANDLE token = nullptr;
+  return OwnedHandle(::OpenProcessToken(process, TOKEN_QUERY, &token) != FALSE ? token : nullptr);
 }
 
 class Win32Platform final : public AgentPlatform {
@@ -384,6 +398,45 @@ class Win32Platform final : public AgentPlatform {
 
   std::uint32_t WaitForSingleObject(KernelHandle handle, std::uint32_t timeoutMs) override {
     return ::WaitForSingleObject(ToHandle(handle), timeoutMs);
+  }
+
+  std::uint32_t GetCurrentProcessId() override { return ::GetCurrentProcessId(); }
+
+  bool ProcessIdToSessionId(std::uint32_t processId, std::uint32_t& sessionId) override {
+    DWORD session = 0;
+    const BOOL found = ::ProcessIdToSessionId(processId, &session);
+    sessionId = session;
+    return found != FALSE;
+  }
+
+  AnsiString QueryFullProcessImageNameA(KernelHandle process) override {
+    AnsiString path(kMaxModulePath, '\0');
+    auto length = static_cast<DWORD>(path.size());
+    if (::QueryFullProcessImageNameA(ToHandle(process), 0, path.data(), &length) == FALSE) {
+      return AnsiString();
+    }
+    path.resize(length);
+    return path;
+  }
+
+  std::optional<std::uint32_t> GetProcessIntegrityLevel(KernelHandle process) override {
+    const OwnedHandle token = OpenTokenForQuery(ToHandle(process));
+    if (!token) {
+      return std::nullopt;
+    }
+    DWORD size = 0;
+    ::GetTokenInformation(token.get(), TokenIntegrityLevel, nullptr, 0, &size);
+    std::vector<std::uint8_t> label(size);
+    if (size < sizeof(TOKEN_MANDATORY_LABEL) ||
+        ::GetTokenInformation(token.get(), TokenIntegrityLevel, label.data(), size, &size) == FALSE) {
+      return std::nullopt;
+    }
+    const PSID sid = reinterpret_cast<const TOKEN_MANDATORY_LABEL*>(label.data())->Label.Sid;
+    const UCHAR parts = *::GetSidSubAuthorityCount(sid);
+    if (parts == 0) {
+      return std::nullopt;
+    }
+    return *::GetSidSubAuthority(sid, parts - 1U);
   }
 
   // --- Version test ----------------------------------------------------------------------------

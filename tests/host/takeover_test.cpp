@@ -141,6 +141,38 @@ TEST_F(Takeover, HungFirstAgentIsEndedAfterTheBoundAndTheSuccessorCarriesOn) {
   EXPECT_TRUE(Running(second, TimerId::OpenShell));
 }
 
+// Ending a process is the takeover's own addition, so it ends only a hung agent: velmor.exe, in
+// this session, without higher rights. Any other owner of a window with the agent's class and
+// caption is left alone, and the successor carries on as when the first agent has gone.
+TEST_F(Takeover, EndsOnlyAHungAgentOfThisSessionWithoutHigherRights) {
+  struct Case {
+    const char* image;
+    std::uint32_t session;
+    std::uint32_t integrityLevel;
+    bool ended;
+  };
+  for (const Case& c : {Case{"C:\\Other\\other.exe", 1, 0x2000, false}, Case{"C:\\P\\velmor.exe", 2, 0x2000, false},
+                        Case{"C:\\P\\velmor.exe", 1, 0x3000, false}, Case{"C:\\Q\\VELMOR.EXE", 1, 0x2000, true}}) {
+    SCOPED_TRACE(std::string(c.image) + " session " + std::to_string(c.session) + " level " +
+                 std::to_string(c.integrityLevel));
+    SimDesktop fresh;
+    fresh.HoldExternalMapping(kMarker);
+    SimProcess& owner = fresh.CreateBareProcess(L"owner", c.image);
+    owner.session = c.session;
+    owner.integrityLevel = c.integrityLevel;
+    const WindowHandle hung = fresh.CreateForeignWindow("TMainForm", kAgentCaption, false, owner.Id());
+    fresh.SetHung(hung, true);
+    SimProcess& successor = fresh.LaunchAgent(CommandLine(L"1"), kAgentPath);
+    fresh.AdvanceBy(40000);
+
+    EXPECT_EQ(owner.Terminated(), c.ended);
+    EXPECT_FALSE(successor.Ended());
+    EXPECT_EQ(fresh.Caption(successor.AgentWindow()), kAgentCaption);
+    EXPECT_EQ(successor.OpenHandles(HandleKind::Process), 0);
+    EXPECT_TRUE(fresh.Faults().empty());
+  }
+}
+
 TEST_F(Takeover, NoAgentToTakeOverFromStillRerunsTheStartPass) {
   SimProcess& first = StartFirstAgent();
   SimProcess& second = StartSecondAgent();

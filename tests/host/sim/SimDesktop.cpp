@@ -348,8 +348,10 @@ WindowHandle SimDesktop::NewWindow(std::string className, std::string caption, s
   return handle;
 }
 
-WindowHandle SimDesktop::CreateForeignWindow(std::string_view className, std::string_view caption, bool visible) {
-  const WindowHandle handle = NewWindow(std::string(className), std::string(caption), NewProcessId());
+WindowHandle SimDesktop::CreateForeignWindow(std::string_view className, std::string_view caption, bool visible,
+                                             std::uint32_t ownerProcess) {
+  const WindowHandle handle =
+      NewWindow(std::string(className), std::string(caption), ownerProcess != 0 ? ownerProcess : NewProcessId());
   Window(handle)->visible = visible;
   Window(handle)->everShown = visible;
   return handle;

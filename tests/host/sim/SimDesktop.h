@@ -133,8 +133,10 @@ class SimDesktop {
   [[nodiscard]] const std::vector<std::unique_ptr<SimProcess>>& Processes() const { return processes_; }
 
   // --- Windows ---------------------------------------------------------------------------------
-  // A window of another program: class, caption, visibility.
-  WindowHandle CreateForeignWindow(std::string_view className, std::string_view caption, bool visible);
+  // A window of another program: class, caption, visibility; owned by `ownerProcess` (a bare
+  // process) when given, else by a process outside the simulation.
+  WindowHandle CreateForeignWindow(std::string_view className, std::string_view caption, bool visible,
+                                   std::uint32_t ownerProcess = 0);
   void DestroyWindow(WindowHandle window);
   [[nodiscard]] WindowHandle FindWindow(std::string_view className, std::string_view caption) const;
   [[nodiscard]] const SimWindow* Window(WindowHandle window) const;

@@ -388,6 +388,37 @@ std::uint32_t SimProcess::WaitForSingleObject(KernelHandle handle, std::uint32_t
   return kWaitTimeout;
 }
 
+SimProcess* SimProcess::ProcessOf(KernelHandle handle, std::uint32_t access) {
+  if (Raw(handle) == kCurrentProcessPseudoHandle) {
+    return this;
+  }
+  const HandleEntry* entry = FindHandle(Raw(handle), HandleKind::Process);
+  if (entry == nullptr || (entry->access & access) != access) {
+    lastError_ = entry == nullptr ? kErrorInvalidHandle : win32::kErrorAccessDenied;
+    return nullptr;
+  }
+  return desktop_.Process(entry->targetProcess);
+}
+
+bool SimProcess::ProcessIdToSessionId(std::uint32_t processId, std::uint32_t& sessionId) {
+  const SimProcess* process = desktop_.Process(processId);
+  if (process == nullptr || process->ended_) {
+    return Fail(kErrorInvalidParameter);
+  }
+  sessionId = process->session;
+  return true;
+}
+
+AnsiString SimProcess::QueryFullProcessImageNameA(KernelHandle process) {
+  const SimProcess* target = ProcessOf(process, win32::kProcessQueryLimitedInformation);
+  return target == nullptr ? AnsiString() : target->modulePath_;
+}
+
+std::optional<std::uint32_t> SimProcess::GetProcessIntegrityLevel(KernelHandle process) {
+  const SimProcess* target = ProcessOf(process, win32::kProcessQueryLimitedInformation);
+  return target == nullptr ? std::nullopt : std::optional<std::uint32_t>(target->integrityLevel);
+}
+
 // --- Version test --------------------------------------------------------------------------------
 
 std::uint64_t SimProcess::VerSetConditionMask(std::uint64_t conditionMask, std::uint32_t typeBitMask,

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,10 @@ class SimProcess final : public AgentPlatform {
 
   void SetLastErrorForTest(Win32Status error) { lastError_ = error; }
 
+  // The process's rights and session, as a test sets them before its start pass.
+  std::uint32_t session = 1;
+  std::uint32_t integrityLevel = 0x2000;  // medium
+
   // --- AgentPlatform ---------------------------------------------------------------------------
   WindowHandle CreateAgentWindow(std::string_view className, std::string_view caption,
                                  AgentWindowEvents& events) override;
@@ -113,6 +118,10 @@ class SimProcess final : public AgentPlatform {
   KernelHandle OpenProcess(std::uint32_t access, bool inheritHandle, std::uint32_t processId) override;
   bool TerminateProcess(KernelHandle process, std::uint32_t exitCode) override;
   std::uint32_t WaitForSingleObject(KernelHandle handle, std::uint32_t timeoutMs) override;
+  std::uint32_t GetCurrentProcessId() override { return id_; }
+  bool ProcessIdToSessionId(std::uint32_t processId, std::uint32_t& sessionId) override;
+  AnsiString QueryFullProcessImageNameA(KernelHandle process) override;
+  std::optional<std::uint32_t> GetProcessIntegrityLevel(KernelHandle process) override;
 
   std::uint64_t VerSetConditionMask(std::uint64_t conditionMask, std::uint32_t typeBitMask,
                                     std::uint8_t condition) override;
@@ -151,6 +160,9 @@ class SimProcess final : public AgentPlatform {
   const HandleEntry* FindHandle(std::uintptr_t value, HandleKind kind) const;
   bool RemoveHandle(std::uintptr_t value, HandleKind kind);
   void ReleaseAllHandles(bool countAsLeft);
+  // The process whose handle this is (the current-process pseudo handle included) when it was opened
+  // with `access`; null otherwise.
+  SimProcess* ProcessOf(KernelHandle handle, std::uint32_t access);
   bool Fail(Win32Status error) {
     lastError_ = error;
     return false;
