@@ -7,6 +7,9 @@ namespace velmor {
 namespace {
 // Time given to a hidden product window to show itself after the tray click.
 constexpr std::uint32_t kShowWindowGraceMs = 500;
+// Each attempt holds the agent for half a second: after about 30 seconds, as long as the takeover
+// watchdog gives a first agent, a window that has not shown is not going to.
+constexpr int kActivationAttemptLimit = 30;
 }  // namespace
 
 void TMainForm::Timer_OpenShellTimer() {
@@ -20,12 +23,26 @@ void TMainForm::Timer_OpenShellTimer() {
     HideAgentWindow();
     Timer_OpenShell.Disable();
     os_.SwitchToThisWindow(window, true);
-    if (state_.productRunning) {
-      Close();  // the product was up already: nothing more to do here
-    }
+    EndActivation();
+    return;
+  }
+  // While the watchdog runs, it decides when the waiting ends.
+  if (++activationAttempts_ >= kActivationAttemptLimit && !Timer_KillProcessesOnTimeoutAndStartAgain.Enabled()) {
+    Timer_OpenShell.Disable();
+    EndActivation();
     return;
   }
   Timer_OpenShell.Enable();  // try again on the next tick
+}
+
+void TMainForm::EndActivation() {
+  // A second agent, or one started while the product was up, has nothing more to do here; nor has
+  // an elevated agent, which never stays resident. An agent that took over stays in the place of
+  // the one it replaced.
+  const bool tookOver = !state_.createInstanceMarker;
+  if ((state_.productRunning && !tookOver) || elevated_) {
+    Close();
+  }
 }
 
 }  // namespace velmor

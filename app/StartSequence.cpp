@@ -16,6 +16,9 @@ namespace velmor {
 void TMainForm::Timer_StartTimer() {
   Timer_Start.Disable();  // one pass per start
 
+  elevated_ = os_.IsCurrentProcessElevated();
+  activationAttempts_ = 0;
+
   // Single-instance arbitration: the marker existing means that another agent created it.
   bool alreadyRunning = false;
   if (state_.createInstanceMarker) {
@@ -80,8 +83,9 @@ void TMainForm::Timer_StartTimer() {
 
   if (alreadyRunning) {
     // A second agent only brings the product forward, and ends once it has. If the product window
-    // is not there yet, the watchdog takes over from the first agent should that take too long.
-    if (!state_.productRunning) {
+    // is not there yet, the watchdog takes over from the first agent should that take too long;
+    // an elevated agent never does, as it would not stay.
+    if (!state_.productRunning && !elevated_) {
       Timer_KillProcessesOnTimeoutAndStartAgain.Enable();
     }
     state_.productRunning = true;
@@ -105,6 +109,10 @@ void TMainForm::Timer_StartTimer() {
 
   if (activateProduct) {
     Timer_OpenShellTimer();
+  } else if (elevated_) {
+    // Its start work is done. Commands from the product, at the user's rights, could not reach an
+    // elevated agent: residence is left to the next start at the user's rights.
+    Close();
   }
 }
 

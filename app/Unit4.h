@@ -87,10 +87,17 @@ class TMainForm final : public AgentWindowEvents {
   void OnCloseRequest() override;
 
  private:
+  // Where bringing the product forward ends, shown or given up: the agent stays resident or ends.
+  void EndActivation();
+
   AgentPlatform& os_;
   AgentState& state_;
   WindowHandle handle_{};
   const WebPageTable webPages_;
+  // Whether this agent runs elevated; such an agent never stays resident. Settled by each start pass.
+  bool elevated_ = false;
+  // The failed activation attempts of the current start pass.
+  int activationAttempts_ = 0;
 
  public:
   // The window's timer components, in their declared order.

@@ -224,6 +224,9 @@ class AgentPlatform {
   // The mandatory integrity level of the process's token (the last part of its label, 0x2000 for
   // medium, 0x3000 for high); nothing when it cannot be read.
   virtual std::optional<std::uint32_t> GetProcessIntegrityLevel(KernelHandle process) = 0;
+  // True when this process runs with the elevated half of a split token (TokenElevationTypeFull):
+  // with rights that the user's own programs on this desktop do not have.
+  virtual bool IsCurrentProcessElevated() = 0;
 
   // --- Version test ---------------------------------------------------------------------------
   virtual std::uint64_t VerSetConditionMask(std::uint64_t conditionMask, std::uint32_t typeBitMask,

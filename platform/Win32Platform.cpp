@@ -439,6 +439,14 @@ class Win32Platform final : public AgentPlatform {
     return *::GetSidSubAuthority(sid, parts - 1U);
   }
 
+  bool IsCurrentProcessElevated() override {
+    const OwnedHandle token = OpenTokenForQuery(::GetCurrentProcess());
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    DWORD size = 0;
+    return token && ::GetTokenInformation(token.get(), TokenElevationType, &type, sizeof(type), &size) != FALSE &&
+           type == TokenElevationTypeFull;
+  }
+
   // --- Version test ----------------------------------------------------------------------------
 
   std::uint64_t VerSetConditionMask(std::uint64_t conditionMask, std::uint32_t typeBitMask,

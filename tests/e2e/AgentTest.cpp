@@ -99,8 +99,8 @@ void AgentTest::CleanDesktop() {
   WaitUntil([] { return !AgentMarkerExists(); }, 10s);
 }
 
-ChildProcess& AgentTest::StartAgent(const std::string& arguments) {
-  processes_.push_back(ChildProcess::Launch(AgentPath(), arguments));
+ChildProcess& AgentTest::StartAgent(const std::string& arguments, Rights rights) {
+  processes_.push_back(ChildProcess::Launch(AgentPath(), arguments, rights));
   ChildProcess& agent = processes_.back();
   EXPECT_TRUE(agent) << "velmor.exe did not start: error " << ::GetLastError();
   watch_->Watch(agent.Id());

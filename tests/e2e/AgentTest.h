@@ -33,8 +33,12 @@ class AgentTest : public ::testing::Test {
   static std::string AgentPath() { return ExecutableFolder() + "velmor.exe"; }
   static std::string ProductWindowPath() { return ExecutableFolder() + "tessaly_window.exe"; }
 
-  // Starts velmor.exe with these arguments; its windows are watched for visibility.
-  ChildProcess& StartAgent(const std::string& arguments);
+  // Starts velmor.exe with these arguments and the user's rights, as the user or a logon does; its
+  // windows are watched for visibility.
+  ChildProcess& StartAgent(const std::string& arguments, Rights rights = Rights::User);
+  // Starts velmor.exe as an installer does, with this process's rights (elevated, when the suite
+  // runs so).
+  ChildProcess& StartAgentAsInstaller(const std::string& arguments) { return StartAgent(arguments, Rights::Inherited); }
   // Starts the product window stand-in, logging to ProductLog().
   ChildProcess& StartProductWindow(const std::string& options);
   // Installs the service stand-in, logging to ServiceLog(), with further options.

@@ -1,12 +1,14 @@
 // The agent's own functions called in this process on the real Windows platform: the service
-// request, the other-version test and the autostart value.
+// request, the other-version test, the autostart value and what the takeover reads of a process.
 #include <future>
 #include <memory>
 #include <string>
 
+#include "app/AgentIdentity.h"
 #include "integration/Autostart.h"
 #include "integration/Environment.h"
 #include "integration/ServiceRequest.h"
+#include "platform/ScopedHandles.h"
 #include "platform/Win32Platform.h"
 #include "tests/e2e/AgentTest.h"
 
@@ -87,6 +89,34 @@ TEST_F(DirectCallTest, AutostartValueEndingInZeroIsSwitchedOffAtAnyLength) {
     EXPECT_EQ(text, value);
     EXPECT_TRUE(IsAutostartSwitchedOff(text));
   }
+}
+
+// What the takeover reads of a process before it ends it: its image, its session and its integrity
+// level, through a handle opened as the takeover opens it.
+TEST_F(DirectCallTest, TakeoverReadsAnAgentsImageSessionAndIntegrityLevel) {
+  StartProductWindow("--visible");
+  ChildProcess& agent = StartAgent("1");
+  HWND window = WaitForNamedAgent(agent);
+  ASSERT_NE(window, nullptr);
+  const UniqueKernelHandle process(
+      *os_, os_->OpenProcess(win32::kProcessTerminate | win32::kSynchronize | win32::kProcessQueryLimitedInformation,
+                             false, agent.Id()));
+  ASSERT_TRUE(process);
+  const AnsiString image = os_->QueryFullProcessImageNameA(process.get());
+  EXPECT_EQ(image.substr(image.rfind('\\') + 1), "velmor.exe") << image;
+  std::uint32_t session = 1000;
+  std::uint32_t ownSession = 2000;
+  EXPECT_TRUE(os_->ProcessIdToSessionId(agent.Id(), session));
+  EXPECT_TRUE(os_->ProcessIdToSessionId(os_->GetCurrentProcessId(), ownSession));
+  EXPECT_EQ(session, ownSession);
+  const std::optional<std::uint32_t> level = os_->GetProcessIntegrityLevel(process.get());
+  const std::optional<std::uint32_t> ownLevel = os_->GetProcessIntegrityLevel(os_->GetCurrentProcess());
+  ASSERT_TRUE(level.has_value() && ownLevel.has_value());
+  EXPECT_GE(*level, 0x2000U) << "at least medium";
+  EXPECT_LE(*level, *ownLevel) << "started with the user's rights";
+  EXPECT_EQ(os_->IsCurrentProcessElevated(), RunsElevated());
+  ::PostMessageA(window, WM_AGENT_COMMAND, 0, 0);
+  EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "tests/e2e/Processes.h"
 
+#include <string>
+
 namespace velmor::e2e {
 
 std::string ExecutableFolder() {
@@ -14,7 +16,66 @@ std::string Quote(const std::string& text) {
   return "\"" + text + "\"";
 }
 
-ChildProcess ChildProcess::Launch(const std::string& exe, const std::string& arguments) {
+bool RunsElevated() {
+  HANDLE raw = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) {
+    return false;
+  }
+  const UniqueHandle token(raw);
+  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+  DWORD size = 0;
+  return ::GetTokenInformation(token.get(), TokenElevationType, &type, sizeof type, &size) &&
+         type == TokenElevationTypeFull;
+}
+
+namespace {
+
+// A primary token made from `token`; null when that is not allowed.
+UniqueHandle PrimaryTokenFrom(HANDLE token) {
+  HANDLE primary = nullptr;
+  return UniqueHandle(::DuplicateTokenEx(token, MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenPrimary, &primary)
+                          ? primary
+                          : nullptr);
+}
+
+// Starts a process with the user's rights from an elevated one. The desktop shell runs with them:
+// on Windows its token serves (the linked token of an elevated caller is for identification only).
+// Without a shell window (Wine's null display driver), the linked unelevated token serves.
+bool CreateProcessWithUserRights(const std::string& exe, std::string& commandLine, PROCESS_INFORMATION& info) {
+  DWORD shellId = 0;
+  ::GetWindowThreadProcessId(::GetShellWindow(), &shellId);
+  const UniqueHandle shell(shellId != 0 ? ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shellId) : nullptr);
+  HANDLE raw = nullptr;
+  if (shell && ::OpenProcessToken(shell.get(), TOKEN_DUPLICATE, &raw)) {
+    const UniqueHandle shellToken(raw);
+    const UniqueHandle primary = PrimaryTokenFrom(shellToken.get());
+    const std::wstring wideExe(exe.begin(), exe.end());  // the build folder's path is ASCII
+    std::wstring wideCommandLine(commandLine.begin(), commandLine.end());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    return primary && ::CreateProcessWithTokenW(primary.get(), 0, wideExe.c_str(), wideCommandLine.data(), 0, nullptr,
+                                                nullptr, &startup, &info);
+  }
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) {
+    return false;
+  }
+  const UniqueHandle own(raw);
+  TOKEN_LINKED_TOKEN linked{};
+  DWORD size = 0;
+  if (!::GetTokenInformation(own.get(), TokenLinkedToken, &linked, sizeof linked, &size)) {
+    return false;
+  }
+  const UniqueHandle linkedToken(linked.LinkedToken);
+  const UniqueHandle primary = PrimaryTokenFrom(linkedToken.get());
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  return primary && ::CreateProcessAsUserA(primary.get(), exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                                           nullptr, nullptr, &startup, &info);
+}
+
+}  // namespace
+
+ChildProcess ChildProcess::Launch(const std::string& exe, const std::string& arguments, Rights rights) {
   std::string commandLine = Quote(exe);
   if (!arguments.empty()) {
     commandLine += " " + arguments;
@@ -23,8 +84,11 @@ ChildProcess ChildProcess::Launch(const std::string& exe, const std::string& arg
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
   ChildProcess child;
-  if (::CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &info)) {
+  const bool started = rights == Rights::User && RunsElevated()
+                           ? CreateProcessWithUserRights(exe, commandLine, info)
+                           : ::CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                              nullptr, &startup, &info) != FALSE;
+  if (started) {
     ::CloseHandle(info.hThread);
     child.process_ = UniqueHandle(info.hProcess);
     child.id_ = info.dwProcessId;

@@ -14,14 +14,22 @@ namespace velmor::e2e {
 // The folder that holds this executable, velmor.exe and the stand-ins, with its trailing backslash.
 std::string ExecutableFolder();
 
+// Whether this process runs elevated under UAC (Wine runs every process so): its children then run
+// elevated unless started with the user's rights.
+bool RunsElevated();
+
 // Quotes one argument for a command line (the stand-ins and the agent split at spaces).
 std::string Quote(const std::string& text);
+
+// The rights a child runs with: this process's own (an installer's, when the suite runs elevated),
+// or the user's, as when the user starts a program from the desktop.
+enum class Rights { Inherited, User };
 
 class ChildProcess {
  public:
   // Starts `exe` (a full path) with `arguments` appended to its quoted path. An empty process when
   // the start failed.
-  static ChildProcess Launch(const std::string& exe, const std::string& arguments);
+  static ChildProcess Launch(const std::string& exe, const std::string& arguments, Rights rights = Rights::Inherited);
 
   ChildProcess() = default;
   explicit operator bool() const { return static_cast<bool>(process_); }

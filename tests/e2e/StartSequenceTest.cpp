@@ -132,7 +132,7 @@ TEST_F(StartSequenceTest, RestartPromptWithFirstMarkerAnsweredNo) {
   HeldMapping otherVersion("h723lsw932");
   ASSERT_TRUE(otherVersion);
   WriteAutostart("\"C:\\Old\\velmor.exe\" 1");
-  ChildProcess& agent = StartAgent("firststart");
+  ChildProcess& agent = StartAgentAsInstaller("firststart");
 
   const std::optional<DialogContent> dialog = WaitForRestartPrompt(agent);
   ASSERT_TRUE(dialog.has_value());
@@ -146,7 +146,7 @@ TEST_F(StartSequenceTest, RestartPromptWithFirstMarkerAnsweredNo) {
 TEST_F(StartSequenceTest, RestartPromptWithSecondMarkerOnlyAnsweredEsc) {
   HeldMapping otherVersion("j4nj8d783js6");
   ASSERT_TRUE(otherVersion);
-  ChildProcess& agent = StartAgent("FirstNotStartButRestart");
+  ChildProcess& agent = StartAgentAsInstaller("FirstNotStartButRestart");
 
   const std::optional<DialogContent> dialog = WaitForRestartPrompt(agent);
   ASSERT_TRUE(dialog.has_value());
@@ -162,30 +162,35 @@ TEST_F(StartSequenceTest, FirstNotStartButRestartRewritesValueKeepingTailAndEnds
   ASSERT_TRUE(WriteAutostart("\"C:\\Old\\velmor.exe\" 1"));
   InstallService();
   ASSERT_EQ(StartServiceStandin(), 0U);
-  ChildProcess& agent = StartAgent("firstnotstartbutrestart");
+  ChildProcess& agent = StartAgentAsInstaller("firstnotstartbutrestart");
   EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
   ExpectAutostartValue(RewrittenValue(" 1"));
   EXPECT_EQ(CountLines(ServiceLog(), "control"), 0U);
 }
 
 TEST_F(StartSequenceTest, FirstNotStartButRestartWithValueMissingWritesQuotedPathAlone) {
-  ChildProcess& agent = StartAgent("firstnotstartbutrestart");
+  ChildProcess& agent = StartAgentAsInstaller("firstnotstartbutrestart");
   EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
   ExpectAutostartValue(RewrittenValue(""));
 }
 
-// "firststart" with the product not running rewrites the value and goes on as a start by the user.
+// "firststart" with the product not running rewrites the value and goes on as a start by the user;
+// run elevated, as by an installer, it then ends and leaves residence to a start at the user's rights.
 TEST_F(StartSequenceTest, FirstStartRewritesValueThenBringsProductUp) {
   ASSERT_TRUE(WriteAutostart("\"C:\\Old\\velmor.exe\" 1"));
   InstallService(LaunchProductWindowOption("200"));
   ASSERT_EQ(StartServiceStandin(), 0U);
-  ChildProcess& agent = StartAgent("firststart");
+  ChildProcess& agent = StartAgentAsInstaller("firststart");
 
   ASSERT_TRUE(WaitUntil([] { return ProductWindow() != nullptr && ::IsWindowVisible(ProductWindow()); }, 30s))
       << "the product window did not come forward";
   ExpectAutostartValue(RewrittenValue(" 1"));
   EXPECT_EQ(CountLines(ServiceLog(), "control 133"), 1U);
   EXPECT_GE(CountLines(ProductLog(), "tray 0 514"), 1U);
+  if (RunsElevated()) {
+    EXPECT_EQ(agent.WaitForExit(kExitBound), 0U) << "an elevated agent must not stay resident";
+    return;
+  }
   HWND window = WaitForNamedAgent(agent);
   ASSERT_NE(window, nullptr) << "the agent must stay resident";
   ::PostMessageA(window, WM_AGENT_COMMAND, 0, 0);

@@ -299,6 +299,37 @@ TEST_F(StartSequence, MarkerThatCannotBeOpenedMeansAnotherAgentHoldsIt) {
   EXPECT_EQ(DialogTexts().size(), 1U);
 }
 
+// An elevated agent (the installer's) does its start work but never stays resident: commands from
+// the product, at the user's rights, could not reach it, nor could the user's later starts take
+// over from it.
+TEST_F(StartSequence, ElevatedAgentDoesItsStartWorkAndEnds) {
+  SetAutostart("\"C:\\Old\\velmor.exe\" 1");
+  ServiceStartsProduct();
+  SimProcess& installer = Launch(L"firststart");
+  installer.elevated = true;
+  desktop.AdvanceBy(kStartTick);
+  EXPECT_EQ(Autostart(), "\"C:\\P\\velmor.exe\" 1");
+  ExpectOutcome(installer, /*ended=*/true, 1, 1, 1, 1);
+  EXPECT_FALSE(desktop.MappingExists(kMarker));
+
+  desktop.Products().front()->Close();
+  desktop.services.onAccepted = nullptr;
+  SimProcess& logon = Launch(L"1");
+  logon.elevated = true;
+  desktop.AdvanceBy(kStartTick);
+  ExpectOutcome(logon, /*ended=*/true, 2, 2, 1, 1);
+
+  // Beside a resident agent at the user's rights it never takes over; its attempts end in time.
+  SimProcess& first = Start(L"1");
+  SimProcess& second = Launch();
+  second.elevated = true;
+  desktop.AdvanceBy(kStartTick);
+  EXPECT_FALSE(Running(second, TimerId::KillProcessesOnTimeoutAndStartAgain));
+  EXPECT_TRUE(desktop.AdvanceUntil([&] { return second.Ended(); }, 40000));
+  EXPECT_FALSE(first.Ended());
+  EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), first.AgentWindow());
+}
+
 TEST_F(StartSequence, FailedVersionGateShowsItsMessageAndEnds) {
   desktop.version = {6, 2, 3, 0, {}};
   SimProcess& agent = Start();
@@ -366,16 +397,36 @@ TEST_F(StartSequence, SecondAgentWithProductWindowActivatesAndEnds) {
   EXPECT_TRUE(desktop.dialogs.shown.empty());
 }
 
-TEST_F(StartSequence, SecondAgentWithProductWindowNeverArmsTheWatchdog) {
-  StartResidentFirstAgent();
-  desktop.StartProduct(ProductStart::Hidden, std::nullopt);  // never shows
+// A product window that never shows (a hung product, or a hidden window of its caption): second
+// agents give up after about 30 seconds instead of piling up, and a resident agent stops trying.
+TEST_F(StartSequence, AttemptsOnAProductWindowThatNeverShowsEndAfterThirtySeconds) {
+  SimProcess& first = StartResidentFirstAgent();
+  SimProduct& product = desktop.StartProduct(ProductStart::Hidden, std::nullopt);
+  const Ms startedAt = desktop.Now();
   SimProcess& second = Start();
-  EXPECT_FALSE(Running(second, TimerId::KillProcessesOnTimeoutAndStartAgain));
+  SimProcess& third = Start();
+  EXPECT_FALSE(Running(second, TimerId::KillProcessesOnTimeoutAndStartAgain)) << "the product window is there";
   EXPECT_TRUE(Running(second, TimerId::OpenShell));
-  desktop.AdvanceBy(60000);
-  EXPECT_FALSE(second.Ended());
+  ASSERT_TRUE(desktop.AdvanceUntil([&] { return second.Ended() && third.Ended(); }, 40000));
+  EXPECT_GE(second.EndedAt() - startedAt, 29000U);
+  EXPECT_EQ(second.Sleeps().size(), 30U);
+  EXPECT_EQ(third.Sleeps().size(), 30U);
   EXPECT_EQ(CaptionOf(second), "Shell");
-  EXPECT_EQ(TrayPosts().size(), second.Sleeps().size()) << "one tray click per attempt";
+  EXPECT_FALSE(first.Ended());
+  EXPECT_EQ(desktop.MappingHandles(kMarker), 1);
+
+  // A first agent whose product window comes up but never shows stays resident, idle.
+  desktop.Send(first.AgentWindow(), WM_AGENT_COMMAND, 0, 0);
+  product.Close();
+  desktop.services.onAccepted = [this] { desktop.StartProduct(ProductStart::Hidden, std::nullopt); };
+  SimProcess& resident = Start();
+  desktop.AdvanceBy(31000);
+  EXPECT_FALSE(resident.Ended());
+  EXPECT_FALSE(Running(resident, TimerId::OpenShell));
+  EXPECT_EQ(resident.Sleeps().size(), 30U);
+  desktop.AdvanceBy(10000);
+  EXPECT_EQ(resident.Sleeps().size(), 30U);
+  EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), resident.AgentWindow());
 }
 
 TEST_F(StartSequence, SecondAgentWithoutProductWindowRetriesUntilTheWatchdogFires) {

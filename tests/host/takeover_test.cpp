@@ -173,6 +173,23 @@ TEST_F(Takeover, EndsOnlyAHungAgentOfThisSessionWithoutHigherRights) {
   }
 }
 
+// The product window was there, hidden, when the watchdog fired: the successor, which took the
+// product as running in its first pass, stays resident once the window shows, in the place of the
+// agent it made quit.
+TEST_F(Takeover, SuccessorStaysResidentWhenTheProductWindowShowsAfterTheTakeover) {
+  SimProcess& first = StartFirstAgent();
+  SimProcess& second = StartSecondAgent();
+  SimProduct& product = desktop.StartProduct(ProductStart::Hidden, std::nullopt);
+  AdvanceToWatchdog();
+  ASSERT_TRUE(first.Ended());
+  product.showAfterMs = 0;  // the product answers the next click
+  ASSERT_TRUE(desktop.AdvanceUntil([&] { return !desktop.switches.empty(); }, 5000));
+  desktop.AdvanceBy(60000);
+  EXPECT_FALSE(second.Ended()) << "after a takeover exactly one agent stays resident";
+  EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), second.AgentWindow());
+  EXPECT_TRUE(second.HoldsMapping(kMarker));
+}
+
 TEST_F(Takeover, NoAgentToTakeOverFromStillRerunsTheStartPass) {
   SimProcess& first = StartFirstAgent();
   SimProcess& second = StartSecondAgent();

@@ -55,7 +55,8 @@ std::string DescribeAutostart() {
   return AutostartText().value_or("(no value)");
 }
 
-// Starts the command line that the autostart value holds: a quoted program path and its arguments.
+// Starts the command line that the autostart value holds, with the user's rights as a logon does: a
+// quoted program path and its arguments.
 ChildProcess LaunchAutostartCommand(const std::string& command) {
   if (command.size() < 2 || command.front() != '"') {
     return {};
@@ -66,7 +67,7 @@ ChildProcess LaunchAutostartCommand(const std::string& command) {
   }
   std::string arguments = command.substr(close + 1);
   arguments.erase(0, arguments.find_first_not_of(' '));
-  return ChildProcess::Launch(command.substr(1, close - 1), arguments);
+  return ChildProcess::Launch(command.substr(1, close - 1), arguments, Rights::User);
 }
 
 int Fail(const std::string& what) {
@@ -126,7 +127,7 @@ int RunDemo(const std::string& folder) {
   Say("");
   Say("Step 3. The user starts velmor.exe, with no argument.");
   VisibilityWatch watch;
-  ChildProcess agent = ChildProcess::Launch(exeFolder + "velmor.exe", "");
+  ChildProcess agent = ChildProcess::Launch(exeFolder + "velmor.exe", "", Rights::User);
   if (!agent) {
     return Fail("velmor.exe did not start");
   }
@@ -173,7 +174,7 @@ int RunDemo(const std::string& folder) {
         std::string(::IsWindowVisible(product) ? "visible" : "HIDDEN") + ".");
     const auto clicksBefore = Count(windowLog, "tray");
     const auto requestsBefore = Count(serviceLog, "control");
-    ChildProcess second = ChildProcess::Launch(exeFolder + "velmor.exe", "");
+    ChildProcess second = ChildProcess::Launch(exeFolder + "velmor.exe", "", Rights::User);
     if (!second) {
       return Fail("the second velmor.exe did not start");
     }

@@ -76,6 +76,7 @@ class SimProcess final : public AgentPlatform {
   void SetLastErrorForTest(Win32Status error) { lastError_ = error; }
 
   // The process's rights and session, as a test sets them before its start pass.
+  bool elevated = false;
   std::uint32_t session = 1;
   std::uint32_t integrityLevel = 0x2000;  // medium
 
@@ -122,6 +123,7 @@ class SimProcess final : public AgentPlatform {
   bool ProcessIdToSessionId(std::uint32_t processId, std::uint32_t& sessionId) override;
   AnsiString QueryFullProcessImageNameA(KernelHandle process) override;
   std::optional<std::uint32_t> GetProcessIntegrityLevel(KernelHandle process) override;
+  bool IsCurrentProcessElevated() override { return elevated; }
 
   std::uint64_t VerSetConditionMask(std::uint64_t conditionMask, std::uint32_t typeBitMask,
                                     std::uint8_t condition) override;
