@@ -42,6 +42,8 @@ class AgentTest : public ::testing::Test {
   // The stand-in's options that make it launch the product window stand-in on the control code.
   std::string LaunchProductWindowOption(const std::string& showAfter) const;
 
+  // A folder of the case's own, removed after it, with its trailing backslash.
+  const std::string& CaseFolder() const { return folder_; }
   const std::string& ProductLog() const { return productLog_; }
   const std::string& ServiceLog() const { return serviceLog_; }
   const std::string& UrlLog() const { return urlLog_; }
