@@ -167,8 +167,7 @@ HWND AgentTest::WaitForNamedAgent(const ChildProcess& agent, std::chrono::millis
 }
 
 HWND AgentTest::ProductWindow() {
-  return FindWindowByClassAndCaption(std::string(peers::kProductWindowClass),
-                                     std::string(peers::kProductWindowCaption));
+  return FindProductWindow();
 }
 
 bool AgentTest::AgentMarkerExists() {

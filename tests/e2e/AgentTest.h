@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/LogFile.h"
 #include "tests/e2e/Poll.h"
 #include "tests/e2e/Processes.h"
 #include "tests/e2e/Registry.h"
@@ -52,7 +53,7 @@ class AgentTest : public ::testing::Test {
   // The lines of a log that start with `prefix`.
   static std::vector<std::string> LinesStartingWith(const std::string& path, const std::string& prefix);
   static std::size_t CountLines(const std::string& path, const std::string& prefix) {
-    return LinesStartingWith(path, prefix).size();
+    return CountLogLines(path, prefix);
   }
 
   // Waits until `agent` owns the window "velmor8476035"; returns it, or null.
