@@ -12,14 +12,22 @@
 namespace velmor {
 
 namespace {
+
+// The value lives in the 32-bit view of the Run key, where the product's installer expects it. The
+// shipped 32-bit agent sees that view anyway; naming it keeps a 64-bit build on the same value.
+Win32Status OpenRunKey(AgentPlatform& os, std::uint32_t access, RegistryKey& key) {
+  return os.RegOpenKeyExA(kHkeyLocalMachine, kRunKeyPath, 0, access | win32::kKeyWow64_32Key, key);
+}
+
 // No command line that Windows starts is longer than 32,767 characters: a value beyond this is no
 // command line, and is not read.
 constexpr std::uint32_t kLongestReadableValue = 65536;
+
 }  // namespace
 
 Win32Status ReadAutostartValue(AgentPlatform& os, AnsiString& text) {
   RegistryKey rawKey{};
-  const Win32Status openStatus = os.RegOpenKeyExA(kHkeyLocalMachine, kRunKeyPath, 0, win32::kKeyQueryValue, rawKey);
+  const Win32Status openStatus = OpenRunKey(os, win32::kKeyQueryValue, rawKey);
   if (openStatus != win32::kErrorSuccess) {
     return openStatus;
   }
@@ -76,7 +84,7 @@ void WriteAutostartValue(AgentPlatform& os, std::string_view tail) {
   text += tail;
 
   RegistryKey rawKey{};
-  if (os.RegOpenKeyExA(kHkeyLocalMachine, kRunKeyPath, 0, win32::kKeySetValue, rawKey) != win32::kErrorSuccess) {
+  if (OpenRunKey(os, win32::kKeySetValue, rawKey) != win32::kErrorSuccess) {
     return;
   }
   const UniqueRegistryKey key(os, rawKey);

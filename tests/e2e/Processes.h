@@ -46,7 +46,8 @@ class ChildProcess {
   DWORD id_ = 0;
 };
 
-// Ends the process with this id, if it runs (clean-up of processes that the test did not start).
-void TerminateProcessById(DWORD processId);
+// Ends the process with this id if it runs one of the programs in ExecutableFolder(): clean-up of agents
+// and stand-ins that a case did not start itself. Any other program is left alone.
+void TerminateOurProgram(DWORD processId);
 
 }  // namespace velmor::e2e
