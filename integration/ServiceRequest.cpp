@@ -1,5 +1,7 @@
 #include "integration/ServiceRequest.h"
 
+#include <charconv>
+#include <iterator>
 #include <string>
 
 #include "peers/ProductPeers.h"
@@ -12,8 +14,14 @@ void ShowError(AgentPlatform& os, std::wstring_view text) {
   os.ShowMessageDialog(DialogKind::Error, text, false);
 }
 
+// The code in decimal after the text. std::to_chars rather than std::to_wstring, which would link
+// the printf family into the agent for this one number.
 std::wstring WithCode(std::wstring_view text, Win32Status code) {
-  return std::wstring(text) + std::to_wstring(code);
+  char digits[10] = {};  // 4294967295 at most
+  const auto end = std::to_chars(std::begin(digits), std::end(digits), code).ptr;
+  std::wstring result(text);
+  result.append(std::begin(digits), end);  // ASCII digits widen one to one
+  return result;
 }
 
 bool IsNotReadyYet(Win32Status status) {

@@ -14,7 +14,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <exception>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -87,10 +86,8 @@ LRESULT DispatchToLogic(AgentWindowEvents& events, HWND window, UINT message, WP
 }
 
 // Forwards the agent window's messages to the events object kept in its user data. The user data
-// is cleared when the window is gone, so no event reaches the logic afterwards.
-//
-// No exception may unwind through the system's code that called this procedure. One that escapes
-// a handler (an allocation that failed) is shown in an error dialog, and the agent carries on.
+// is cleared when the window is gone, so no event reaches the logic afterwards. The agent is built
+// without exceptions, so none can unwind through the system's code that called this procedure.
 LRESULT CALLBACK AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   if (message == WM_NCCREATE) {
     const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
@@ -104,31 +101,66 @@ LRESULT CALLBACK AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
   if (events == nullptr) {
     return DefWindowProcA(window, message, wParam, lParam);
   }
-  try {
-    return DispatchToLogic(*events, window, message, wParam, lParam);
-  } catch (const std::exception& error) {
-    MessageBoxA(window, error.what(), "Error", MB_OK | MB_ICONERROR);
-  } catch (...) {
-    MessageBoxA(window, "", "Error", MB_OK | MB_ICONERROR);
-  }
-  return 0;
+  return DispatchToLogic(*events, window, message, wParam, lParam);
 }
+
+// --- The shell, loaded when the first page is opened ------------------------------------------
+
+// A function of a library loaded at run time, as its declared type; null when the library is not
+// loaded or lacks it.
+template <typename Function>
+Function LoadFunction(HMODULE library, const char* name) {
+  if (library == nullptr) {
+    return nullptr;
+  }
+  // GetProcAddress's generic type is cast through the one that stands for any function.
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
+}
+
+// shell32 and COM cost every agent memory and start time, yet most agents never open a page: they
+// are loaded the first time one is, from the system folder only (never from the agent's folder or
+// the current one), and stay for the process's life. COM is initialised then on this thread, as
+// ShellExecute asks of its callers: the shell may hand a URL to a handler that needs it.
+class Shell {
+ public:
+  Shell() = default;
+  Shell(const Shell&) = delete;
+  Shell& operator=(const Shell&) = delete;
+  ~Shell() {
+    if (comInitialized_) {
+      LoadFunction<decltype(&CoUninitialize)>(ole32_, "CoUninitialize")();
+    }
+  }
+
+  // ShellExecuteW, or null when shell32 cannot be loaded.
+  decltype(&::ShellExecuteW) ShellExecuteFunction() {
+    if (!loaded_) {
+      loaded_ = true;
+      ole32_ = LoadLibraryExW(L"ole32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+      if (const auto coInitializeEx = LoadFunction<decltype(&CoInitializeEx)>(ole32_, "CoInitializeEx")) {
+        comInitialized_ = SUCCEEDED(coInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
+      }
+      shellExecute_ = LoadFunction<decltype(&::ShellExecuteW)>(
+          LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32), "ShellExecuteW");
+    }
+    return shellExecute_;
+  }
+
+ private:
+  bool loaded_ = false;
+  HMODULE ole32_ = nullptr;
+  bool comInitialized_ = false;
+  decltype(&::ShellExecuteW) shellExecute_ = nullptr;
+};
 
 class Win32Platform final : public AgentPlatform {
  public:
-  // The shell may hand a URL to a handler that needs COM on this thread: initialise it for the
-  // process's life, as ShellExecute asks of its callers.
-  Win32Platform()
-      : comInitialized_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+  Win32Platform() = default;
   Win32Platform(const Win32Platform&) = delete;
   Win32Platform& operator=(const Win32Platform&) = delete;
   Win32Platform(Win32Platform&&) = delete;
   Win32Platform& operator=(Win32Platform&&) = delete;
-  ~Win32Platform() override {
-    if (comInitialized_) {
-      CoUninitialize();
-    }
-  }
+  ~Win32Platform() override = default;
 
   // --- The agent window, its timers and the message loop ---------------------------------------
 
@@ -421,15 +453,19 @@ class Win32Platform final : public AgentPlatform {
   std::intptr_t ShellExecuteW(std::wstring_view operation, std::wstring_view file, int showCommand) override {
     const std::wstring operationCopy(operation);
     const std::wstring fileCopy(file);
+    const auto shellExecute = shell_.ShellExecuteFunction();
+    if (shellExecute == nullptr) {
+      return 0;  // what ShellExecute itself returns when the system is out of resources
+    }
     return reinterpret_cast<std::intptr_t>(
-        ::ShellExecuteW(nullptr, operationCopy.c_str(), fileCopy.c_str(), nullptr, nullptr, showCommand));
+        shellExecute(nullptr, operationCopy.c_str(), fileCopy.c_str(), nullptr, nullptr, showCommand));
   }
 
  private:
   // The longest path GetModuleFileNameA can return.
   static constexpr std::size_t kMaxModulePath = 32768;
 
-  bool comInitialized_ = false;
+  Shell shell_;
   bool classRegistered_ = false;
   HWND agentWindow_ = nullptr;  // the owner of the dialogs while it exists
 };
