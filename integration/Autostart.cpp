@@ -10,9 +10,19 @@
 
 namespace velmor {
 
+namespace {
+
+// The value lives in the 32-bit view of the Run key, where the product's installer expects it. The
+// shipped 32-bit agent sees that view anyway; naming it keeps a 64-bit build on the same value.
+Win32Status OpenRunKey(AgentPlatform& os, std::uint32_t access, RegistryKey& key) {
+  return os.RegOpenKeyExA(kHkeyLocalMachine, kRunKeyPath, 0, access | win32::kKeyWow64_32Key, key);
+}
+
+}  // namespace
+
 Win32Status ReadAutostartValue(AgentPlatform& os, AutostartBuffer& buffer, std::uint32_t& size) {
   RegistryKey rawKey{};
-  const Win32Status openStatus = os.RegOpenKeyExA(kHkeyLocalMachine, kRunKeyPath, 0, win32::kKeyQueryValue, rawKey);
+  const Win32Status openStatus = OpenRunKey(os, win32::kKeyQueryValue, rawKey);
   if (openStatus != win32::kErrorSuccess) {
     return openStatus;
   }
@@ -57,7 +67,7 @@ void WriteAutostartValue(AgentPlatform& os, std::string_view tail) {
   text += tail;
 
   RegistryKey rawKey{};
-  if (os.RegOpenKeyExA(kHkeyLocalMachine, kRunKeyPath, 0, win32::kKeySetValue, rawKey) != win32::kErrorSuccess) {
+  if (OpenRunKey(os, win32::kKeySetValue, rawKey) != win32::kErrorSuccess) {
     return;
   }
   const UniqueRegistryKey key(os, rawKey);

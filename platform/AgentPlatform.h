@@ -54,6 +54,9 @@ inline constexpr std::uint32_t kFileMapAllAccess = 0xF001F;
 
 inline constexpr std::uint32_t kKeyQueryValue = 0x0001;
 inline constexpr std::uint32_t kKeySetValue = 0x0002;
+// Registry views on 64-bit Windows; a 32-bit process without either flag sees the 32-bit view.
+inline constexpr std::uint32_t kKeyWow64_64Key = 0x0100;
+inline constexpr std::uint32_t kKeyWow64_32Key = 0x0200;
 inline constexpr std::uint32_t kRegSz = 1;
 
 inline constexpr std::uint32_t kScManagerConnect = 0x0001;

@@ -177,6 +177,22 @@ TEST_F(Autostart, WriteStoresTheQuotedAgentPathAndTailWithItsNul) {
   EXPECT_EQ(AutostartText(buffer, size), expected);
 }
 
+TEST_F(Autostart, ReadAndWriteStayInThe32BitViewWhereTheInstallerPutTheValue) {
+  desktop.registry.SetString(kRunKey, kAutostartValue, "\"C:\\P\\velmor.exe\" 1");
+  desktop.registry64.SetString(kRunKey, kAutostartValue, "\"C:\\Wrong\\velmor.exe\" 0");
+  SimProcess& agent = Agent("C:\\X\\velmor.exe");
+
+  AutostartBuffer buffer{};
+  auto size = static_cast<std::uint32_t>(buffer.size());
+  ASSERT_EQ(ReadAutostartValue(agent, buffer, size), win32::kErrorSuccess);
+  EXPECT_EQ(AutostartText(buffer, size), "\"C:\\P\\velmor.exe\" 1");
+
+  WriteAutostartValue(agent, " 1");
+  EXPECT_EQ(Stored(), "\"C:\\X\\velmor.exe\" 1");
+  EXPECT_EQ(desktop.registry64.StringValue(kRunKey, kAutostartValue), "\"C:\\Wrong\\velmor.exe\" 0");
+  EXPECT_TRUE(desktop.registry64.writes.empty());
+}
+
 TEST_F(Autostart, WriteWithoutAdministrativeRightsFailsQuietly) {
   desktop.registry.SetString(kRunKey, kAutostartValue, "\"C:\\Old\\velmor.exe\" 1");
   desktop.registry.denyWriteAccess = true;

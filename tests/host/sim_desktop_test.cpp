@@ -183,7 +183,8 @@ TEST_F(SimDesktopTest, NamedMappingsLiveWhileAnyHandleDoes) {
 }
 
 TEST_F(SimDesktopTest, RegistryQueriesFollowTheSizeRulesOfWindows) {
-  desktop.registry.SetString("SOFTWARE\\K", "V", "abc");
+  // Opened without a view flag: the simulated process's own, 64-bit view.
+  desktop.registry64.SetString("SOFTWARE\\K", "V", "abc");
   RegistryKey key{};
   ASSERT_EQ(process.RegOpenKeyExA(kHkeyLocalMachine, "software\\k", 0, win32::kKeyQueryValue, key), 0U);
   std::uint8_t buffer[8] = {};
@@ -203,7 +204,7 @@ TEST_F(SimDesktopTest, RegistryQueriesFollowTheSizeRulesOfWindows) {
   EXPECT_NE(process.RegCloseKey(key), 0U);
 
   EXPECT_EQ(process.RegOpenKeyExA(kHkeyLocalMachine, "SOFTWARE\\Missing", 0, 1, key), win32::kErrorFileNotFound);
-  desktop.registry.denyWriteAccess = true;
+  desktop.registry64.denyWriteAccess = true;
   EXPECT_EQ(process.RegOpenKeyExA(kHkeyLocalMachine, "SOFTWARE\\K", 0, win32::kKeySetValue, key),
             win32::kErrorAccessDenied);
   EXPECT_EQ(process.OpenHandles(), 0);

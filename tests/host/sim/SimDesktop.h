@@ -173,7 +173,10 @@ class SimDesktop {
   [[nodiscard]] bool IsLeadByte(std::uint8_t byte) const { return leadBytes_[byte]; }
 
   // --- System parts and records ----------------------------------------------------------------
-  SimRegistry registry;
+  // HKEY_LOCAL_MACHINE of a 64-bit Windows, its two views kept apart. A key opened without a view flag
+  // shows the opening process's own view: the simulated processes run the host's 64-bit build.
+  SimRegistry registry;    // the 32-bit view, where the autostart value lives
+  SimRegistry registry64;  // the 64-bit view
   SimServiceManager services;
   SimVersion version;
   SimPrivileges privileges;

@@ -391,15 +391,19 @@ bool SimProcess::VerifyVersionInfoW(OsVersionInfoEx& versionInfo, std::uint32_t 
 
 // --- Registry ------------------------------------------------------------------------------------
 
+SimRegistry& SimProcess::RegistryView(std::uint32_t access) {
+  return (access & win32::kKeyWow64_32Key) != 0 ? desktop_.registry : desktop_.registry64;
+}
+
 Win32Status SimProcess::RegOpenKeyExA(RegistryKey root, std::string_view subKey, std::uint32_t /*options*/,
                                       std::uint32_t access, RegistryKey& result) {
   if (root != kHkeyLocalMachine) {
     return kErrorInvalidHandle;
   }
-  if (desktop_.registry.FindKey(subKey) == nullptr) {
+  if (RegistryView(access).FindKey(subKey) == nullptr) {
     return win32::kErrorFileNotFound;
   }
-  if ((access & win32::kKeySetValue) != 0 && desktop_.registry.denyWriteAccess) {
+  if ((access & win32::kKeySetValue) != 0 && RegistryView(access).denyWriteAccess) {
     return win32::kErrorAccessDenied;
   }
   result = RegistryKey{AddHandle({HandleKind::RegistryKey, std::string(subKey), 0, access})};
@@ -415,7 +419,7 @@ Win32Status SimProcess::RegQueryValueExA(RegistryKey key, std::string_view value
   if ((entry->access & win32::kKeyQueryValue) == 0) {
     return win32::kErrorAccessDenied;
   }
-  const std::optional<RegValue> value = desktop_.registry.Value(entry->name, valueName);
+  const std::optional<RegValue> value = RegistryView(entry->access).Value(entry->name, valueName);
   if (!value) {
     return win32::kErrorFileNotFound;
   }
@@ -446,8 +450,9 @@ Win32Status SimProcess::RegSetValueExA(RegistryKey key, std::string_view valueNa
   if (data != nullptr) {
     value.bytes.assign(data, data + size);
   }
-  desktop_.registry.writes.push_back({id_, entry->name, std::string(valueName), value});
-  desktop_.registry.SetValue(entry->name, valueName, std::move(value));
+  SimRegistry& view = RegistryView(entry->access);
+  view.writes.push_back({id_, entry->name, std::string(valueName), value});
+  view.SetValue(entry->name, valueName, std::move(value));
   return win32::kErrorSuccess;
 }
 

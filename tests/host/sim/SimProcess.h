@@ -148,6 +148,8 @@ class SimProcess final : public AgentPlatform {
 
   std::uintptr_t AddHandle(HandleEntry entry);
   const HandleEntry* FindHandle(std::uintptr_t value, HandleKind kind) const;
+  // The view of HKEY_LOCAL_MACHINE that a key opened with `access` shows.
+  SimRegistry& RegistryView(std::uint32_t access);
   bool RemoveHandle(std::uintptr_t value, HandleKind kind);
   void ReleaseAllHandles(bool countAsLeft);
   bool Fail(Win32Status error) {
