@@ -122,25 +122,29 @@ ConsoleRun RunConsoleProgram(const std::string& exe, const std::string& argument
   UniqueHandle process(info.hProcess);
   writer = UniqueHandle();  // the child holds the only write end: reading ends when it does
 
-  const auto deadline = std::chrono::steady_clock::now() + bound;
-  for (;;) {
-    DWORD available = 0;
-    while (::PeekNamedPipe(reader.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0) {
-      char chunk[512];
-      DWORD read = 0;
-      if (!::ReadFile(reader.get(), chunk, sizeof chunk, &read, nullptr) || read == 0) {
-        break;
-      }
-      run.output.append(chunk, read);
+  // Reads what is there while the program runs (a full pipe would block it), the rest once it has
+  // ended: with every write end closed, the last read fails.
+  const auto readChunk = [&] {
+    char chunk[512];
+    DWORD read = 0;
+    if (!::ReadFile(reader.get(), chunk, sizeof chunk, &read, nullptr) || read == 0) {
+      return false;
     }
-    if (::WaitForSingleObject(process.get(), 20) == WAIT_OBJECT_0 && available == 0) {
-      break;
+    run.output.append(chunk, read);
+    return true;
+  };
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  while (::WaitForSingleObject(process.get(), 20) != WAIT_OBJECT_0) {
+    DWORD available = 0;
+    while (::PeekNamedPipe(reader.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0 && readChunk()) {
     }
     if (std::chrono::steady_clock::now() >= deadline) {
       ::TerminateProcess(process.get(), 1);
       ::WaitForSingleObject(process.get(), 10000);
       return run;
     }
+  }
+  while (readChunk()) {
   }
   DWORD code = 0;
   if (::GetExitCodeProcess(process.get(), &code)) {
