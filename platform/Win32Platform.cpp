@@ -472,7 +472,30 @@ class Win32Platform final : public AgentPlatform {
 
 }  // namespace
 
+namespace {
+
+// DLLs that the process loads from now on come from the system folder only, never from the agent's
+// folder or the current one (the start sequence makes them the same). SetDefaultDllDirectories is
+// missing before Windows 8 without an update, so it is looked up; SetDllDirectoryW(L"") at least takes
+// the current folder out of the search there.
+void RestrictDllSearchToSystemFolder() {
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  if (HMODULE kernel = GetModuleHandleW(L"kernel32.dll"); kernel != nullptr) {
+    // The documented way to call an export looked up by name.
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
+    auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    if (setDefault != nullptr) {
+      setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
+  }
+  SetDllDirectoryW(L"");
+}
+
+}  // namespace
+
 std::unique_ptr<AgentPlatform> CreateWin32Platform() {
+  RestrictDllSearchToSystemFolder();
   return std::make_unique<Win32Platform>();
 }
 

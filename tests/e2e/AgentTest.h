@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/LogFile.h"
 #include "tests/e2e/Poll.h"
 #include "tests/e2e/Processes.h"
 #include "tests/e2e/Registry.h"
@@ -42,6 +43,8 @@ class AgentTest : public ::testing::Test {
   // The stand-in's options that make it launch the product window stand-in on the control code.
   std::string LaunchProductWindowOption(const std::string& showAfter) const;
 
+  // A folder of the case's own, removed after it, with its trailing backslash.
+  const std::string& CaseFolder() const { return folder_; }
   const std::string& ProductLog() const { return productLog_; }
   const std::string& ServiceLog() const { return serviceLog_; }
   const std::string& UrlLog() const { return urlLog_; }
@@ -50,7 +53,7 @@ class AgentTest : public ::testing::Test {
   // The lines of a log that start with `prefix`.
   static std::vector<std::string> LinesStartingWith(const std::string& path, const std::string& prefix);
   static std::size_t CountLines(const std::string& path, const std::string& prefix) {
-    return LinesStartingWith(path, prefix).size();
+    return CountLogLines(path, prefix);
   }
 
   // Waits until `agent` owns the window "velmor8476035"; returns it, or null.

@@ -101,5 +101,45 @@ TEST_F(AgentWindowTest, VisibilityWatchSeesAShownTMainFormWindow) {
   EXPECT_TRUE(WaitUntil([&] { return !watch.Sightings().empty(); }, kStartBound));
 }
 
+// A DLL planted beside the agent under the name of a system DLL that user32 loads late (when the first
+// window is made) is never loaded: the agent takes DLLs from the system folder only. The same DLL
+// beside a program without that restriction (the product window stand-in) shows that it would be.
+// Wine prefers its built-in uxtheme: for these two programs it is told to search as Windows does.
+TEST_F(AgentWindowTest, DllPlantedInTheAgentsFolderIsNeverLoaded) {
+  const std::string folder = CaseFolder();
+  const std::string log = folder + "planted.log";
+  ::SetEnvironmentVariableA("VELMOR_PLANTED_LOG", log.c_str());
+  ASSERT_TRUE(::CopyFileA((ExecutableFolder() + "planted.dll").c_str(), (folder + "uxtheme.dll").c_str(), FALSE));
+  ASSERT_TRUE(::CopyFileA(AgentPath().c_str(), (folder + "velmor.exe").c_str(), FALSE));
+  ASSERT_TRUE(::CopyFileA(ProductWindowPath().c_str(), (folder + "tessaly_window.exe").c_str(), FALSE));
+  const bool wine = RunningUnderWine();
+  for (const char* exe : {"velmor.exe", "tessaly_window.exe"}) {
+    ASSERT_TRUE(!wine || PreferDllFromSearchPath(exe, "uxtheme", true));
+  }
+
+  // Without the restriction: the stand-in, copied beside the planted DLLs, makes its window.
+  ChildProcess control = ChildProcess::Launch(folder + "tessaly_window.exe", "--visible");
+  ASSERT_TRUE(WaitUntil([] { return ProductWindow() != nullptr; }, kStartBound));
+  const bool plantedDllLoadsBySearch = !LogLines(log).empty();
+
+  // With it: a logon start while the product window is there stays resident, its window made.
+  ChildProcess agent = ChildProcess::Launch(folder + "velmor.exe", "1");
+  HWND window = WaitForNamedAgent(agent);
+  ASSERT_NE(window, nullptr);
+  ::PostMessageA(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
+  control.Terminate();
+  for (const char* exe : {"velmor.exe", "tessaly_window.exe"}) {
+    EXPECT_TRUE(!wine || PreferDllFromSearchPath(exe, "uxtheme", false));
+  }
+
+  for (const std::string& line : LogLines(log)) {
+    EXPECT_EQ(line.find("velmor.exe"), std::string::npos) << "the agent loaded a planted DLL: " << line;
+  }
+  if (!plantedDllLoadsBySearch) {
+    GTEST_SKIP() << "this system does not load uxtheme.dll from a program's folder";
+  }
+}
+
 }  // namespace
 }  // namespace velmor::e2e

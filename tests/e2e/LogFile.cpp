@@ -28,4 +28,14 @@ std::vector<std::string> ReadLogLines(const std::string& path) {
   return lines;
 }
 
+std::size_t CountLogLines(const std::string& path, const std::string& prefix) {
+  std::size_t count = 0;
+  for (const std::string& line : ReadLogLines(path)) {
+    if (line.rfind(prefix, 0) == 0) {
+      ++count;
+    }
+  }
+  return count;
+}
+
 }  // namespace velmor::e2e

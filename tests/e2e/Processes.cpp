@@ -3,6 +3,7 @@
 #include <tlhelp32.h>
 
 #include <cctype>
+#include <string_view>
 
 namespace velmor::e2e {
 
@@ -61,12 +62,32 @@ void ChildProcess::Terminate() const {
   }
 }
 
-void TerminateProcessById(DWORD processId) {
+namespace {
+
+// Whether the process runs a program that lies directly in ExecutableFolder().
+bool RunsOurProgram(HANDLE process) {
+  char image[MAX_PATH * 4] = {};
+  DWORD length = sizeof image;
+  if (!::QueryFullProcessImageNameA(process, 0, image, &length)) {
+    return false;
+  }
+  const std::string folder = ExecutableFolder();
+  const std::string_view path(image, length);
+  return path.size() > folder.size() &&
+         ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, path.data(), static_cast<int>(folder.size()),
+                          folder.c_str(), static_cast<int>(folder.size())) == CSTR_EQUAL &&
+         path.find('\\', folder.size()) == std::string_view::npos;
+}
+
+}  // namespace
+
+void TerminateOurProgram(DWORD processId) {
   if (processId == 0 || processId == ::GetCurrentProcessId()) {
     return;
   }
-  UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
-  if (process) {
+  UniqueHandle process(
+      ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+  if (process && RunsOurProgram(process.get())) {
     ::TerminateProcess(process.get(), 1);
     ::WaitForSingleObject(process.get(), 10000);
   }

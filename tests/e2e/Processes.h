@@ -38,8 +38,9 @@ class ChildProcess {
   DWORD id_ = 0;
 };
 
-// Ends the process with this id, if it runs (clean-up of processes that the test did not start).
-void TerminateProcessById(DWORD processId);
+// Ends the process with this id if it runs one of the programs in ExecutableFolder(): clean-up of agents
+// and stand-ins that a case did not start itself. Any other program is left alone.
+void TerminateOurProgram(DWORD processId);
 
 // Whether the process has loaded the DLL of this file name (for example "shell32.dll").
 bool ProcessHasModule(DWORD processId, const std::string& dllName);

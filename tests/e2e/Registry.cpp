@@ -107,6 +107,22 @@ void RestoreHttpsHandler(const std::optional<std::string>& previous) {
   }
 }
 
+bool PreferDllFromSearchPath(const std::string& exe, const std::string& dll, bool prefer) {
+  const std::string path = "Software\\Wine\\AppDefaults\\" + exe + "\\DllOverrides";
+  HKEY created = nullptr;
+  if (::RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &created, nullptr) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  UniqueKey key(created);
+  if (!prefer) {
+    return ::RegDeleteValueA(key.get(), dll.c_str()) == ERROR_SUCCESS;
+  }
+  const std::string order = "native,builtin";
+  return ::RegSetValueExA(key.get(), dll.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(order.c_str()),
+                          static_cast<DWORD>(order.size() + 1)) == ERROR_SUCCESS;
+}
+
 bool SetWineVersionForAgent(const std::string& version) {
   const std::string path = "Software\\Wine\\AppDefaults\\" + std::string(kAgentExecutableName);
   HKEY created = nullptr;

@@ -21,6 +21,26 @@ UniqueService OpenStandin(SC_HANDLE manager) {
   return UniqueService(::OpenServiceA(manager, ServiceName().c_str(), SERVICE_ALL_ACCESS));
 }
 
+std::string StandinPath() {
+  return Quote(ExecutableFolder() + "tsysrv.exe");
+}
+
+// Whether the installed service runs this build's stand-in (its command line starts with its path).
+bool IsStandin(SC_HANDLE service) {
+  DWORD needed = 0;
+  ::QueryServiceConfigA(service, nullptr, 0, &needed);
+  std::string buffer(needed, '\0');
+  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+  if (needed == 0 || !::QueryServiceConfigA(service, config, needed, &needed) || config->lpBinaryPathName == nullptr) {
+    return false;
+  }
+  const std::string binary = config->lpBinaryPathName;
+  const std::string standin = StandinPath();
+  return binary.size() >= standin.size() &&
+         ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, binary.c_str(), static_cast<int>(standin.size()),
+                          standin.c_str(), static_cast<int>(standin.size())) == CSTR_EQUAL;
+}
+
 DWORD CurrentState(SC_HANDLE service) {
   SERVICE_STATUS status{};
   if (!::QueryServiceStatus(service, &status)) {
@@ -51,7 +71,7 @@ DWORD InstallServiceStandin(const std::string& options) {
   if (!manager) {
     return ::GetLastError();
   }
-  std::string binaryPath = Quote(ExecutableFolder() + "tsysrv.exe");
+  std::string binaryPath = StandinPath();
   if (!options.empty()) {
     binaryPath += " " + options;
   }
@@ -73,18 +93,10 @@ DWORD StartServiceStandin() {
   return WaitForState(service.get(), SERVICE_RUNNING) ? 0 : ERROR_TIMEOUT;
 }
 
-DWORD StopServiceStandin() {
+bool ProductServiceInstalled() {
   UniqueService manager = OpenManager();
   UniqueService service = manager ? OpenStandin(manager.get()) : UniqueService();
-  if (!service) {
-    return ::GetLastError();
-  }
-  return Stop(service.get());
-}
-
-bool ServiceStandinInstalled() {
-  UniqueService manager = OpenManager();
-  return manager && OpenStandin(manager.get());
+  return service && !IsStandin(service.get());
 }
 
 void RemoveServiceStandin() {
@@ -94,7 +106,7 @@ void RemoveServiceStandin() {
   }
   {
     UniqueService service = OpenStandin(manager.get());
-    if (!service) {
+    if (!service || !IsStandin(service.get())) {
       return;
     }
     if (Stop(service.get()) != 0) {

@@ -12,11 +12,11 @@ namespace velmor::e2e {
 DWORD InstallServiceStandin(const std::string& options);
 // Starts the service and waits until it reports running. Returns the Win32 error, 0 on success.
 DWORD StartServiceStandin();
-// Stops the service and waits until it reports stopped.
-DWORD StopServiceStandin();
-// Stops (when it runs) and deletes the service, and waits until its name is free again.
-// Does nothing when it is not installed.
+// Stops (when it runs) and deletes the stand-in, and waits until its name is free again. Does nothing
+// when no service of that name is installed, or when the one installed is not this build's stand-in.
 void RemoveServiceStandin();
-bool ServiceStandinInstalled();
+// True when a service of the product's name is installed that is not this build's stand-in: the
+// product's own service, on a machine where the product is installed.
+bool ProductServiceInstalled();
 
 }  // namespace velmor::e2e

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "app/AgentIdentity.h"
+#include "peers/ProductPeers.h"
 #include "tests/e2e/Poll.h"
 
 namespace velmor::e2e {
@@ -13,6 +14,11 @@ HWND FindWindowByClassAndCaption(const std::string& className, const std::string
 
 HWND FindNamedAgentWindow() {
   return FindWindowByClassAndCaption(std::string(kAgentWindowClass), std::string(kAgentWindowCaption));
+}
+
+HWND FindProductWindow() {
+  return FindWindowByClassAndCaption(std::string(peers::kProductWindowClass),
+                                     std::string(peers::kProductWindowCaption));
 }
 
 DWORD WindowProcessId(HWND window) {

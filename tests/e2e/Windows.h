@@ -20,6 +20,8 @@ inline constexpr int kDialogTextId = 0xFFFF;
 HWND FindWindowByClassAndCaption(const std::string& className, const std::string& caption);
 // The running agent that named its window: class "TMainForm", caption "velmor8476035".
 HWND FindNamedAgentWindow();
+// The product's main window (the stand-in under test): class "TMainForm", caption "Tessaly 2024".
+HWND FindProductWindow();
 DWORD WindowProcessId(HWND window);
 std::string WindowClass(HWND window);
 std::string WindowCaption(HWND window);
