@@ -37,8 +37,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLi
   if (RegisterClassExA(&windowClass) == 0) {
     return 1;
   }
-  const HWND window = CreateWindowExA(0, className.c_str(), std::string(velmor::kAgentInitialCaption).c_str(),
-                                      WS_POPUP, 0, 0, 150, 150, nullptr, nullptr, instance, nullptr);
+  const HWND window = CreateWindowExA(0, className.c_str(), std::string(velmor::kAgentInitialCaption).c_str(), WS_POPUP,
+                                      0, 0, 150, 150, nullptr, nullptr, instance, nullptr);
   if (window == nullptr) {
     return 1;
   }
