@@ -1,7 +1,7 @@
 #include "integration/ServiceRequest.h"
 
+#include <array>
 #include <charconv>
-#include <iterator>
 #include <string>
 
 #include "peers/ProductPeers.h"
@@ -17,10 +17,11 @@ void ShowError(AgentPlatform& os, std::wstring_view text) {
 // The code in decimal after the text. std::to_chars rather than std::to_wstring, which would link
 // the printf family into the agent for this one number.
 std::wstring WithCode(std::wstring_view text, Win32Status code) {
-  char digits[10] = {};  // 4294967295 at most
-  const auto end = std::to_chars(std::begin(digits), std::end(digits), code).ptr;
+  std::array<char, 10> digits{};  // 4294967295 at most
+  char* const first = digits.data();
+  char* const last = std::to_chars(first, first + digits.size(), code).ptr;
   std::wstring result(text);
-  result.append(std::begin(digits), end);  // ASCII digits widen one to one
+  result.append(first, last);  // ASCII digits widen one to one
   return result;
 }
 
