@@ -21,7 +21,7 @@ int RunAgent(AgentPlatform& os) {
 // /SUBSYSTEM:WINDOWS /ENTRY:mainCRTStartup.
 //
 // The agent is built without C++ exceptions: nothing can escape to here. What would have thrown in
-// the runtime (an allocation that fails) ends the process at once (platform/Win32Runtime.cpp).
+// the runtime (an allocation that fails) ends the process at once (app/LeanRuntime.cpp).
 int main() {
   const std::unique_ptr<velmor::AgentPlatform> os = velmor::CreateWin32Platform();
   return velmor::RunAgent(*os);
