@@ -12,12 +12,17 @@
 
 #include "app/AgentIdentity.h"
 #include "app/WebPages.h"
+#include "tools/velmorctl/Console.h"
+#include "tools/velmorctl/TraceListener.h"
 
 namespace {
 
 using velmor::kAgentCommandOpenPage;
 using velmor::kAgentCommandQuit;
 using velmor::WM_AGENT_COMMAND;
+using velmor::ctl::Decimal;
+using velmor::ctl::Say;
+using velmor::ctl::Write;
 
 // The exit codes, as the usage text documents them.
 enum ExitCode : int {
@@ -26,6 +31,7 @@ enum ExitCode : int {
   kUsageError = 2,
   kTimedOut = 3,
   kAccessDenied = 4,
+  kChannelBusy = 5,
 };
 
 // Long enough for an agent that is in its service request (about 20 s) to get to the command.
@@ -41,6 +47,8 @@ constexpr std::wstring_view kUsage =
     L"                                   (at most 30 seconds unless given; 0 does not wait)\n"
     L"  velmorctl open PAGE              have the agent open a page in the user's browser:\n"
     L"                                   home, contact, feedback or version\n"
+    L"  velmorctl trace [--seconds N]    print the agents' trace lines as they come, until interrupted\n"
+    L"                                   or for N seconds\n"
     L"  velmorctl help                   this text\n"
     L"\n"
     L"exit codes:\n"
@@ -48,7 +56,8 @@ constexpr std::wstring_view kUsage =
     L"  1  no agent is resident\n"
     L"  2  usage error\n"
     L"  3  timed out: the agent's process had not ended when the wait was over\n"
-    L"  4  access denied: the agent runs with rights that this program lacks\n";
+    L"  4  access denied: the agent runs with rights that this program lacks\n"
+    L"  5  another program (a debugger or debug-output viewer) already listens to debug output\n";
 
 struct Page {
   std::wstring_view name;
@@ -61,40 +70,10 @@ constexpr std::array<Page, velmor::kWebPageCount> kPages = {{
     {L"version", velmor::kVersionPage},
 }};
 
-// Writes to a console as it is; to a file or pipe as UTF-8.
-void Write(DWORD stream, std::wstring_view text) {
-  const HANDLE handle = GetStdHandle(stream);
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE || text.empty()) {
-    return;
-  }
-  DWORD mode = 0;
-  DWORD written = 0;
-  if (GetConsoleMode(handle, &mode)) {
-    WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    return;
-  }
-  const int length =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), length, nullptr, nullptr);
-  WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-}
-
-void Say(std::wstring_view text) {
-  Write(STD_OUTPUT_HANDLE, text);
-}
-
 int UsageError(std::wstring_view problem) {
   Write(STD_ERROR_HANDLE, std::wstring(L"velmorctl: ") + std::wstring(problem) + L"\n\n");
   Write(STD_ERROR_HANDLE, kUsage);
   return kUsageError;
-}
-
-std::wstring Decimal(std::uint32_t number) {
-  std::array<char, 10> digits{};
-  char* const first = digits.data();
-  char* const last = std::to_chars(first, first + digits.size(), number).ptr;
-  return std::wstring(first, last);  // ASCII digits widen one to one
 }
 
 // Parses a whole decimal number of seconds, at most kMaxWaitSeconds.
@@ -260,6 +239,13 @@ int Run(int argc, wchar_t** argv) {
   }
   if (command == L"open" && argc == 3) {
     return Open(argv[2]);
+  }
+  if (command == L"trace") {
+    DWORD seconds = 0;
+    if (argc == 2 || (argc == 4 && std::wstring_view(argv[2]) == L"--seconds" && ParseSeconds(argv[3], seconds))) {
+      return velmor::ctl::PrintAgentTrace(seconds) ? kDone : kChannelBusy;
+    }
+    return UsageError(L"trace takes only --seconds N, a whole number up to 86400");
   }
   return UsageError(L"unknown command or wrong arguments");
 }
