@@ -9,7 +9,12 @@ namespace velmor {
 
 WebPageTable BuildWebPages() {
   const std::wstring site = VELMOR_WEB_SITE;
-  return {site, site + L"/contact", site + L"/feedback", site + L"/vers/ts2024/lwiksoa"};
+  WebPageTable pages;
+  pages[kHomePage] = site;
+  pages[kContactPage] = site + L"/contact";
+  pages[kFeedbackPage] = site + L"/feedback";
+  pages[kVersionPage] = site + L"/vers/ts2024/lwiksoa";
+  return pages;
 }
 
 }  // namespace velmor

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "integration/ErrorText.h"
 #include "peers/ProductPeers.h"
 #include "platform/ScopedHandles.h"
 
@@ -46,7 +47,7 @@ bool ShowRestartPrompt(AgentPlatform& os) {
   // The user asked for the reboot: one that fails is reported, and the agent ends all the same.
   if (rebootRequested && !RebootComputer(os)) {
     const Win32Status error = os.GetLastError();
-    os.ShowMessageDialog(DialogKind::Error, std::wstring(kRebootFailedText) + std::to_wstring(error) + L".", false);
+    os.ShowMessageDialog(DialogKind::Error, WithCode(kRebootFailedText, error) + L".", false);
   }
   os.TerminateApplication();
   return rebootRequested;

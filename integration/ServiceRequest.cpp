@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "integration/ErrorText.h"
 #include "peers/ProductPeers.h"
 #include "platform/ScopedHandles.h"
 
@@ -10,10 +11,6 @@ namespace {
 
 void ShowError(AgentPlatform& os, std::wstring_view text) {
   os.ShowMessageDialog(DialogKind::Error, text, false);
-}
-
-std::wstring WithCode(std::wstring_view text, Win32Status code) {
-  return std::wstring(text) + std::to_wstring(code);
 }
 
 bool IsNotReadyYet(Win32Status status) {

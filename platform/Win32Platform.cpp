@@ -12,13 +12,11 @@
 #include <winsvc.h>
 
 #include <algorithm>
-#include <chrono>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <exception>
 #include <iterator>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -74,20 +72,19 @@ RegistryKey FromHkey(HKEY key) {
 constexpr int kAgentClientSize = 150;
 
 // What the window procedure knows of the agent window: where its events go, and when each of its
-// running timers falls due next.
+// running timers falls due next (GetTickCount64 milliseconds), by timer id.
 struct AgentWindowLink {
   struct Schedule {
-    std::chrono::milliseconds interval;
-    std::chrono::steady_clock::time_point nextDue;
+    bool running = false;
+    ULONGLONG intervalMs = 0;
+    ULONGLONG nextDue = 0;
   };
   AgentWindowEvents* events = nullptr;
-  std::map<UINT_PTR, Schedule> timers;
+  std::array<Schedule, 4> timers{};  // the agent's timer ids are 1 to 3
 };
 
-// Windows raises shorter timer intervals to this (USER_TIMER_MINIMUM).
-constexpr std::chrono::milliseconds kShortestTimerInterval{USER_TIMER_MINIMUM};
 // A tick may be seen a little before its due time by the clock read here.
-constexpr std::chrono::milliseconds kTickTolerance{50};
+constexpr ULONGLONG kTickToleranceMs = 50;
 
 // Set only while the agent's own CreateWindowExA, and its own DestroyWindow, run on this thread:
 // WM_NCCREATE and WM_NCDESTROY attach and detach the link only then. Any process can send the
@@ -97,17 +94,16 @@ HWND windowBeingDestroyed = nullptr;
 
 // A tick counts only for a running timer whose due time has come: anyone can post WM_TIMER.
 bool TakeTick(AgentWindowLink& link, UINT_PTR timer) {
-  const auto found = link.timers.find(timer);
-  if (found == link.timers.end()) {
+  if (timer >= link.timers.size() || !link.timers[timer].running) {
     return false;
   }
-  AgentWindowLink::Schedule& schedule = found->second;
-  const auto now = std::chrono::steady_clock::now() + kTickTolerance;
+  AgentWindowLink::Schedule& schedule = link.timers[timer];
+  const ULONGLONG now = ::GetTickCount64() + kTickToleranceMs;
   if (now < schedule.nextDue) {
     return false;
   }
   while (schedule.nextDue <= now) {  // ticks do not pile up: the next one is the next due time
-    schedule.nextDue += schedule.interval;
+    schedule.nextDue += schedule.intervalMs;
   }
   return true;
 }
@@ -135,10 +131,8 @@ LRESULT DispatchToLogic(AgentWindowLink& link, HWND window, UINT message, WPARAM
 }
 
 // Forwards the agent window's messages to the link kept in its user data, which only the agent's
-// own creation and destruction of the window set and clear.
-//
-// No exception may unwind through the system's code that called this procedure. One that escapes
-// a handler (an allocation that failed) is shown in an error dialog, and the agent carries on.
+// own creation and destruction of the window set and clear. The agent is built without exceptions,
+// so none can unwind through the system's code that called this procedure.
 LRESULT CALLBACK AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   if (message == WM_NCCREATE) {
     if (linkOfWindowBeingCreated == nullptr || ::InSendMessage() != FALSE) {
@@ -159,14 +153,7 @@ LRESULT CALLBACK AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
   if (link == nullptr) {
     return DefWindowProcA(window, message, wParam, lParam);
   }
-  try {
-    return DispatchToLogic(*link, window, message, wParam, lParam);
-  } catch (const std::exception& error) {
-    MessageBoxA(window, error.what(), "Error", MB_OK | MB_ICONERROR);
-  } catch (...) {
-    MessageBoxA(window, "", "Error", MB_OK | MB_ICONERROR);
-  }
-  return 0;
+  return DispatchToLogic(*link, window, message, wParam, lParam);
 }
 
 // Closes a kernel handle that the platform opens for its own use.
@@ -180,21 +167,63 @@ OwnedHandle OpenTokenForQuery(HANDLE process) {
   return OwnedHandle(::OpenProcessToken(process, TOKEN_QUERY, &token) != FALSE ? token : nullptr);
 }
 
+// --- The shell, loaded when the first page is opened ------------------------------------------
+
+// A function of a library loaded at run time, as its declared type; null when the library is not
+// loaded or lacks it.
+template <typename Function>
+Function LoadFunction(HMODULE library, const char* name) {
+  if (library == nullptr) {
+    return nullptr;
+  }
+  // GetProcAddress's generic type is cast through the one that stands for any function.
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
+}
+
+// shell32 and COM cost every agent memory and start time, yet most agents never open a page: they
+// are loaded the first time one is, from the system folder only (never from the agent's folder or
+// the current one), and stay for the process's life. COM is initialised then on this thread, as
+// ShellExecute asks of its callers: the shell may hand a URL to a handler that needs it.
+class Shell {
+ public:
+  Shell() = default;
+  Shell(const Shell&) = delete;
+  Shell& operator=(const Shell&) = delete;
+  ~Shell() {
+    if (comInitialized_) {
+      LoadFunction<decltype(&CoUninitialize)>(ole32_, "CoUninitialize")();
+    }
+  }
+
+  // ShellExecuteW, or null when shell32 cannot be loaded.
+  decltype(&::ShellExecuteW) ShellExecuteFunction() {
+    if (!loaded_) {
+      loaded_ = true;
+      ole32_ = LoadLibraryExW(L"ole32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+      if (const auto coInitializeEx = LoadFunction<decltype(&CoInitializeEx)>(ole32_, "CoInitializeEx")) {
+        comInitialized_ = SUCCEEDED(coInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
+      }
+      shellExecute_ = LoadFunction<decltype(&::ShellExecuteW)>(
+          LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32), "ShellExecuteW");
+    }
+    return shellExecute_;
+  }
+
+ private:
+  bool loaded_ = false;
+  HMODULE ole32_ = nullptr;
+  bool comInitialized_ = false;
+  decltype(&::ShellExecuteW) shellExecute_ = nullptr;
+};
+
 class Win32Platform final : public AgentPlatform {
  public:
-  // The shell may hand a URL to a handler that needs COM on this thread: initialise it for the
-  // process's life, as ShellExecute asks of its callers.
-  Win32Platform()
-      : comInitialized_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+  Win32Platform() = default;
   Win32Platform(const Win32Platform&) = delete;
   Win32Platform& operator=(const Win32Platform&) = delete;
   Win32Platform(Win32Platform&&) = delete;
   Win32Platform& operator=(Win32Platform&&) = delete;
-  ~Win32Platform() override {
-    if (comInitialized_) {
-      CoUninitialize();
-    }
-  }
+  ~Win32Platform() override = default;
 
   // --- The agent window, its timers and the message loop ---------------------------------------
 
@@ -261,16 +290,16 @@ class Win32Platform final : public AgentPlatform {
     if (::SetTimer(ToHwnd(window), id, intervalMs, nullptr) == 0) {
       return false;
     }
-    if (ToHwnd(window) == agentWindow_) {
-      const auto interval = std::max(std::chrono::milliseconds(intervalMs), kShortestTimerInterval);
-      link_.timers[id] = {interval, std::chrono::steady_clock::now() + interval};
+    if (ToHwnd(window) == agentWindow_ && id < link_.timers.size()) {
+      const ULONGLONG interval = std::max<ULONGLONG>(intervalMs, USER_TIMER_MINIMUM);  // as Windows raises it
+      link_.timers[id] = {true, interval, ::GetTickCount64() + interval};
     }
     return true;
   }
 
   bool KillTimer(WindowHandle window, TimerId timer) override {
-    if (ToHwnd(window) == agentWindow_) {
-      link_.timers.erase(static_cast<UINT_PTR>(timer));
+    if (const auto id = static_cast<UINT_PTR>(timer); ToHwnd(window) == agentWindow_ && id < link_.timers.size()) {
+      link_.timers[id].running = false;
     }
     return ::KillTimer(ToHwnd(window), static_cast<UINT_PTR>(timer)) != FALSE;
   }
@@ -552,15 +581,19 @@ class Win32Platform final : public AgentPlatform {
   std::intptr_t ShellExecuteW(std::wstring_view operation, std::wstring_view file, int showCommand) override {
     const std::wstring operationCopy(operation);
     const std::wstring fileCopy(file);
+    const auto shellExecute = shell_.ShellExecuteFunction();
+    if (shellExecute == nullptr) {
+      return 0;  // what ShellExecute itself returns when the system is out of resources
+    }
     return reinterpret_cast<std::intptr_t>(
-        ::ShellExecuteW(nullptr, operationCopy.c_str(), fileCopy.c_str(), nullptr, nullptr, showCommand));
+        shellExecute(nullptr, operationCopy.c_str(), fileCopy.c_str(), nullptr, nullptr, showCommand));
   }
 
  private:
   // The longest path GetModuleFileNameA can return.
   static constexpr std::size_t kMaxModulePath = 32768;
 
-  bool comInitialized_ = false;
+  Shell shell_;
   bool classRegistered_ = false;
   HWND agentWindow_ = nullptr;  // the owner of the dialogs while it exists
   AgentWindowLink link_;

@@ -31,12 +31,16 @@ class CommandTest : public AgentTest {
 
 const std::string kSite = VELMOR_WEB_SITE;
 
+// The shell and COM are loaded with the first page, not at start.
 TEST_F(CommandTest, OpensTheFourPagesInTableOrder) {
   HWND window = StartResidentAgent();
   ASSERT_NE(window, nullptr);
+  EXPECT_FALSE(ProcessHasModule(agent_->Id(), "shell32.dll")) << "the shell was loaded before any page";
+  EXPECT_FALSE(ProcessHasModule(agent_->Id(), "ole32.dll")) << "COM was loaded before any page";
   for (LPARAM index = 0; index < 4; ++index) {
     OpenPage(window, index);
   }
+  EXPECT_TRUE(ProcessHasModule(agent_->Id(), "shell32.dll"));
   const std::vector<std::string> expected = {kSite, kSite + "/contact", kSite + "/feedback",
                                              kSite + "/vers/ts2024/lwiksoa"};
   EXPECT_EQ(LogLines(UrlLog()), expected);

@@ -1,5 +1,8 @@
 #include "tests/e2e/Processes.h"
 
+#include <tlhelp32.h>
+
+#include <cctype>
 #include <string>
 #include <string_view>
 
@@ -151,6 +154,87 @@ void TerminateOurProgram(DWORD processId) {
     ::TerminateProcess(process.get(), 1);
     ::WaitForSingleObject(process.get(), 10000);
   }
+}
+
+bool ProcessHasModule(DWORD processId, const std::string& dllName) {
+  const auto lower = [](std::string text) {
+    for (char& c : text) {
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+  };
+  HANDLE taken = ::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, processId);
+  if (taken == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  UniqueHandle snapshot(taken);
+  MODULEENTRY32 module{};
+  module.dwSize = sizeof module;
+  for (BOOL more = ::Module32First(snapshot.get(), &module); more; more = ::Module32Next(snapshot.get(), &module)) {
+    if (lower(module.szModule) == lower(dllName)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+ConsoleRun RunConsoleProgram(const std::string& exe, const std::string& arguments, std::chrono::milliseconds bound) {
+  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+  HANDLE readEnd = nullptr;
+  HANDLE writeEnd = nullptr;
+  ConsoleRun run;
+  if (!::CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
+    return run;
+  }
+  UniqueHandle reader(readEnd);
+  UniqueHandle writer(writeEnd);
+  ::SetHandleInformation(reader.get(), HANDLE_FLAG_INHERIT, 0);
+
+  std::string commandLine = Quote(exe) + (arguments.empty() ? "" : " " + arguments);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nullptr;
+  startup.hStdOutput = writer.get();
+  startup.hStdError = writer.get();
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &info)) {
+    return run;
+  }
+  ::CloseHandle(info.hThread);
+  UniqueHandle process(info.hProcess);
+  writer = UniqueHandle();  // the child holds the only write end: reading ends when it does
+
+  // Reads what is there while the program runs (a full pipe would block it), the rest once it has
+  // ended: with every write end closed, the last read fails.
+  const auto readChunk = [&] {
+    char chunk[512];
+    DWORD read = 0;
+    if (!::ReadFile(reader.get(), chunk, sizeof chunk, &read, nullptr) || read == 0) {
+      return false;
+    }
+    run.output.append(chunk, read);
+    return true;
+  };
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  while (::WaitForSingleObject(process.get(), 20) != WAIT_OBJECT_0) {
+    DWORD available = 0;
+    while (::PeekNamedPipe(reader.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0 && readChunk()) {
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      ::TerminateProcess(process.get(), 1);
+      ::WaitForSingleObject(process.get(), 10000);
+      return run;
+    }
+  }
+  while (readChunk()) {
+  }
+  DWORD code = 0;
+  if (::GetExitCodeProcess(process.get(), &code)) {
+    run.exitCode = code;
+  }
+  return run;
 }
 
 }  // namespace velmor::e2e

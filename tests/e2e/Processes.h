@@ -50,4 +50,16 @@ class ChildProcess {
 // and stand-ins that a case did not start itself. Any other program is left alone.
 void TerminateOurProgram(DWORD processId);
 
+// Whether the process has loaded the DLL of this file name (for example "shell32.dll").
+bool ProcessHasModule(DWORD processId, const std::string& dllName);
+
+// What a console program printed and how it ended.
+struct ConsoleRun {
+  std::optional<DWORD> exitCode;  // nothing when it did not end within the bound (it is ended then)
+  std::string output;             // standard output and standard error, as written
+};
+
+// Runs `exe` with `arguments` to its end, reading what it prints.
+ConsoleRun RunConsoleProgram(const std::string& exe, const std::string& arguments, std::chrono::milliseconds bound);
+
 }  // namespace velmor::e2e

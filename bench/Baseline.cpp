@@ -1,0 +1,51 @@
+// The benchmark's baseline: the smallest program that does the agent's visible job when it is
+// resident. It registers the agent's window class, creates the hidden window captioned "Shell",
+// renames it from a 1 ms timer, pumps messages and quits on the command. The agent's figures are
+// measured against this one's.
+#include <windows.h>
+
+#include <string>
+
+#include "app/AgentIdentity.h"
+
+namespace {
+
+constexpr UINT_PTR kRenameTimer = 1;
+
+LRESULT CALLBACK BaselineWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_TIMER && wParam == kRenameTimer) {
+    KillTimer(window, kRenameTimer);
+    SetWindowTextA(window, std::string(velmor::kAgentWindowCaption).c_str());
+    return 0;
+  }
+  if (message == velmor::WM_AGENT_COMMAND && wParam == velmor::kAgentCommandQuit && lParam == 0) {
+    PostQuitMessage(0);
+    return 0;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int /*show*/) {
+  const std::string className(velmor::kAgentWindowClass);
+  WNDCLASSEXA windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = BaselineWindowProc;
+  windowClass.hInstance = instance;
+  windowClass.lpszClassName = className.c_str();
+  if (RegisterClassExA(&windowClass) == 0) {
+    return 1;
+  }
+  const HWND window = CreateWindowExA(0, className.c_str(), std::string(velmor::kAgentInitialCaption).c_str(), WS_POPUP,
+                                      0, 0, 150, 150, nullptr, nullptr, instance, nullptr);
+  if (window == nullptr) {
+    return 1;
+  }
+  SetTimer(window, kRenameTimer, 1, nullptr);
+  MSG message{};
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    DispatchMessageA(&message);
+  }
+  return 0;
+}

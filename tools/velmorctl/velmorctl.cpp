@@ -1,0 +1,258 @@
+// velmorctl: the console companion shipped beside the agent. Installers, uninstallers and support use
+// it to ask whether an agent is resident, to make it quit and wait for its end, and to have it open
+// one of the maker's pages. It finds the agent and speaks to it exactly as other agents do: by the
+// agent window's class and caption, with the command message.
+#include <windows.h>
+
+#include <array>
+#include <charconv>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "app/AgentIdentity.h"
+#include "app/WebPages.h"
+#include "tools/velmorctl/Console.h"
+#include "tools/velmorctl/TraceListener.h"
+
+namespace {
+
+using velmor::kAgentCommandOpenPage;
+using velmor::kAgentCommandQuit;
+using velmor::WM_AGENT_COMMAND;
+using velmor::ctl::Decimal;
+using velmor::ctl::Say;
+using velmor::ctl::Write;
+
+// The exit codes, as the usage text documents them.
+enum ExitCode : int {
+  kDone = 0,
+  kNoAgent = 1,
+  kUsageError = 2,
+  kTimedOut = 3,
+  kAccessDenied = 4,
+  kChannelBusy = 5,
+};
+
+// Long enough for an agent that is in its service request (about 20 s) to get to the command.
+constexpr DWORD kDefaultWaitSeconds = 30;
+constexpr DWORD kMaxWaitSeconds = 24 * 60 * 60;
+
+constexpr std::wstring_view kUsage =
+    L"velmorctl: drives the Tessaly desktop agent (velmor.exe) of this desktop.\n"
+    L"\n"
+    L"usage:\n"
+    L"  velmorctl status                 is an agent resident: its process id and image path\n"
+    L"  velmorctl quit [--wait SECONDS]  make the agent quit, and wait until its process has ended\n"
+    L"                                   (at most 30 seconds unless given; 0 does not wait)\n"
+    L"  velmorctl open PAGE              have the agent open a page in the user's browser:\n"
+    L"                                   home, contact, feedback or version\n"
+    L"  velmorctl trace [--seconds N]    print the agents' trace lines as they come, until interrupted\n"
+    L"                                   or for N seconds\n"
+    L"  velmorctl help                   this text\n"
+    L"\n"
+    L"exit codes:\n"
+    L"  0  done\n"
+    L"  1  no agent is resident\n"
+    L"  2  usage error\n"
+    L"  3  timed out: the agent's process had not ended when the wait was over\n"
+    L"  4  access denied: the agent runs with rights that this program lacks\n"
+    L"  5  another program (a debugger or debug-output viewer) already listens to debug output\n";
+
+struct Page {
+  std::wstring_view name;
+  std::size_t index;
+};
+constexpr std::array<Page, velmor::kWebPageCount> kPages = {{
+    {L"home", velmor::kHomePage},
+    {L"contact", velmor::kContactPage},
+    {L"feedback", velmor::kFeedbackPage},
+    {L"version", velmor::kVersionPage},
+}};
+
+int UsageError(std::wstring_view problem) {
+  Write(STD_ERROR_HANDLE, std::wstring(L"velmorctl: ") + std::wstring(problem) + L"\n\n");
+  Write(STD_ERROR_HANDLE, kUsage);
+  return kUsageError;
+}
+
+// Parses a whole decimal number of seconds, at most kMaxWaitSeconds.
+bool ParseSeconds(std::wstring_view text, DWORD& seconds) {
+  std::string ascii;
+  for (const wchar_t c : text) {
+    if (c < L'0' || c > L'9') {
+      return false;
+    }
+    ascii += static_cast<char>(c);
+  }
+  std::uint32_t value = 0;
+  const auto [end, error] = std::from_chars(ascii.data(), ascii.data() + ascii.size(), value);
+  if (ascii.empty() || error != std::errc() || end != ascii.data() + ascii.size() || value > kMaxWaitSeconds) {
+    return false;
+  }
+  seconds = value;
+  return true;
+}
+
+// The resident agent's window: the one that bears the agent's class and caption.
+HWND FindAgent() {
+  const std::string className(velmor::kAgentWindowClass);
+  const std::string caption(velmor::kAgentWindowCaption);
+  return FindWindowA(className.c_str(), caption.c_str());
+}
+
+// An owned process handle.
+class Process {
+ public:
+  Process(DWORD access, DWORD processId) : handle_(OpenProcess(access, FALSE, processId)) {}
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+  ~Process() {
+    if (handle_ != nullptr) {
+      CloseHandle(handle_);
+    }
+  }
+  [[nodiscard]] HANDLE Get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+DWORD ProcessIdOf(HWND window) {
+  DWORD processId = 0;
+  GetWindowThreadProcessId(window, &processId);
+  return processId;
+}
+
+int NoAgent() {
+  Say(L"No agent is resident.\n");
+  return kNoAgent;
+}
+
+int AccessDenied(std::wstring_view what) {
+  Write(STD_ERROR_HANDLE, std::wstring(L"velmorctl: access denied: ") + std::wstring(what) + L"\n");
+  return kAccessDenied;
+}
+
+// Sends the command; maps a failure to the exit code, or kDone when the agent has it.
+int PostCommand(HWND agent, WPARAM command, LPARAM argument) {
+  if (PostMessageA(agent, WM_AGENT_COMMAND, command, argument)) {
+    return kDone;
+  }
+  if (GetLastError() == ERROR_ACCESS_DENIED) {
+    return AccessDenied(L"the agent does not accept commands from this program");
+  }
+  return NoAgent();  // its window went away meanwhile
+}
+
+int Status() {
+  const HWND agent = FindAgent();
+  if (agent == nullptr) {
+    return NoAgent();
+  }
+  const DWORD processId = ProcessIdOf(agent);
+  const Process process(PROCESS_QUERY_LIMITED_INFORMATION, processId);
+  if (process.Get() == nullptr) {
+    if (GetLastError() == ERROR_ACCESS_DENIED) {
+      Say(L"An agent is resident.\nprocess id: " + Decimal(processId) + L"\n");
+      return AccessDenied(L"the agent's image path cannot be read");
+    }
+    return NoAgent();  // it ended meanwhile
+  }
+  std::wstring path(32768, L'\0');
+  auto size = static_cast<DWORD>(path.size());
+  if (!QueryFullProcessImageNameW(process.Get(), 0, path.data(), &size)) {
+    size = 0;
+  }
+  path.resize(size);
+  Say(L"An agent is resident.\nprocess id: " + Decimal(processId) + L"\nimage path: " + path + L"\n");
+  return kDone;
+}
+
+int Quit(DWORD waitSeconds) {
+  const HWND agent = FindAgent();
+  if (agent == nullptr) {
+    return NoAgent();
+  }
+  // The process is opened before the command is sent, so that its end can be seen even once its
+  // id is free again.
+  const DWORD processId = ProcessIdOf(agent);
+  const Process process(SYNCHRONIZE, processId);
+  if (process.Get() == nullptr) {
+    if (GetLastError() == ERROR_ACCESS_DENIED) {
+      return AccessDenied(L"the agent's process cannot be waited for");
+    }
+    return NoAgent();
+  }
+  if (PostMessageA(agent, WM_AGENT_COMMAND, kAgentCommandQuit, 0) == FALSE && GetLastError() == ERROR_ACCESS_DENIED) {
+    return AccessDenied(L"the agent does not accept commands from this program");
+  }
+  // A window gone before the post means the process is ending: the wait below sees it.
+  if (WaitForSingleObject(process.Get(), waitSeconds * 1000) != WAIT_OBJECT_0) {
+    Say(L"The agent (process " + Decimal(processId) + L") has not ended within " + Decimal(waitSeconds) +
+        L" seconds.\n");
+    return kTimedOut;
+  }
+  Say(L"The agent (process " + Decimal(processId) + L") has ended.\n");
+  return kDone;
+}
+
+int Open(std::wstring_view pageName) {
+  for (const Page& page : kPages) {
+    if (page.name != pageName) {
+      continue;
+    }
+    const HWND agent = FindAgent();
+    if (agent == nullptr) {
+      return NoAgent();
+    }
+    const int result = PostCommand(agent, kAgentCommandOpenPage, static_cast<LPARAM>(page.index));
+    if (result == kDone) {
+      Say(L"Asked the agent to open the " + std::wstring(page.name) + L" page.\n");
+    }
+    return result;
+  }
+  return UsageError(L"unknown page \"" + std::wstring(pageName) + L"\"");
+}
+
+int Run(int argc, wchar_t** argv) {
+  if (argc < 2) {
+    return UsageError(L"no command given");
+  }
+  const std::wstring_view command = argv[1];
+  if (command == L"help" || command == L"--help" || command == L"/?") {
+    Say(kUsage);
+    return kDone;
+  }
+  if (command == L"status" && argc == 2) {
+    return Status();
+  }
+  if (command == L"quit") {
+    DWORD waitSeconds = kDefaultWaitSeconds;
+    if (argc == 4 && std::wstring_view(argv[2]) == L"--wait" && ParseSeconds(argv[3], waitSeconds)) {
+      return Quit(waitSeconds);
+    }
+    if (argc == 2) {
+      return Quit(waitSeconds);
+    }
+    return UsageError(L"quit takes only --wait SECONDS, a whole number up to 86400");
+  }
+  if (command == L"open" && argc == 3) {
+    return Open(argv[2]);
+  }
+  if (command == L"trace") {
+    DWORD seconds = 0;
+    if (argc == 2 || (argc == 4 && std::wstring_view(argv[2]) == L"--seconds" && ParseSeconds(argv[3], seconds))) {
+      return velmor::ctl::PrintAgentTrace(seconds) ? kDone : kChannelBusy;
+    }
+    return UsageError(L"trace takes only --seconds N, a whole number up to 86400");
+  }
+  return UsageError(L"unknown command or wrong arguments");
+}
+
+}  // namespace
+
+// mingw: linked with -municode for this wide entry point.
+int wmain(int argc, wchar_t** argv) {
+  return Run(argc, argv);
+}
