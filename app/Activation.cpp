@@ -1,5 +1,5 @@
 // Bringing the product's main window to the front, once a second until it shows.
-#include "app/Unit4.h"
+#include "app/AgentWindow.h"
 #include "peers/ProductPeers.h"
 
 namespace velmor {
@@ -12,30 +12,30 @@ constexpr std::uint32_t kShowWindowGraceMs = 500;
 constexpr int kActivationAttemptLimit = 30;
 }  // namespace
 
-void TMainForm::Timer_OpenShellTimer() {
-  const WindowHandle window = FindAppWindow(os_, peers::kProductWindowCaption);
+void AgentWindow::TryActivateProduct() {
+  const WindowHandle window = FindProductWindow(os_);
   if (window != kNoWindow && !os_.IsWindowVisible(window)) {
-    os_.PostMessageA(window, peers::AGENT_TRAY_MESSAGE, peers::kTrayClickWParam, peers::kTrayClickLParam);
+    os_.PostMessageA(window, peers::kTrayMessage, peers::kTrayClickWParam, peers::kTrayClickLParam);
   }
   os_.Sleep(kShowWindowGraceMs);
 
   if (window != kNoWindow && os_.IsWindowVisible(window)) {
     HideAgentWindow();
-    Timer_OpenShell.Disable();
+    Stop(activationTimer_);
     os_.SwitchToThisWindow(window, true);
     EndActivation();
     return;
   }
   // While the watchdog runs, it decides when the waiting ends.
-  if (++activationAttempts_ >= kActivationAttemptLimit && !Timer_KillProcessesOnTimeoutAndStartAgain.Enabled()) {
-    Timer_OpenShell.Disable();
+  if (++activationAttempts_ >= kActivationAttemptLimit && !watchdogTimer_.running) {
+    Stop(activationTimer_);
     EndActivation();
     return;
   }
-  Timer_OpenShell.Enable();  // try again on the next tick
+  Start(activationTimer_);  // try again on the next tick
 }
 
-void TMainForm::EndActivation() {
+void AgentWindow::EndActivation() {
   // A second agent, or one started while the product was up, has nothing more to do here; nor has
   // an elevated agent, which never stays resident. An agent that took over stays in the place of
   // the one it replaced.

@@ -1,12 +1,12 @@
 // The command message that any process may send the resident agent, and the takeover that makes a
 // stuck first agent quit.
-#include <algorithm>
 #include <optional>
 #include <string_view>
 
-#include "app/AgentIdentity.h"
-#include "app/Unit4.h"
+#include "app/AgentWindow.h"
+#include "app/AsciiCase.h"
 #include "integration/AnsiText.h"
+#include "peers/AgentContract.h"
 #include "platform/ScopedHandles.h"
 
 namespace velmor {
@@ -21,19 +21,13 @@ constexpr std::uint32_t kQuitAnswerTimeoutMs = 5000;
 // How long to wait for a hung agent's process to go after it was ended.
 constexpr std::uint32_t kHungAgentExitWaitMs = 5000;
 
-// ASCII letters compared without regard to case, as file names are.
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [&](char x, char y) { return lower(x) == lower(y); });
-}
-
 // Ending a process is safe only for an agent: its image is velmor.exe, it runs in this session, and
 // its integrity level is not above this agent's.
 bool IsAgentProcessToEnd(AgentPlatform& os, KernelHandle process, std::uint32_t processId) {
   const AnsiString image = os.QueryFullProcessImageNameA(process);
   const std::optional<std::size_t> backslash = FindLastAnsiChar(os, image, '\\');
   const std::string_view fileName = std::string_view(image).substr(backslash ? *backslash + 1 : 0);
-  if (!EqualsIgnoringAsciiCase(fileName, kAgentExecutableName)) {
+  if (!EqualsIgnoringAsciiCase(fileName, peers::kAgentExecutableName)) {
     return false;
   }
   std::uint32_t session = 0;
@@ -52,7 +46,7 @@ bool IsAgentProcessToEnd(AgentPlatform& os, KernelHandle process, std::uint32_t 
 // twin stays findable under the agent's caption. Any other owner of such a window is left alone.
 void MakeAgentQuit(AgentPlatform& os, WindowHandle other) {
   MessageResult ignored = 0;
-  if (os.SendMessageTimeoutA(other, WM_AGENT_COMMAND, kAgentCommandQuit, 0, win32::kSmtoAbortIfHung,
+  if (os.SendMessageTimeoutA(other, peers::kAgentCommandMessage, peers::kAgentCommandQuit, 0, win32::kSmtoAbortIfHung,
                              kQuitAnswerTimeoutMs, ignored)) {
     return;
   }
@@ -80,14 +74,14 @@ void MakeAgentQuit(AgentPlatform& os, WindowHandle other) {
 
 }  // namespace
 
-void TMainForm::OnAgentCommand(MessageWParam command, MessageLParam argument) {
-  if (command == kAgentCommandQuit) {
+void AgentWindow::OnAgentCommand(MessageWParam command, MessageLParam argument) {
+  if (command == peers::kAgentCommandQuit) {
     if (argument == 0) {
       Close();
     }
     return;
   }
-  if (command == kAgentCommandOpenPage) {
+  if (command == peers::kAgentCommandOpenPage) {
     // Only the table's own entries; any other number, negative ones included, is ignored.
     if (argument >= 0 && static_cast<std::size_t>(argument) < webPages_.size()) {
       // Launching the browser can take a while: a sender is answered first, so it is not held up.
@@ -97,18 +91,16 @@ void TMainForm::OnAgentCommand(MessageWParam command, MessageLParam argument) {
   }
 }
 
-void TMainForm::Timer_KillProcessesOnTimeoutAndStartAgainTimer() {
-  Timer_KillProcessesOnTimeoutAndStartAgain.Disable();
-  Timer_Start.Disable();
-  Timer_OpenShell.Disable();
+void AgentWindow::TakeOverFromStuckAgent() {
+  StopAllTimers();
 
   // The agent that holds the caption; this one is still called "Shell" and is not found.
-  const WindowHandle other = FindAppWindow(os_, kAgentWindowCaption);
+  const WindowHandle other = os_.FindWindowA(peers::kAgentWindowClass, peers::kAgentWindowCaption);
   if (other != kNoWindow) {
     MakeAgentQuit(os_, other);
   }
   state_.createInstanceMarker = false;  // keep the handle from the first pass; never create again
-  Timer_StartTimer();
+  RunStartSequence();
 }
 
 }  // namespace velmor

@@ -1,6 +1,5 @@
 #include "app/CommandLine.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <utility>
 
@@ -44,13 +43,6 @@ std::optional<std::wstring> FirstArgument(std::wstring_view commandLine) {
     return std::nullopt;
   }
   return std::move(tokens[1]);
-}
-
-std::wstring LowerAscii(std::wstring_view text) {
-  std::wstring lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; });
-  return lower;
 }
 
 }  // namespace velmor

@@ -17,7 +17,4 @@ std::vector<std::wstring> SplitCommandLine(std::wstring_view commandLine);
 // The first argument after the program, or nothing when there is none; later ones are ignored.
 std::optional<std::wstring> FirstArgument(std::wstring_view commandLine);
 
-// ASCII letters lower-cased; every other character kept as it is.
-std::wstring LowerAscii(std::wstring_view text);
-
 }  // namespace velmor

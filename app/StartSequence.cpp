@@ -2,19 +2,19 @@
 #include <optional>
 #include <string>
 
-#include "app/AgentIdentity.h"
+#include "app/AgentWindow.h"
+#include "app/AsciiCase.h"
 #include "app/CommandLine.h"
-#include "app/Unit4.h"
 #include "integration/AnsiText.h"
 #include "integration/Autostart.h"
 #include "integration/Environment.h"
 #include "integration/ServiceRequest.h"
-#include "peers/ProductPeers.h"
+#include "peers/AgentContract.h"
 
 namespace velmor {
 
-void TMainForm::Timer_StartTimer() {
-  Timer_Start.Disable();  // one pass per start
+void AgentWindow::RunStartSequence() {
+  Stop(startTimer_);  // one pass per start
 
   elevated_ = os_.IsCurrentProcessElevated();
   activationAttempts_ = 0;
@@ -23,7 +23,7 @@ void TMainForm::Timer_StartTimer() {
   bool alreadyRunning = false;
   if (state_.createInstanceMarker) {
     state_.instanceMarker =
-        UniqueKernelHandle(os_, os_.CreateFileMappingA(win32::kPageReadWrite, 0, 1, kInstanceMarkerName));
+        UniqueKernelHandle(os_, os_.CreateFileMappingA(win32::kPageReadWrite, 0, 1, peers::kInstanceMarkerName));
     if (!state_.instanceMarker) {
       // Access denied: the marker exists, made by an agent with other rights or by a program that
       // squats the name. Taken as held by another agent, so that the user's start still does its part.
@@ -37,13 +37,13 @@ void TMainForm::Timer_StartTimer() {
     }
   }
   if (!alreadyRunning) {
-    os_.SetWindowTextA(handle_, kAgentWindowCaption);  // from now on other agents find this one
+    os_.SetWindowTextA(handle_, peers::kAgentWindowCaption);  // from now on other agents find this one
   }
 
   os_.SetCurrentDirectoryA(ExecutableFolder(os_));  // a failure is of no consequence
 
   bool activateProduct = true;
-  if (FindAppWindow(os_, peers::kProductWindowCaption) == kNoWindow) {
+  if (FindProductWindow(os_) == kNoWindow) {
     state_.productRunning = false;
   }
 
@@ -63,7 +63,9 @@ void TMainForm::Timer_StartTimer() {
       }
       if (state_.productRunning) {
         activateProduct = false;
-        if (ShowRestartPrompt(os_)) {  // ends the application whatever the answer
+        // The prompt asks the loop to end whatever the answer. After Yes, with the reboot under way,
+        // the pass stops here; after No it goes on to its end.
+        if (ShowRestartPrompt(os_)) {
           return;
         }
       }
@@ -86,7 +88,7 @@ void TMainForm::Timer_StartTimer() {
     // is not there yet, the watchdog takes over from the first agent should that take too long;
     // an elevated agent never does, as it would not stay.
     if (!state_.productRunning && !elevated_) {
-      Timer_KillProcessesOnTimeoutAndStartAgain.Enable();
+      Start(watchdogTimer_);
     }
     state_.productRunning = true;
     activateProduct = true;
@@ -108,7 +110,7 @@ void TMainForm::Timer_StartTimer() {
   }
 
   if (activateProduct) {
-    Timer_OpenShellTimer();
+    TryActivateProduct();
   } else if (elevated_) {
     // Its start work is done. Commands from the product, at the user's rights, could not reach an
     // elevated agent: residence is left to the next start at the user's rights.

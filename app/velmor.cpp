@@ -3,14 +3,14 @@
 
 #include <memory>
 
-#include "app/Unit4.h"
-#include "platform/Win32Platform.h"
+#include "app/AgentWindow.h"
+#include "platform/win32/Win32Platform.h"
 
 namespace velmor {
 
 int RunAgent(AgentPlatform& os) {
   AgentState state;
-  TMainForm MainForm(os, state);  // hidden from creation on; the start timer counts from here
+  const AgentWindow window(os, state);  // hidden from creation on; the start timer counts from here
   os.RunMessageLoop();
   return 0;
 }

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "app/AgentIdentity.h"
+#include "peers/AgentContract.h"
 
 namespace {
 
@@ -15,10 +15,10 @@ constexpr UINT_PTR kRenameTimer = 1;
 LRESULT CALLBACK BaselineWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_TIMER && wParam == kRenameTimer) {
     KillTimer(window, kRenameTimer);
-    SetWindowTextA(window, std::string(velmor::kAgentWindowCaption).c_str());
+    SetWindowTextA(window, std::string(velmor::peers::kAgentWindowCaption).c_str());
     return 0;
   }
-  if (message == velmor::WM_AGENT_COMMAND && wParam == velmor::kAgentCommandQuit && lParam == 0) {
+  if (message == velmor::peers::kAgentCommandMessage && wParam == velmor::peers::kAgentCommandQuit && lParam == 0) {
     PostQuitMessage(0);
     return 0;
   }
@@ -28,7 +28,7 @@ LRESULT CALLBACK BaselineWindowProc(HWND window, UINT message, WPARAM wParam, LP
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int /*show*/) {
-  const std::string className(velmor::kAgentWindowClass);
+  const std::string className(velmor::peers::kAgentWindowClass);
   WNDCLASSEXA windowClass{};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = BaselineWindowProc;
@@ -37,8 +37,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLi
   if (RegisterClassExA(&windowClass) == 0) {
     return 1;
   }
-  const HWND window = CreateWindowExA(0, className.c_str(), std::string(velmor::kAgentInitialCaption).c_str(), WS_POPUP,
-                                      0, 0, 150, 150, nullptr, nullptr, instance, nullptr);
+  const HWND window = CreateWindowExA(0, className.c_str(), std::string(velmor::peers::kAgentInitialCaption).c_str(),
+                                      WS_POPUP, 0, 0, 150, 150, nullptr, nullptr, instance, nullptr);
   if (window == nullptr) {
     return 1;
   }

@@ -18,7 +18,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/AgentIdentity.h"
+#include "peers/AgentContract.h"
 
 namespace {
 
@@ -80,8 +80,8 @@ bool Launch(const std::string& exe, const std::string& arguments, PROCESS_INFORM
 
 // The window of this process that bears the agent's class and caption, polled every millisecond.
 HWND WaitForNamedWindow(DWORD processId, DWORD boundMs) {
-  const std::string className(velmor::kAgentWindowClass);
-  const std::string caption(velmor::kAgentWindowCaption);
+  const std::string className(velmor::peers::kAgentWindowClass);
+  const std::string caption(velmor::peers::kAgentWindowCaption);
   const LARGE_INTEGER start = Now();
   while (MillisecondsSince(start) < boundMs) {
     const HWND window = FindWindowA(className.c_str(), caption.c_str());
@@ -107,7 +107,7 @@ bool StartAndFind(const std::string& exe, Started& started) {
 // Sends the quit command; the time until the process has ended.
 double QuitAndWait(const Started& started) {
   const LARGE_INTEGER start = Now();
-  PostMessageA(started.window, velmor::WM_AGENT_COMMAND, velmor::kAgentCommandQuit, 0);
+  PostMessageA(started.window, velmor::peers::kAgentCommandMessage, velmor::peers::kAgentCommandQuit, 0);
   const DWORD waited = WaitForSingleObject(started.process.hProcess, kExitBoundMs);
   const double quitMs = MillisecondsSince(start);
   return waited == WAIT_OBJECT_0 ? quitMs : -1;

@@ -5,8 +5,8 @@
 #include <optional>
 #include <vector>
 
-#include "app/AgentIdentity.h"
 #include "integration/AnsiText.h"
+#include "peers/AgentContract.h"
 #include "platform/ScopedHandles.h"
 
 namespace velmor {
@@ -26,12 +26,11 @@ constexpr std::uint32_t kLongestReadableValue = 65536;
 }  // namespace
 
 Win32Status ReadAutostartValue(AgentPlatform& os, AnsiString& text) {
-  RegistryKey rawKey{};
-  const Win32Status openStatus = OpenRunKey(os, win32::kKeyQueryValue, rawKey);
+  UniqueRegistryKey key(os);
+  const Win32Status openStatus = OpenRunKey(os, win32::kKeyQueryValue, key.put());
   if (openStatus != win32::kErrorSuccess) {
     return openStatus;
   }
-  const UniqueRegistryKey key(os, rawKey);
   AutostartBuffer buffer{};
   std::vector<std::uint8_t> longer;
   std::uint8_t* data = buffer.data();
@@ -79,15 +78,14 @@ bool IsAutostartSwitchedOff(std::string_view text) {
 void WriteAutostartValue(AgentPlatform& os, std::string_view tail) {
   AnsiString text = "\"";
   text += ExecutableFolder(os);
-  text += kAgentExecutableName;
+  text += peers::kAgentExecutableName;
   text += '"';
   text += tail;
 
-  RegistryKey rawKey{};
-  if (OpenRunKey(os, win32::kKeySetValue, rawKey) != win32::kErrorSuccess) {
+  UniqueRegistryKey key(os);
+  if (OpenRunKey(os, win32::kKeySetValue, key.put()) != win32::kErrorSuccess) {
     return;
   }
-  const UniqueRegistryKey key(os, rawKey);
   os.RegSetValueExA(key.get(), kAutostartValueName, win32::kRegSz, reinterpret_cast<const std::uint8_t*>(text.c_str()),
                     static_cast<std::uint32_t>(text.size() + 1));
 }

@@ -54,16 +54,15 @@ bool ShowRestartPrompt(AgentPlatform& os) {
 }
 
 bool RebootComputer(AgentPlatform& os) {
-  // The token is left open on purpose: the process ends right after this.
-  KernelHandle token{};
-  if (!os.OpenProcessToken(os.GetCurrentProcess(), win32::kTokenAdjustPrivileges | win32::kTokenQuery, token)) {
+  KernelHandleOpenUntilExit token;
+  if (!os.OpenProcessToken(os.GetCurrentProcess(), win32::kTokenAdjustPrivileges | win32::kTokenQuery, token.put())) {
     return false;
   }
   TokenPrivilege privilege{};
   privilege.PrivilegeCount = 1;
   privilege.Attributes = win32::kSePrivilegeEnabled;
   os.LookupPrivilegeValueA("SeShutdownPrivilege", privilege.PrivilegeLuid);
-  os.AdjustTokenPrivileges(token, false, privilege);
+  os.AdjustTokenPrivileges(token.get(), false, privilege);
   // AdjustTokenPrivileges succeeds even when it could not assign the privilege; only the last
   // error tells (ERROR_NOT_ALL_ASSIGNED).
   if (os.GetLastError() != win32::kErrorSuccess) {

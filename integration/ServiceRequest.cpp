@@ -20,7 +20,7 @@ bool IsNotReadyYet(Win32Status status) {
 }  // namespace
 
 Win32Status SendServiceControl(AgentPlatform& os, ServiceHandle service) {
-  if (os.ControlService(service, peers::AGENT_SERVICE_CONTROL)) {
+  if (os.ControlService(service, peers::kServiceControlCode)) {
     return win32::kErrorSuccess;
   }
   return os.GetLastError();

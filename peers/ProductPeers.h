@@ -15,13 +15,13 @@ inline constexpr std::string_view kProductWindowCaption = "Tessaly 2024";
 
 // Posted to the hidden product window to make it show itself, as a left click on its
 // notification-area icon would: WM_APP + 100, wParam 0, lParam WM_LBUTTONUP.
-inline constexpr std::uint32_t AGENT_TRAY_MESSAGE = 0x8000 + 100;
+inline constexpr std::uint32_t kTrayMessage = 0x8000 + 100;
 inline constexpr std::uintptr_t kTrayClickWParam = 0;
 inline constexpr std::intptr_t kTrayClickLParam = 0x0202;
 
 // The product's service and the user-defined control code that asks it to bring the product up.
 inline constexpr std::string_view kProductServiceName = "tsysrv";
-inline constexpr std::uint32_t AGENT_SERVICE_CONTROL = 133;
+inline constexpr std::uint32_t kServiceControlCode = 133;
 
 // Named file mappings whose existence means that another product version runs.
 inline constexpr std::array<std::string_view, 2> kOtherVersionMarkers = {"h723lsw932", "j4nj8d783js6"};

@@ -1,8 +1,9 @@
 // The seam between the agent's logic and the operating system.
 //
-// Every operating-system call the agent makes goes through this interface, under its Windows name.
-// The types below are portable stand-ins for the Windows ones, so that the logic builds and is tested
-// on any host; only the Win32 implementation includes <windows.h>.
+// Every operating-system call the agent makes goes through this interface, most under their Windows
+// names, and nothing the agent does not call is here. The types below are portable stand-ins for the
+// Windows ones, so that the logic builds and is tested on any host; only the Windows implementation
+// (platform/win32/) includes <windows.h>.
 #pragma once
 
 #include <cstdint>
@@ -19,8 +20,6 @@ enum class ServiceHandle : std::uintptr_t {};  // SC_HANDLE
 enum class RegistryKey : std::uintptr_t {};    // HKEY
 
 inline constexpr WindowHandle kNoWindow{};
-inline constexpr KernelHandle kNoHandle{};
-inline constexpr ServiceHandle kNoService{};
 
 // HKEY_LOCAL_MACHINE, as Windows defines it ((HKEY)0x80000002).
 inline constexpr RegistryKey kHkeyLocalMachine{0x80000002U};
@@ -36,55 +35,51 @@ using MessageResult = std::intptr_t;
 // Bytes in the system's ANSI code page (registry data, paths, captions, object names).
 using AnsiString = std::string;
 
-// Numbers of the Windows API that the logic passes through the seam.
+// Numbers of the Windows API that the logic passes through the seam, by concern.
 namespace win32 {
+// Status codes, as GetLastError and the registry calls report them.
 inline constexpr Win32Status kErrorSuccess = 0;
-inline constexpr Win32Status kErrorFileNotFound = 2;
 inline constexpr Win32Status kErrorAccessDenied = 5;
 inline constexpr Win32Status kErrorInvalidData = 13;
-inline constexpr Win32Status kErrorMoreData = 234;
 inline constexpr Win32Status kErrorAlreadyExists = 183;
+inline constexpr Win32Status kErrorMoreData = 234;
 inline constexpr Win32Status kErrorServiceDoesNotExist = 1060;
 inline constexpr Win32Status kErrorServiceCannotAcceptCtrl = 1061;
 inline constexpr Win32Status kErrorServiceNotActive = 1062;
-inline constexpr Win32Status kErrorNotAllAssigned = 1300;
-inline constexpr Win32Status kErrorInvalidWindowHandle = 1400;
-inline constexpr Win32Status kErrorTimeout = 1460;
 
+// Windows and their messages.
+inline constexpr std::uint32_t kSmtoAbortIfHung = 0x0002;
+inline constexpr int kSwRestore = 9;
+
+// Kernel objects and processes.
 inline constexpr std::uint32_t kPageReadWrite = 0x04;
 inline constexpr std::uint32_t kFileMapAllAccess = 0xF001F;
-
-inline constexpr std::uint32_t kKeyQueryValue = 0x0001;
-inline constexpr std::uint32_t kKeySetValue = 0x0002;
-// Registry views on 64-bit Windows; a 32-bit process without either flag sees the 32-bit view.
-inline constexpr std::uint32_t kKeyWow64_64Key = 0x0100;
-inline constexpr std::uint32_t kKeyWow64_32Key = 0x0200;
-inline constexpr std::uint32_t kRegSz = 1;
-inline constexpr std::uint32_t kRegExpandSz = 2;
-
-inline constexpr std::uint32_t kScManagerConnect = 0x0001;
-inline constexpr std::uint32_t kServiceUserDefinedControl = 0x0100;
-
-inline constexpr std::uint32_t kTokenAdjustPrivileges = 0x0020;
-inline constexpr std::uint32_t kTokenQuery = 0x0008;
-inline constexpr std::uint32_t kSePrivilegeEnabled = 0x00000002;
-inline constexpr std::uint32_t kEwxReboot = 0x00000002;
-
 inline constexpr std::uint32_t kProcessTerminate = 0x0001;
 inline constexpr std::uint32_t kProcessQueryLimitedInformation = 0x1000;
 inline constexpr std::uint32_t kSynchronize = 0x00100000;
-inline constexpr std::uint32_t kWaitObject0 = 0;
 
+// The version test.
 inline constexpr std::uint32_t kVerMinorVersion = 0x0000001;
 inline constexpr std::uint32_t kVerMajorVersion = 0x0000002;
 inline constexpr std::uint32_t kVerServicePackMajor = 0x0000020;
 inline constexpr std::uint8_t kVerGreaterEqual = 3;
 
-inline constexpr int kSwRestore = 9;
+// The registry. A 32-bit process sees the 32-bit view anyway; the flag names it for a 64-bit build.
+inline constexpr std::uint32_t kKeyQueryValue = 0x0001;
+inline constexpr std::uint32_t kKeySetValue = 0x0002;
+inline constexpr std::uint32_t kKeyWow64_32Key = 0x0200;
+inline constexpr std::uint32_t kRegSz = 1;
+inline constexpr std::uint32_t kRegExpandSz = 2;
 
-inline constexpr std::uint32_t kWmClose = 0x0010;
+// The service manager.
+inline constexpr std::uint32_t kScManagerConnect = 0x0001;
+inline constexpr std::uint32_t kServiceUserDefinedControl = 0x0100;
 
-inline constexpr std::uint32_t kSmtoAbortIfHung = 0x0002;
+// Privileges and shutdown.
+inline constexpr std::uint32_t kTokenAdjustPrivileges = 0x0020;
+inline constexpr std::uint32_t kTokenQuery = 0x0008;
+inline constexpr std::uint32_t kSePrivilegeEnabled = 0x00000002;
+inline constexpr std::uint32_t kEwxReboot = 0x00000002;
 }  // namespace win32
 
 // OSVERSIONINFOEXW, field for field, 284 bytes as on Windows.
@@ -127,28 +122,40 @@ enum class DialogKind {
 // confirmation); Cancelled means the dialog was torn down unanswered (a quit request, its owner gone).
 enum class DialogResult { Ok, Yes, No, Cancelled };
 
-// The identity of a timer owned by the agent window.
-enum class TimerId : std::uint32_t { OpenShell = 1, Start = 2, KillProcessesOnTimeoutAndStartAgain = 3 };
+// The agent window's timers. The numbers are the timer ids that Windows carries in WM_TIMER.
+enum class AgentTimer : std::uint32_t { Activation = 1, Start = 2, Watchdog = 3 };
 
-// What the agent window hands back to the logic: timer ticks, messages and the close request.
+// What the agent window hands to the logic: one event for each message the agent serves; any other
+// message gets the default handling. A tick comes only for a timer that runs and is due: one that
+// anybody else posted, or one still queued when its timer was stopped, is dropped.
 class AgentWindowEvents {
  public:
   virtual ~AgentWindowEvents() = default;
 
-  virtual void OnTimer(TimerId timer) = 0;
-  // Returns true when the message was handled and the default handling must not run.
-  virtual bool OnWindowMessage(std::uint32_t message, MessageWParam wParam, MessageLParam lParam,
-                               MessageResult& result) = 0;
-  // A request to close the window from outside (WM_CLOSE, the system menu).
+  virtual void OnStartTick() = 0;
+  virtual void OnActivationTick() = 0;
+  virtual void OnWatchdogTick() = 0;
+  // The agent's command message (peers/AgentContract.h), sent or posted by any process.
+  virtual void OnAgentCommand(MessageWParam command, MessageLParam argument) = 0;
+  // A request to close the window from outside (WM_CLOSE, the system menu). The default handling,
+  // which would destroy the window at once, does not run: the logic ends the agent itself.
   virtual void OnCloseRequest() = 0;
-
- protected:
-  AgentWindowEvents() = default;
-  AgentWindowEvents(const AgentWindowEvents&) = default;
-  AgentWindowEvents& operator=(const AgentWindowEvents&) = default;
-  AgentWindowEvents(AgentWindowEvents&&) = default;
-  AgentWindowEvents& operator=(AgentWindowEvents&&) = default;
 };
+
+// Hands a tick of `timer` to its event.
+inline void DeliverTick(AgentWindowEvents& events, AgentTimer timer) {
+  switch (timer) {
+    case AgentTimer::Start:
+      events.OnStartTick();
+      break;
+    case AgentTimer::Activation:
+      events.OnActivationTick();
+      break;
+    case AgentTimer::Watchdog:
+      events.OnWatchdogTick();
+      break;
+  }
+}
 
 class AgentPlatform {
  public:
@@ -169,8 +176,8 @@ class AgentPlatform {
   virtual bool SetWindowTextA(WindowHandle window, std::string_view caption) = 0;
   // ShowWindow(window, SW_HIDE).
   virtual void HideWindow(WindowHandle window) = 0;
-  virtual bool SetTimer(WindowHandle window, TimerId timer, std::uint32_t intervalMs) = 0;
-  virtual bool KillTimer(WindowHandle window, TimerId timer) = 0;
+  virtual bool SetTimer(WindowHandle window, AgentTimer timer, std::uint32_t intervalMs) = 0;
+  virtual bool KillTimer(WindowHandle window, AgentTimer timer) = 0;
   // Runs the message loop until the application is asked to terminate; returns the exit code.
   virtual int RunMessageLoop() = 0;
   // The framework's terminate request: the loop ends once control returns to it.
@@ -181,8 +188,6 @@ class AgentPlatform {
   virtual bool IsWindow(WindowHandle window) = 0;
   virtual bool IsWindowVisible(WindowHandle window) = 0;
   virtual bool PostMessageA(WindowHandle window, std::uint32_t message, MessageWParam wParam, MessageLParam lParam) = 0;
-  virtual MessageResult SendMessageA(WindowHandle window, std::uint32_t message, MessageWParam wParam,
-                                     MessageLParam lParam) = 0;
   // Returns false when the call timed out or the window is hung or gone (GetLastError tells which).
   virtual bool SendMessageTimeoutA(WindowHandle window, std::uint32_t message, MessageWParam wParam,
                                    MessageLParam lParam, std::uint32_t flags, std::uint32_t timeoutMs,
@@ -206,6 +211,7 @@ class AgentPlatform {
   virtual KernelHandle OpenFileMappingA(std::uint32_t access, bool inheritHandle, std::string_view name) = 0;
   virtual bool CloseHandle(KernelHandle handle) = 0;
   virtual Win32Status GetLastError() = 0;
+  virtual void SetLastError(Win32Status error) = 0;
   virtual void Sleep(std::uint32_t milliseconds) = 0;
   virtual bool SetCurrentDirectoryA(std::string_view path) = 0;
   // The executable's full path in the ANSI code page (GetModuleFileNameA of the process's module).
@@ -217,7 +223,7 @@ class AgentPlatform {
   virtual KernelHandle GetCurrentProcess() = 0;
   virtual KernelHandle OpenProcess(std::uint32_t access, bool inheritHandle, std::uint32_t processId) = 0;
   virtual bool TerminateProcess(KernelHandle process, std::uint32_t exitCode) = 0;
-  // Returns kWaitObject0 when the object was signalled, another WAIT_ value otherwise.
+  // Returns WAIT_OBJECT_0 (0) when the object was signalled, another WAIT_ value otherwise.
   virtual std::uint32_t WaitForSingleObject(KernelHandle handle, std::uint32_t timeoutMs) = 0;
   virtual std::uint32_t GetCurrentProcessId() = 0;
   virtual bool ProcessIdToSessionId(std::uint32_t processId, std::uint32_t& sessionId) = 0;

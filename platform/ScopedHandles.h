@@ -1,5 +1,7 @@
-// Owners for the handles that the logic opens through the seam: each closes its handle once,
-// when it goes out of scope, in the reverse order of opening.
+// Owners for the handles that the logic opens through the seam: each closes its handle once, when it
+// goes out of scope or is reset, in the reverse order of opening. Copying is deleted, so no handle is
+// closed twice; a close keeps the thread's last error, so that closing a handle between a call and
+// the GetLastError that tests it cannot change the answer.
 #pragma once
 
 #include <utility>
@@ -14,6 +16,7 @@ class UniqueHandle {
   using Type = typename Traits::Type;
 
   UniqueHandle() = default;
+  explicit UniqueHandle(AgentPlatform& os) : os_(&os) {}
   UniqueHandle(AgentPlatform& os, Type handle) : os_(&os), handle_(handle) {}
   UniqueHandle(const UniqueHandle&) = delete;
   UniqueHandle& operator=(const UniqueHandle&) = delete;
@@ -31,11 +34,24 @@ class UniqueHandle {
   [[nodiscard]] Type get() const { return handle_; }
   explicit operator bool() const { return handle_ != Type{}; }
 
-  // Closes the handle now; a second call does nothing.
-  void reset() {
-    if (handle_ != Type{}) {
-      Traits::Close(*os_, std::exchange(handle_, Type{}));
+  // Closes the handle held (a second call does nothing) and takes `handle` instead.
+  void reset(Type handle = Type{}) {
+    const Type previous = std::exchange(handle_, handle);
+    if (previous != Type{}) {
+      const Win32Status lastError = os_->GetLastError();
+      Traits::Close(*os_, previous);
+      os_->SetLastError(lastError);
     }
+  }
+
+  // Hands the handle over to the caller, unclosed.
+  [[nodiscard]] Type release() { return std::exchange(handle_, Type{}); }
+
+  // For a call that returns its handle through an out-parameter: closes the handle held and gives
+  // the empty slot for the call to fill.
+  [[nodiscard]] Type& put() {
+    reset();
+    return handle_;
   }
 
  private:
@@ -61,5 +77,17 @@ struct RegistryKeyTraits {
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueServiceHandle = UniqueHandle<ServiceHandleTraits>;
 using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
+
+// A kernel handle left open on purpose: the process ends right after using it, and the system closes
+// it then. Its type says so, where a bare handle would read as a leak.
+class KernelHandleOpenUntilExit {
+ public:
+  [[nodiscard]] KernelHandle get() const { return handle_; }
+  // The slot for a call that returns the handle through an out-parameter.
+  [[nodiscard]] KernelHandle& put() { return handle_; }
+
+ private:
+  KernelHandle handle_{};
+};
 
 }  // namespace velmor

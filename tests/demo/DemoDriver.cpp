@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/AgentIdentity.h"
+#include "peers/AgentContract.h"
 #include "tests/e2e/LogFile.h"
 #include "tests/e2e/Poll.h"
 #include "tests/e2e/Processes.h"
@@ -58,13 +58,6 @@ ChildProcess LaunchAutostartCommand(const std::string& command) {
   std::string arguments = command.substr(close + 1);
   arguments.erase(0, arguments.find_first_not_of(' '));
   return ChildProcess::Launch(command.substr(1, close - 1), arguments, Rights::User);
-}
-
-// Waits for `agent` to own the window "velmor8476035"; null when it does not within the bound.
-HWND WaitForResidentAgent(const ChildProcess& agent) {
-  HWND window = nullptr;
-  WaitUntil([&] { return (window = FindNamedAgentWindow()) != nullptr; }, 10s);
-  return window != nullptr && WindowProcessId(window) == agent.Id() ? window : nullptr;
 }
 
 // The story, one step a method. Each step says what it saw and returns false when the story cannot
@@ -180,7 +173,7 @@ bool Demo::UserStart() {
   }
   Say("  The agent clicked it forward: " + std::to_string(CountLogLines(windowLog_, "tray 0 514")) +
       " tray click(s) recorded, and the product window is now visible.");
-  agentWindow_ = WaitForResidentAgent(agent_);
+  agentWindow_ = WaitForNamedAgent(agent_.Id(), 10s);
   if (agentWindow_ == nullptr) {
     return Fail("the agent is not resident as \"velmor8476035\"");
   }
@@ -192,7 +185,7 @@ bool Demo::UserStart() {
 bool Demo::OpenAPage() {
   Say("");
   Say("Step 4. Another program asks the agent to open the contact page (message 1025, 1, 1).");
-  ::SendMessageA(agentWindow_, velmor::WM_AGENT_COMMAND, 1, 1);
+  ::SendMessageA(agentWindow_, velmor::peers::kAgentCommandMessage, 1, 1);
   if (!WaitUntil([&] { return !ReadLogLines(urlLog_).empty(); }, 30s)) {
     return Fail("no page was opened");
   }
@@ -238,7 +231,7 @@ bool Demo::SecondAgent() {
 bool Demo::Quit() {
   Say("");
   Say("Step 6. Another program asks the agent to quit (message 1025, 0, 0).");
-  ::PostMessageA(agentWindow_, velmor::WM_AGENT_COMMAND, 0, 0);
+  ::PostMessageA(agentWindow_, velmor::peers::kAgentCommandMessage, 0, 0);
   return ExpectExitCodeZero(agent_, "The agent");
 }
 
@@ -268,7 +261,7 @@ bool Demo::LogonStart() {
     return Fail("the product window did not come up");
   }
   Say("  The service received control code 133 again and launched the product window.");
-  HWND logonWindow = WaitForResidentAgent(logon);
+  HWND logonWindow = WaitForNamedAgent(logon.Id(), 10s);
   if (logonWindow == nullptr) {
     return Fail("the agent is not resident as \"velmor8476035\"");
   }
@@ -283,7 +276,7 @@ bool Demo::LogonStart() {
   if (logonClicks != 0 || productVisible || !logon.IsRunning()) {
     return Fail("a logon start must stay resident and leave the product window alone");
   }
-  ::PostMessageA(logonWindow, velmor::WM_AGENT_COMMAND, 0, 0);
+  ::PostMessageA(logonWindow, velmor::peers::kAgentCommandMessage, 0, 0);
   if (!ExpectExitCodeZero(logon, "Asked to quit (message 1025, 0, 0), the agent")) {
     return false;
   }
@@ -308,10 +301,7 @@ void Demo::CleanUp() {
 }  // namespace
 
 int main() {
-  char temp[MAX_PATH] = {};
-  ::GetTempPathA(sizeof temp, temp);
-  const std::string folder = std::string(temp) + "velmor-demo-" + std::to_string(::GetCurrentProcessId()) + "\\";
-  ::CreateDirectoryA(folder.c_str(), nullptr);
+  const std::string folder = MakeTempFolder("velmor-demo-" + std::to_string(::GetCurrentProcessId()));
   Demo demo(folder);
   const bool told = demo.PrepareDesktop() && demo.InstallerRewritesTheValue() && demo.UserStart() && demo.OpenAPage() &&
                     demo.SecondAgent() && demo.Quit() && demo.LogonStart();

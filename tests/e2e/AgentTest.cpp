@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstdio>
 
-#include "app/AgentIdentity.h"
+#include "peers/AgentContract.h"
 #include "peers/ProductPeers.h"
 #include "tests/e2e/LogFile.h"
 
@@ -12,26 +12,7 @@ namespace {
 
 std::string MakeCaseFolder() {
   static std::atomic<int> counter{0};
-  char temp[MAX_PATH] = {};
-  ::GetTempPathA(sizeof temp, temp);
-  const std::string folder = std::string(temp) + "velmor-e2e-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                             std::to_string(counter++) + "\\";
-  ::CreateDirectoryA(folder.c_str(), nullptr);
-  return folder;
-}
-
-void RemoveCaseFolder(const std::string& folder) {
-  WIN32_FIND_DATAA entry{};
-  HANDLE search = ::FindFirstFileA((folder + "*").c_str(), &entry);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        ::DeleteFileA((folder + entry.cFileName).c_str());
-      }
-    } while (::FindNextFileA(search, &entry));
-    ::FindClose(search);
-  }
-  ::RemoveDirectoryA(folder.c_str());
+  return MakeTempFolder("velmor-e2e-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(counter++));
 }
 
 // Ends every process of this build's programs that owns a window of this class and caption. A window
@@ -96,7 +77,7 @@ void AgentTest::TearDown() {
     DeleteAutostart();
   }
   RestoreHttpsHandler(savedHttpsHandler_);
-  RemoveCaseFolder(folder_);
+  RemoveTempFolder(folder_);
 }
 
 void AgentTest::CleanDesktop() {
@@ -104,9 +85,9 @@ void AgentTest::CleanDesktop() {
     process.Terminate();
   }
   processes_.clear();
-  const std::string agentClass(kAgentWindowClass);
-  EndOwnersOf(agentClass, std::string(kAgentWindowCaption));
-  EndOwnersOf(agentClass, std::string(kAgentInitialCaption));
+  const std::string agentClass(peers::kAgentWindowClass);
+  EndOwnersOf(agentClass, std::string(peers::kAgentWindowCaption));
+  EndOwnersOf(agentClass, std::string(peers::kAgentInitialCaption));
   EndOwnersOf(std::string(peers::kProductWindowClass), std::string(peers::kProductWindowCaption));
   RemoveServiceStandin();
   WaitUntil([] { return !AgentMarkerExists(); }, 10s);
@@ -152,26 +133,12 @@ std::vector<std::string> AgentTest::LinesStartingWith(const std::string& path, c
   return matching;
 }
 
-HWND AgentTest::WaitForNamedAgent(const ChildProcess& agent, std::chrono::milliseconds bound) {
-  HWND found = nullptr;
-  WaitUntil(
-      [&] {
-        HWND window = FindNamedAgentWindow();
-        if (window != nullptr && WindowProcessId(window) == agent.Id()) {
-          found = window;
-        }
-        return found != nullptr;
-      },
-      bound);
-  return found;
-}
-
 HWND AgentTest::ProductWindow() {
   return FindProductWindow();
 }
 
 bool AgentTest::AgentMarkerExists() {
-  UniqueHandle marker(::OpenFileMappingA(FILE_MAP_READ, FALSE, std::string(kInstanceMarkerName).c_str()));
+  UniqueHandle marker(::OpenFileMappingA(FILE_MAP_READ, FALSE, std::string(peers::kInstanceMarkerName).c_str()));
   return static_cast<bool>(marker);
 }
 

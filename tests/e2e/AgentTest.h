@@ -60,8 +60,9 @@ class AgentTest : public ::testing::Test {
     return CountLogLines(path, prefix);
   }
 
-  // Waits until `agent` owns the window "velmor8476035"; returns it, or null.
-  static HWND WaitForNamedAgent(const ChildProcess& agent, std::chrono::milliseconds bound = kStartBound);
+  static HWND WaitForNamedAgent(const ChildProcess& agent, std::chrono::milliseconds bound = kStartBound) {
+    return e2e::WaitForNamedAgent(agent.Id(), bound);
+  }
   // The product window stand-in, found by its class and caption (null when absent).
   static HWND ProductWindow();
   static bool AgentMarkerExists();

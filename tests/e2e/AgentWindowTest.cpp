@@ -1,7 +1,7 @@
 // The agent window as other processes see it: found by class and caption while hidden, never
 // shown, closed by WM_CLOSE, deaf to forged creation and timer messages; a second agent keeps its
 // first caption.
-#include "app/AgentIdentity.h"
+#include "peers/AgentContract.h"
 #include "platform/AgentPlatform.h"
 #include "tests/e2e/AgentTest.h"
 #include "tests/e2e/ZOrder.h"
@@ -57,7 +57,7 @@ TEST_F(AgentWindowTest, SecondAgentKeepsShellCaptionWhileItRuns) {
   EXPECT_TRUE(first.IsRunning());
   EXPECT_EQ(WindowProcessId(FindNamedAgentWindow()), first.Id());
 
-  ::PostMessageA(FindNamedAgentWindow(), WM_AGENT_COMMAND, 0, 0);
+  ::PostMessageA(FindNamedAgentWindow(), peers::kAgentCommandMessage, 0, 0);
   EXPECT_EQ(first.WaitForExit(kExitBound), 0U);
 }
 
@@ -91,7 +91,7 @@ TEST_F(AgentWindowTest, SecondAgentActivatesVisibleProductAndEnds) {
   EXPECT_TRUE(first.IsRunning());
   EXPECT_EQ(WindowProcessId(FindNamedAgentWindow()), first.Id());
 
-  ::PostMessageA(FindNamedAgentWindow(), WM_AGENT_COMMAND, 0, 0);
+  ::PostMessageA(FindNamedAgentWindow(), peers::kAgentCommandMessage, 0, 0);
   EXPECT_EQ(first.WaitForExit(kExitBound), 0U);
 }
 
@@ -117,10 +117,10 @@ TEST_F(AgentWindowTest, ForgedCreationDestructionAndTimerMessagesChangeNothing) 
       kStartBound));
 
   for (HWND target : {window, secondWindow}) {
-    for (const TimerId timer : {TimerId::OpenShell, TimerId::Start, TimerId::KillProcessesOnTimeoutAndStartAgain}) {
+    for (const AgentTimer timer : {AgentTimer::Activation, AgentTimer::Start, AgentTimer::Watchdog}) {
       ::PostMessageA(target, WM_TIMER, static_cast<WPARAM>(timer), 0);
     }
-    ::PostMessageA(target, WM_TIMER, static_cast<WPARAM>(TimerId::Start), 0x12345678);  // a callback of nowhere
+    ::PostMessageA(target, WM_TIMER, static_cast<WPARAM>(AgentTimer::Start), 0x12345678);  // a callback of nowhere
   }
   EXPECT_FALSE(WaitUntil([&] { return !first.IsRunning(); }, 3s)) << "a posted tick fired the takeover";
 
@@ -137,16 +137,16 @@ TEST_F(AgentWindowTest, ForgedCreationDestructionAndTimerMessagesChangeNothing) 
   EXPECT_EQ(FindNamedAgentWindow(), window);
   EXPECT_EQ(WindowCaption(window), "velmor8476035");
 
-  ::SendMessageA(window, WM_AGENT_COMMAND, 1, 1);
+  ::SendMessageA(window, peers::kAgentCommandMessage, 1, 1);
   EXPECT_TRUE(WaitUntil([&] { return LogLines(UrlLog()).size() == 1; }, kStartBound)) << "the command went unserved";
   ::PostMessageA(secondWindow, WM_CLOSE, 0, 0);
   EXPECT_EQ(second.WaitForExit(kExitBound), 0U);
-  ::PostMessageA(window, WM_AGENT_COMMAND, 0, 0);
+  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
   EXPECT_EQ(first.WaitForExit(kExitBound), 0U) << "deaf to the quit command, or crashed";
 }
 
-// The watch behind "never visible" in every case: it does see a shown TMainForm window.
-TEST_F(AgentWindowTest, VisibilityWatchSeesAShownTMainFormWindow) {
+// The watch behind "never visible" in every case: it does see a shown window of the agent's class.
+TEST_F(AgentWindowTest, VisibilityWatchSeesAShownWindowOfTheAgentsClass) {
   ChildProcess& product = StartProductWindow("--visible");
   VisibilityWatch watch;
   watch.Watch(product.Id());

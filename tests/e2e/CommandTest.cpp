@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/AgentIdentity.h"
+#include "peers/AgentContract.h"
 #include "tests/e2e/AgentTest.h"
 
 namespace velmor::e2e {
@@ -21,7 +21,7 @@ class CommandTest : public AgentTest {
   // Sends one page command and waits for the recorder to log one more URL.
   void OpenPage(HWND window, LPARAM index) {
     const std::size_t before = LogLines(UrlLog()).size();
-    ::SendMessageA(window, WM_AGENT_COMMAND, 1, index);
+    ::SendMessageA(window, peers::kAgentCommandMessage, 1, index);
     EXPECT_TRUE(WaitUntil([&] { return LogLines(UrlLog()).size() > before; }, kStartBound))
         << "page " << index << " was not opened";
   }
@@ -45,32 +45,32 @@ TEST_F(CommandTest, OpensTheFourPagesInTableOrder) {
                                              kSite + "/vers/ts2024/lwiksoa"};
   EXPECT_EQ(LogLines(UrlLog()), expected);
   EXPECT_TRUE(agent_->IsRunning());
-  ::PostMessageA(window, WM_AGENT_COMMAND, 0, 0);
+  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
   EXPECT_EQ(agent_->WaitForExit(kExitBound), 0U);
 }
 
 TEST_F(CommandTest, BadParametersOpenNothingAndDoNotQuit) {
   HWND window = StartResidentAgent();
   ASSERT_NE(window, nullptr);
-  ::SendMessageA(window, WM_AGENT_COMMAND, 0, 1);
-  ::SendMessageA(window, WM_AGENT_COMMAND, 2, 0);
-  ::SendMessageA(window, WM_AGENT_COMMAND, 2, 1);
-  ::SendMessageA(window, WM_AGENT_COMMAND, 1, 4);
-  ::SendMessageA(window, WM_AGENT_COMMAND, 1, -1);
+  ::SendMessageA(window, peers::kAgentCommandMessage, 0, 1);
+  ::SendMessageA(window, peers::kAgentCommandMessage, 2, 0);
+  ::SendMessageA(window, peers::kAgentCommandMessage, 2, 1);
+  ::SendMessageA(window, peers::kAgentCommandMessage, 1, 4);
+  ::SendMessageA(window, peers::kAgentCommandMessage, 1, -1);
   EXPECT_TRUE(agent_->IsRunning());
   // A good command after the bad ones: once its page is logged, the bad ones had their turn.
   OpenPage(window, 1);
   EXPECT_EQ(LogLines(UrlLog()), std::vector<std::string>{kSite + "/contact"});
   EXPECT_TRUE(agent_->IsRunning());
   EXPECT_EQ(FindNamedAgentWindow(), window);
-  ::PostMessageA(window, WM_AGENT_COMMAND, 0, 0);
+  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
   EXPECT_EQ(agent_->WaitForExit(kExitBound), 0U);
 }
 
 TEST_F(CommandTest, QuitByPostEndsAgentWithExitCodeZero) {
   HWND window = StartResidentAgent();
   ASSERT_NE(window, nullptr);
-  ASSERT_TRUE(::PostMessageA(window, WM_AGENT_COMMAND, 0, 0));
+  ASSERT_TRUE(::PostMessageA(window, peers::kAgentCommandMessage, 0, 0));
   EXPECT_EQ(agent_->WaitForExit(kExitBound), 0U);
   EXPECT_EQ(FindNamedAgentWindow(), nullptr);
 }
@@ -79,7 +79,7 @@ TEST_F(CommandTest, QuitBySendEndsAgentWithExitCodeZero) {
   HWND window = StartResidentAgent();
   ASSERT_NE(window, nullptr);
   DWORD_PTR result = 1;
-  ASSERT_NE(::SendMessageTimeoutA(window, WM_AGENT_COMMAND, 0, 0, SMTO_NORMAL, 10000, &result), 0);
+  ASSERT_NE(::SendMessageTimeoutA(window, peers::kAgentCommandMessage, 0, 0, SMTO_NORMAL, 10000, &result), 0);
   EXPECT_EQ(result, 0U);
   EXPECT_EQ(agent_->WaitForExit(kExitBound), 0U);
   EXPECT_EQ(FindNamedAgentWindow(), nullptr);

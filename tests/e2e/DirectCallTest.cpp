@@ -4,12 +4,12 @@
 #include <memory>
 #include <string>
 
-#include "app/AgentIdentity.h"
 #include "integration/Autostart.h"
 #include "integration/Environment.h"
 #include "integration/ServiceRequest.h"
+#include "peers/AgentContract.h"
 #include "platform/ScopedHandles.h"
-#include "platform/Win32Platform.h"
+#include "platform/win32/Win32Platform.h"
 #include "tests/e2e/AgentTest.h"
 
 namespace velmor::e2e {
@@ -33,11 +33,7 @@ TEST_F(DirectCallTest, KickServiceWithoutServiceShowsNotInstalledAndFails) {
   const std::optional<DialogContent> dialog = WaitForDialog(::GetCurrentProcessId(), kStartBound);
   ASSERT_TRUE(dialog.has_value()) << "no error dialog";
   EXPECT_EQ(dialog->caption, L"Error");
-  std::wstring text = dialog->text;
-  for (auto at = text.find(L"\r\n"); at != std::wstring::npos; at = text.find(L"\r\n", at)) {
-    text.erase(at, 1);
-  }
-  EXPECT_EQ(text, L"Tessaly service is not installed! \n\nTry to reinstall the product.");
+  EXPECT_EQ(WithLineFeeds(dialog->text), L"Tessaly service is not installed! \n\nTry to reinstall the product.");
   AnswerDialog(dialog->window, IDOK);
   ASSERT_EQ(request.wait_for(20s), std::future_status::ready);
   EXPECT_FALSE(request.get());
@@ -115,7 +111,7 @@ TEST_F(DirectCallTest, TakeoverReadsAnAgentsImageSessionAndIntegrityLevel) {
   EXPECT_GE(*level, 0x2000U) << "at least medium";
   EXPECT_LE(*level, *ownLevel) << "started with the user's rights";
   EXPECT_EQ(os_->IsCurrentProcessElevated(), RunsElevated());
-  ::PostMessageA(window, WM_AGENT_COMMAND, 0, 0);
+  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
   EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
 }
 

@@ -2,9 +2,10 @@
 
 #include <tlhelp32.h>
 
-#include <cctype>
 #include <string>
 #include <string_view>
+
+#include "app/AsciiCase.h"
 
 namespace velmor::e2e {
 
@@ -14,6 +15,28 @@ std::string ExecutableFolder() {
   std::string path(buffer, length);
   const auto slash = path.find_last_of('\\');
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string MakeTempFolder(const std::string& name) {
+  char temp[MAX_PATH] = {};
+  ::GetTempPathA(sizeof temp, temp);
+  const std::string folder = std::string(temp) + name + "\\";
+  ::CreateDirectoryA(folder.c_str(), nullptr);
+  return folder;
+}
+
+void RemoveTempFolder(const std::string& folder) {
+  WIN32_FIND_DATAA entry{};
+  HANDLE search = ::FindFirstFileA((folder + "*").c_str(), &entry);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        ::DeleteFileA((folder + entry.cFileName).c_str());
+      }
+    } while (::FindNextFileA(search, &entry));
+    ::FindClose(search);
+  }
+  ::RemoveDirectoryA(folder.c_str());
 }
 
 std::string Quote(const std::string& text) {
@@ -157,12 +180,6 @@ void TerminateOurProgram(DWORD processId) {
 }
 
 bool ProcessHasModule(DWORD processId, const std::string& dllName) {
-  const auto lower = [](std::string text) {
-    for (char& c : text) {
-      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
-  };
   HANDLE taken = ::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, processId);
   if (taken == INVALID_HANDLE_VALUE) {
     return false;
@@ -171,7 +188,7 @@ bool ProcessHasModule(DWORD processId, const std::string& dllName) {
   MODULEENTRY32 module{};
   module.dwSize = sizeof module;
   for (BOOL more = ::Module32First(snapshot.get(), &module); more; more = ::Module32Next(snapshot.get(), &module)) {
-    if (lower(module.szModule) == lower(dllName)) {
+    if (EqualsIgnoringAsciiCase(module.szModule, dllName)) {
       return true;
     }
   }

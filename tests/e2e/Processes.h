@@ -18,6 +18,11 @@ std::string ExecutableFolder();
 // elevated unless started with the user's rights.
 bool RunsElevated();
 
+// Makes the folder `name` in the temporary folder; returns its path with the trailing backslash.
+std::string MakeTempFolder(const std::string& name);
+// Deletes the files in the folder, then the folder.
+void RemoveTempFolder(const std::string& folder);
+
 // Quotes one argument for a command line (the stand-ins and the agent split at spaces).
 std::string Quote(const std::string& text);
 

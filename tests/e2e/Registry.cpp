@@ -1,6 +1,6 @@
 #include "tests/e2e/Registry.h"
 
-#include "app/AgentIdentity.h"
+#include "peers/AgentContract.h"
 #include "tests/e2e/WinHandles.h"
 
 namespace velmor::e2e {
@@ -124,7 +124,7 @@ bool PreferDllFromSearchPath(const std::string& exe, const std::string& dll, boo
 }
 
 bool SetWineVersionForAgent(const std::string& version) {
-  const std::string path = "Software\\Wine\\AppDefaults\\" + std::string(kAgentExecutableName);
+  const std::string path = "Software\\Wine\\AppDefaults\\" + std::string(peers::kAgentExecutableName);
   HKEY created = nullptr;
   if (::RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &created, nullptr) !=
       ERROR_SUCCESS) {

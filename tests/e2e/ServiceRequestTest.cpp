@@ -2,20 +2,13 @@
 // and a service that comes up within the retries is asked exactly once.
 #include <chrono>
 
-#include "app/AgentIdentity.h"
+#include "peers/AgentContract.h"
 #include "tests/e2e/AgentTest.h"
 
 namespace velmor::e2e {
 namespace {
 
 using ServiceRequestTest = AgentTest;
-
-std::wstring WithLineFeeds(std::wstring text) {
-  for (auto at = text.find(L"\r\n"); at != std::wstring::npos; at = text.find(L"\r\n", at)) {
-    text.erase(at, 1);
-  }
-  return text;
-}
 
 // Waits for the agent's error dialog, checks it, answers OK and expects the agent to end with 0.
 void ExpectErrorDialogThenExit(const ChildProcess& agent, const std::wstring& text,
@@ -65,7 +58,7 @@ TEST_F(ServiceRequestTest, ServiceStartedDuringRetriesTakesExactlyOneRequest) {
   // The agent settles as a resident agent with no dialog: a quit sent now is handled at once.
   const std::optional<DialogContent> dialog = WaitForDialog(agent.Id(), 1500ms);
   EXPECT_FALSE(dialog.has_value()) << "unexpected dialog";
-  ::PostMessageA(window, WM_AGENT_COMMAND, 0, 0);
+  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
   EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
   EXPECT_EQ(CountLines(ServiceLog(), "control"), 1U);
   EXPECT_EQ(CountLines(ServiceLog(), "control 133"), 1U);

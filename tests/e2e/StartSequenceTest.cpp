@@ -2,7 +2,7 @@
 // autostart rewrite, the user and logon starts, and the takeover of a running agent.
 #include <chrono>
 
-#include "app/AgentIdentity.h"
+#include "peers/AgentContract.h"
 #include "tests/e2e/AgentTest.h"
 
 namespace velmor::e2e {
@@ -16,15 +16,6 @@ const std::wstring kOsNotSupported =
 const std::wstring kRestartPrompt =
     L"Another product version is already running. If you just installed this version, please restart the "
     L"computer.\n\nDo you want to restart the computer now?";
-
-// Dialog texts come back from the dialog with line feeds or with CR LF pairs: compare them as
-// line feeds.
-std::wstring WithLineFeeds(std::wstring text) {
-  for (auto at = text.find(L"\r\n"); at != std::wstring::npos; at = text.find(L"\r\n", at)) {
-    text.erase(at, 1);
-  }
-  return text;
-}
 
 // The value the agent writes from its folder: the quoted path of velmor.exe there, then the tail.
 std::string RewrittenValue(const std::string& tail) {
@@ -76,7 +67,7 @@ TEST_F(StartSequenceTest, QuitWhileVersionGateDialogIsOpenEndsAgentAndDialog) {
   HWND window = FindNamedAgentWindow();
   ASSERT_NE(window, nullptr);
   ASSERT_EQ(WindowProcessId(window), agent.Id());
-  ::PostMessageA(window, WM_AGENT_COMMAND, 0, 0);
+  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
   EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
   EXPECT_FALSE(::IsWindow(dialog->window));
 }
@@ -98,7 +89,7 @@ TEST_P(VersionGatePassTest, LogonStartPassesGateAndAsksServiceOnce) {
   HWND window = WaitForNamedAgent(agent);
   ASSERT_NE(window, nullptr);
   EXPECT_TRUE(TopLevelWindowsOf(agent.Id(), "#32770").empty()) << "no dialog expected";
-  ::PostMessageA(window, WM_AGENT_COMMAND, 0, 0);
+  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
   EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
   EXPECT_EQ(CountLines(ServiceLog(), "control"), 1U);
 }
@@ -193,7 +184,7 @@ TEST_F(StartSequenceTest, FirstStartRewritesValueThenBringsProductUp) {
   }
   HWND window = WaitForNamedAgent(agent);
   ASSERT_NE(window, nullptr) << "the agent must stay resident";
-  ::PostMessageA(window, WM_AGENT_COMMAND, 0, 0);
+  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
   EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
 }
 
@@ -220,7 +211,7 @@ TEST_F(StartSequenceTest, UserStartWithProductNotRunningBringsItForwardAndStaysR
       << "the agent kept clicking a visible product window";
   EXPECT_TRUE(agent.IsRunning());
 
-  ::PostMessageA(window, WM_AGENT_COMMAND, 0, 0);
+  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
   EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
 }
 
@@ -247,7 +238,7 @@ TEST_F(StartSequenceTest, LogonStartWithValueMissingAsksServiceAndStaysWithoutAc
   EXPECT_TRUE(agent.IsRunning());
   EXPECT_EQ(CountLines(ServiceLog(), "control"), 1U);
 
-  ::PostMessageA(window, WM_AGENT_COMMAND, 0, 0);
+  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
   EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
 }
 
@@ -272,7 +263,7 @@ TEST_F(StartSequenceTest, SecondAgentTakesOverAfterThirtySeconds) {
   HWND window = WaitForNamedAgent(second);
   ASSERT_NE(window, nullptr) << "the second agent did not take the name velmor8476035";
   EXPECT_TRUE(second.IsRunning());
-  ::PostMessageA(window, WM_AGENT_COMMAND, 0, 0);
+  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
   EXPECT_EQ(second.WaitForExit(kExitBound), 0U);
 }
 

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "app/AgentIdentity.h"
+#include "peers/AgentContract.h"
 #include "peers/ProductPeers.h"
 #include "tests/e2e/Poll.h"
 
@@ -13,7 +13,7 @@ HWND FindWindowByClassAndCaption(const std::string& className, const std::string
 }
 
 HWND FindNamedAgentWindow() {
-  return FindWindowByClassAndCaption(std::string(kAgentWindowClass), std::string(kAgentWindowCaption));
+  return FindWindowByClassAndCaption(std::string(peers::kAgentWindowClass), std::string(peers::kAgentWindowCaption));
 }
 
 HWND FindProductWindow() {
@@ -27,6 +27,20 @@ DWORD WindowProcessId(HWND window) {
     ::GetWindowThreadProcessId(window, &processId);
   }
   return processId;
+}
+
+HWND WaitForNamedAgent(DWORD processId, std::chrono::milliseconds bound) {
+  HWND found = nullptr;
+  WaitUntil(
+      [&] {
+        HWND window = FindNamedAgentWindow();
+        if (window != nullptr && WindowProcessId(window) == processId) {
+          found = window;
+        }
+        return found != nullptr;
+      },
+      bound);
+  return found;
 }
 
 std::string WindowClass(HWND window) {
@@ -77,6 +91,13 @@ std::vector<HWND> TopLevelWindowsOf(DWORD processId, const std::string& classNam
   Search search{processId, className, {}};
   ::EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
   return search.found;
+}
+
+std::wstring WithLineFeeds(std::wstring text) {
+  for (auto at = text.find(L"\r\n"); at != std::wstring::npos; at = text.find(L"\r\n", at)) {
+    text.erase(at, 1);
+  }
+  return text;
 }
 
 DialogContent ReadDialog(HWND dialog) {
@@ -144,7 +165,7 @@ std::vector<std::string> VisibilityWatch::Sightings() {
 }
 
 void VisibilityWatch::Run() {
-  const std::string agentClass(kAgentWindowClass);
+  const std::string agentClass(peers::kAgentWindowClass);
   while (!stop_) {
     std::set<DWORD> processes;
     {

@@ -23,6 +23,8 @@ HWND FindNamedAgentWindow();
 // The product's main window (the stand-in under test): class "TMainForm", caption "Tessaly 2024".
 HWND FindProductWindow();
 DWORD WindowProcessId(HWND window);
+// Waits until the process `processId` owns the window "velmor8476035"; returns it, or null.
+HWND WaitForNamedAgent(DWORD processId, std::chrono::milliseconds bound);
 std::string WindowClass(HWND window);
 std::string WindowCaption(HWND window);
 // Every top-level window of `processId` (hidden ones included) whose class is `className`.
@@ -40,6 +42,8 @@ struct DialogContent {
   std::vector<DialogButton> buttons;
 };
 
+// A dialog's text comes back with line feeds or with CR LF pairs: this gives it with line feeds.
+std::wstring WithLineFeeds(std::wstring text);
 // Reads a #32770 dialog's caption, text and buttons.
 DialogContent ReadDialog(HWND dialog);
 // The first dialog (class #32770) of `processId` that appears within `bound`.

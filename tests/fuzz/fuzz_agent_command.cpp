@@ -1,10 +1,11 @@
 // Any process on the desktop can send the resident agent its command message with any parameters:
-// only the documented commands may have an effect, and no parameter may reach past the page table.
+// only quit (0, 0) and open page (1, 0 to 3) may have an effect, and no parameter may reach past the
+// page table.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-#include "app/AgentIdentity.h"
+#include "peers/AgentContract.h"
 #include "tests/fuzz/FuzzCheck.h"
 #include "tests/host/sim/SimDesktop.h"
 
@@ -31,12 +32,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const bool send = (flags & 1U) != 0;
 
-    const bool opensPage = command == velmor::kAgentCommandOpenPage && argument >= 0 && argument < 4;
-    const bool quits = command == velmor::kAgentCommandQuit && argument == 0;
+    const bool opensPage = command == velmor::peers::kAgentCommandOpenPage && argument >= 0 && argument < 4;
+    const bool quits = command == velmor::peers::kAgentCommandQuit && argument == 0;
     if (send) {
-      Require(desktop.Send(agent.AgentWindow(), velmor::WM_AGENT_COMMAND, command, argument) == 0);
+      Require(desktop.Send(agent.AgentWindow(), velmor::peers::kAgentCommandMessage, command, argument) == 0);
     } else {
-      desktop.Post(agent.AgentWindow(), velmor::WM_AGENT_COMMAND, command, argument);
+      desktop.Post(agent.AgentWindow(), velmor::peers::kAgentCommandMessage, command, argument);
       desktop.RunUntilIdle();
     }
     expectedPages += opensPage ? 1 : 0;

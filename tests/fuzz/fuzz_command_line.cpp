@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/AsciiCase.h"
 #include "app/CommandLine.h"
 #include "tests/fuzz/FuzzCheck.h"
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/AgentIdentity.h"
-#include "app/Unit4.h"
+#include "app/AgentWindow.h"
+#include "peers/AgentContract.h"
 #include "peers/ProductPeers.h"
 #include "tests/host/sim/SimDesktop.h"
 
@@ -68,10 +68,10 @@ class AgentScenario : public ::testing::Test {
     return desktop.registry.StringValue(kRunKey, kAutostartValue);
   }
 
-  [[nodiscard]] std::vector<sim::PostRecord> TrayPosts() const { return desktop.PostsOf(peers::AGENT_TRAY_MESSAGE); }
+  [[nodiscard]] std::vector<sim::PostRecord> TrayPosts() const { return desktop.PostsOf(peers::kTrayMessage); }
   [[nodiscard]] std::size_t ServiceRequests() const { return desktop.services.controls.size(); }
   [[nodiscard]] std::size_t VersionChecks() const { return desktop.version.verifications.size(); }
-  [[nodiscard]] bool Running(const SimProcess& agent, TimerId timer) const {
+  [[nodiscard]] bool Running(const SimProcess& agent, AgentTimer timer) const {
     return desktop.TimerRunning(agent.AgentWindow(), timer);
   }
   [[nodiscard]] std::string CaptionOf(const SimProcess& agent) const { return desktop.Caption(agent.AgentWindow()); }

@@ -46,7 +46,7 @@ TEST_F(Activation, HiddenWindowShowingAfterThePauseIsSwitchedToOnALaterTick) {
   SimProduct& product = desktop.StartProduct(ProductStart::Hidden, 700);
   SimProcess& agent = UserStart();
   EXPECT_TRUE(desktop.switches.empty());
-  EXPECT_TRUE(Running(agent, TimerId::OpenShell));
+  EXPECT_TRUE(Running(agent, AgentTimer::Activation));
   desktop.AdvanceBy(1000);  // the window showed at 710; the next tick at 1510 finds it visible
   ASSERT_EQ(desktop.switches.size(), 1U);
   EXPECT_EQ(desktop.switches[0].at, StartedAt() + 500 + 1000 + 500);
@@ -60,8 +60,8 @@ TEST_F(Activation, NoWindowMeansAnAttemptAboutOnceASecondWithNothingPosted) {
   desktop.AdvanceBy(10000);
   EXPECT_TRUE(TrayPosts().empty());
   EXPECT_TRUE(desktop.switches.empty());
-  EXPECT_TRUE(Running(agent, TimerId::OpenShell));
-  EXPECT_EQ(desktop.TimerInterval(agent.AgentWindow(), TimerId::OpenShell), 1000U);
+  EXPECT_TRUE(Running(agent, AgentTimer::Activation));
+  EXPECT_EQ(desktop.TimerInterval(agent.AgentWindow(), AgentTimer::Activation), 1000U);
   ASSERT_EQ(agent.Sleeps().size(), 11U);
   for (std::size_t i = 2; i < agent.Sleeps().size(); ++i) {
     EXPECT_EQ(agent.Sleeps()[i].startedAt - agent.Sleeps()[i - 1].startedAt, 1000U);
@@ -71,7 +71,7 @@ TEST_F(Activation, NoWindowMeansAnAttemptAboutOnceASecondWithNothingPosted) {
   desktop.StartProduct(ProductStart::Hidden, 0);
   ASSERT_TRUE(desktop.AdvanceUntil([&] { return !desktop.switches.empty(); }, 1000));
   EXPECT_EQ(TrayPosts().size(), 1U);
-  EXPECT_FALSE(Running(agent, TimerId::OpenShell));
+  EXPECT_FALSE(Running(agent, AgentTimer::Activation));
   EXPECT_FALSE(agent.Ended());
   const std::size_t attempts = agent.Sleeps().size();
   desktop.AdvanceBy(10000);
@@ -96,7 +96,7 @@ TEST_F(Activation, VisibleWindowWithTheProductNotRunningAtStartIsSwitchedToAndTh
   EXPECT_TRUE(TrayPosts().empty());
   ASSERT_EQ(desktop.switches.size(), 1U);
   EXPECT_FALSE(agent.Ended());
-  EXPECT_FALSE(Running(agent, TimerId::OpenShell));
+  EXPECT_FALSE(Running(agent, AgentTimer::Activation));
   EXPECT_EQ(CaptionOf(agent), kAgentCaption);
 }
 

@@ -15,7 +15,7 @@ class AgentCommand : public AgentScenario {
     ASSERT_FALSE(agent->Ended());
   }
   MessageResult Send(MessageWParam command, MessageLParam argument) {
-    return desktop.Send(agent->AgentWindow(), WM_AGENT_COMMAND, command, argument);
+    return desktop.Send(agent->AgentWindow(), peers::kAgentCommandMessage, command, argument);
   }
   [[nodiscard]] std::vector<std::wstring> OpenedPages() const {
     std::vector<std::wstring> pages;
@@ -32,7 +32,7 @@ class AgentCommand : public AgentScenario {
 };
 
 TEST_F(AgentCommand, QuitByPostEndsTheAgent) {
-  EXPECT_TRUE(desktop.Post(agent->AgentWindow(), WM_AGENT_COMMAND, 0, 0));
+  EXPECT_TRUE(desktop.Post(agent->AgentWindow(), peers::kAgentCommandMessage, 0, 0));
   EXPECT_FALSE(agent->Ended()) << "a posted command waits for the loop";
   desktop.RunUntilIdle();
   EXPECT_TRUE(agent->Ended());
@@ -41,9 +41,9 @@ TEST_F(AgentCommand, QuitByPostEndsTheAgent) {
 }
 
 TEST_F(AgentCommand, CommandsPostedBeforeTheLoopEndsAreStillHandled) {
-  desktop.Post(agent->AgentWindow(), WM_AGENT_COMMAND, 0, 0);
-  desktop.Post(agent->AgentWindow(), WM_AGENT_COMMAND, 1, 2);
-  desktop.Post(agent->AgentWindow(), WM_AGENT_COMMAND, 0, 0);
+  desktop.Post(agent->AgentWindow(), peers::kAgentCommandMessage, 0, 0);
+  desktop.Post(agent->AgentWindow(), peers::kAgentCommandMessage, 1, 2);
+  desktop.Post(agent->AgentWindow(), peers::kAgentCommandMessage, 0, 0);
   desktop.RunUntilIdle();
   EXPECT_TRUE(agent->Ended());
   EXPECT_EQ(OpenedPages(), std::vector<std::wstring>{L"https://www.tessaly.example/feedback"});
@@ -60,7 +60,7 @@ TEST_F(AgentCommand, OtherCommandsDoNothing) {
   for (const auto& [command, argument] : std::vector<std::pair<MessageWParam, MessageLParam>>{
            {0, 1}, {0, -1}, {2, 0}, {2, 1}, {3, 0}, {std::numeric_limits<MessageWParam>::max(), 0}}) {
     EXPECT_EQ(Send(command, argument), 0);
-    desktop.Post(agent->AgentWindow(), WM_AGENT_COMMAND, command, argument);
+    desktop.Post(agent->AgentWindow(), peers::kAgentCommandMessage, command, argument);
   }
   desktop.RunUntilIdle();
   EXPECT_FALSE(agent->Ended());
@@ -85,7 +85,7 @@ TEST_F(AgentCommand, OpenPageOpensTheFourPagesInTableOrder) {
 // Launching the browser can take a while: a program that sent the command has its answer first.
 TEST_F(AgentCommand, OpenPageAnswersTheSenderBeforeThePageIsOpened) {
   SimProcess& sender = desktop.CreateBareProcess(L"sender.exe", "C:\\sender.exe");
-  EXPECT_EQ(sender.SendMessageA(agent->AgentWindow(), WM_AGENT_COMMAND, 1, 0), 0);
+  EXPECT_EQ(sender.SendMessageA(agent->AgentWindow(), peers::kAgentCommandMessage, 1, 0), 0);
   EXPECT_EQ(Send(1, 1), 0);
   ASSERT_EQ(desktop.shellExecutes.size(), 2U);
   EXPECT_FALSE(desktop.shellExecutes[0].senderWaiting);
@@ -93,7 +93,7 @@ TEST_F(AgentCommand, OpenPageAnswersTheSenderBeforeThePageIsOpened) {
 }
 
 TEST_F(AgentCommand, PostedOpenPageWorksToo) {
-  desktop.Post(agent->AgentWindow(), WM_AGENT_COMMAND, 1, 2);
+  desktop.Post(agent->AgentWindow(), peers::kAgentCommandMessage, 1, 2);
   desktop.RunUntilIdle();
   ASSERT_EQ(OpenedPages().size(), 1U);
   EXPECT_NE(OpenedPages()[0].find(L"/feedback"), std::wstring::npos);
@@ -113,8 +113,8 @@ TEST_F(AgentCommand, OtherMessagesGoToTheDefaultHandling) {
   EXPECT_EQ(Send(0, 0), 0);
   EXPECT_TRUE(agent->Ended());
   SimProcess& next = Start(L"1");
-  desktop.Send(next.AgentWindow(), WM_AGENT_COMMAND + 1, 0, 0);
-  desktop.Send(next.AgentWindow(), WM_AGENT_COMMAND - 1, 1, 0);
+  desktop.Send(next.AgentWindow(), peers::kAgentCommandMessage + 1, 0, 0);
+  desktop.Send(next.AgentWindow(), peers::kAgentCommandMessage - 1, 1, 0);
   EXPECT_FALSE(next.Ended());
   EXPECT_TRUE(desktop.shellExecutes.empty());
 }

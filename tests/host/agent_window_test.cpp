@@ -4,7 +4,7 @@
 namespace velmor::test {
 namespace {
 
-class AgentWindow : public AgentScenario {
+class AgentWindowTest : public AgentScenario {
  protected:
   // A logon start with the product up: the agent stays resident and does nothing else.
   SimProcess& StartResident() {
@@ -16,7 +16,7 @@ class AgentWindow : public AgentScenario {
   }
 };
 
-TEST_F(AgentWindow, IsCreatedHiddenAsShellWithOnlyTheStartTimerRunning) {
+TEST_F(AgentWindowTest, IsCreatedHiddenAsShellWithOnlyTheStartTimerRunning) {
   SimProcess& agent = Launch();
   const WindowHandle window = agent.AgentWindow();
   ASSERT_NE(window, kNoWindow);
@@ -24,12 +24,12 @@ TEST_F(AgentWindow, IsCreatedHiddenAsShellWithOnlyTheStartTimerRunning) {
   EXPECT_EQ(desktop.FindWindow("TMainForm", "Shell"), window) << "findable while hidden";
   EXPECT_FALSE(desktop.Visible(window));
 
-  EXPECT_TRUE(Running(agent, TimerId::Start));
-  EXPECT_EQ(desktop.TimerInterval(window, TimerId::Start), 1U);
-  EXPECT_FALSE(Running(agent, TimerId::OpenShell));
-  EXPECT_FALSE(Running(agent, TimerId::KillProcessesOnTimeoutAndStartAgain));
-  EXPECT_EQ(agent.Form()->Timer_OpenShell.Interval(), 1000U);
-  EXPECT_EQ(agent.Form()->Timer_KillProcessesOnTimeoutAndStartAgain.Interval(), 30000U);
+  EXPECT_TRUE(Running(agent, AgentTimer::Start));
+  EXPECT_EQ(desktop.TimerInterval(window, AgentTimer::Start), 1U);
+  EXPECT_FALSE(Running(agent, AgentTimer::Activation));
+  EXPECT_FALSE(Running(agent, AgentTimer::Watchdog));
+  EXPECT_EQ(AgentWindow::kActivationIntervalMs, 1000U);
+  EXPECT_EQ(AgentWindow::kWatchdogIntervalMs, 30000U);
 
   const AgentState& state = *agent.State();
   EXPECT_TRUE(state.createInstanceMarker);
@@ -38,42 +38,42 @@ TEST_F(AgentWindow, IsCreatedHiddenAsShellWithOnlyTheStartTimerRunning) {
   EXPECT_TRUE(desktop.mappingCreations.empty()) << "nothing happens before the loop runs";
 }
 
-TEST_F(AgentWindow, ResidentAgentIsFindableByItsNameWhileNeverShown) {
+TEST_F(AgentWindowTest, ResidentAgentIsFindableByItsNameWhileNeverShown) {
   SimProcess& agent = StartResident();
   ASSERT_FALSE(agent.Ended());
   EXPECT_EQ(CaptionOf(agent), kAgentCaption);
   EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), agent.AgentWindow());
   EXPECT_FALSE(desktop.Visible(agent.AgentWindow()));
-  EXPECT_FALSE(Running(agent, TimerId::Start)) << "the start pass runs once";
+  EXPECT_FALSE(Running(agent, AgentTimer::Start)) << "the start pass runs once";
   EXPECT_TRUE(agent.HoldsMapping(kMarker));
   desktop.AdvanceBy(120000);
   EXPECT_FALSE(agent.Ended());
   EXPECT_EQ(agent.Sleeps().size(), 0U);
 }
 
-TEST_F(AgentWindow, SecondFormCloseDoesNotCloseTheMarkerAgain) {
+TEST_F(AgentWindowTest, SecondMarkerReleaseDoesNotCloseTheMarkerAgain) {
   SimProcess& agent = StartResident();
   ASSERT_TRUE(desktop.MappingExists(kMarker));
   desktop.Call(agent, [&] {
-    agent.Form()->FormClose();
+    agent.Agent()->ReleaseInstanceMarker();
     EXPECT_FALSE(desktop.MappingExists(kMarker));
-    agent.Form()->FormClose();
+    agent.Agent()->ReleaseInstanceMarker();
   });
   EXPECT_EQ(agent.InvalidHandleCloses(), 0);
-  EXPECT_FALSE(agent.Ended()) << "FormClose alone does not end the loop";
+  EXPECT_FALSE(agent.Ended()) << "releasing the marker alone does not end the loop";
 
   desktop.Call(agent, [&] {
-    agent.Form()->Close();
-    agent.Form()->Close();
+    agent.Agent()->Close();
+    agent.Agent()->Close();
   });
   EXPECT_TRUE(agent.Ended());
   EXPECT_EQ(agent.InvalidHandleCloses(), 0);
   EXPECT_EQ(agent.HandlesLeftAtExit(HandleKind::Mapping), 0);
 }
 
-TEST_F(AgentWindow, WmCloseEndsTheAgentAndReleasesTheMarker) {
+TEST_F(AgentWindowTest, WmCloseEndsTheAgentAndReleasesTheMarker) {
   SimProcess& agent = StartResident();
-  desktop.Post(agent.AgentWindow(), win32::kWmClose, 0, 0);
+  desktop.Post(agent.AgentWindow(), sim::kWmClose, 0, 0);
   desktop.RunUntilIdle();
   EXPECT_TRUE(agent.Ended());
   EXPECT_FALSE(desktop.MappingExists(kMarker));
@@ -81,7 +81,7 @@ TEST_F(AgentWindow, WmCloseEndsTheAgentAndReleasesTheMarker) {
   EXPECT_EQ(agent.HandlesLeftAtExit(HandleKind::Mapping), 0) << "released by the close, not by the system";
 }
 
-TEST_F(AgentWindow, AgentWithoutAWindowEndsAtOnceAndTouchesNothing) {
+TEST_F(AgentWindowTest, AgentWithoutAWindowEndsAtOnceAndTouchesNothing) {
   desktop.failWindowCreation = true;
   SimProcess& agent = Launch();
   desktop.AdvanceBy(1000);
@@ -90,16 +90,16 @@ TEST_F(AgentWindow, AgentWithoutAWindowEndsAtOnceAndTouchesNothing) {
   EXPECT_FALSE(desktop.MappingExists(kMarker));
 }
 
-TEST_F(AgentWindow, AgentEndingBeforeItsStartTickLeavesNothingBehind) {
+TEST_F(AgentWindowTest, AgentEndingBeforeItsStartTickLeavesNothingBehind) {
   SimProcess& agent = Launch();
-  desktop.Post(agent.AgentWindow(), win32::kWmClose, 0, 0);
+  desktop.Post(agent.AgentWindow(), sim::kWmClose, 0, 0);
   desktop.AdvanceBy(1000);
   EXPECT_TRUE(agent.Ended());
   EXPECT_TRUE(desktop.mappingCreations.empty());
   EXPECT_EQ(agent.OpenHandles(), 0);
 }
 
-TEST_F(AgentWindow, TwoAgentsSideBySideShareOneMarker) {
+TEST_F(AgentWindowTest, TwoAgentsSideBySideShareOneMarker) {
   SimProcess& first = StartResident();
   SimProcess& second = Start(L"1");
   // The second finds the marker existing: it keeps "Shell", brings the product forward and ends.
@@ -122,9 +122,9 @@ TEST_F(AgentWindow, TwoAgentsSideBySideShareOneMarker) {
   }
 }
 
-TEST_F(AgentWindow, MarkerIsCreatedAfreshOnceTheLastAgentIsGone) {
+TEST_F(AgentWindowTest, MarkerIsCreatedAfreshOnceTheLastAgentIsGone) {
   SimProcess& first = StartResident();
-  desktop.Post(first.AgentWindow(), win32::kWmClose, 0, 0);
+  desktop.Post(first.AgentWindow(), sim::kWmClose, 0, 0);
   SimProcess& next = StartResident();
   EXPECT_TRUE(first.Ended());
   EXPECT_FALSE(next.Ended());

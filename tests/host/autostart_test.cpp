@@ -38,7 +38,7 @@ TEST_F(Autostart, MissingKeyOrValueCountsAsUnreadable) {
   std::string text = "untouched";
   EXPECT_NE(ReadAutostartValue(agent, text), win32::kErrorSuccess) << "no key";
   desktop.registry.CreateKey(kRunKey);
-  EXPECT_EQ(ReadAutostartValue(agent, text), win32::kErrorFileNotFound) << "no value";
+  EXPECT_EQ(ReadAutostartValue(agent, text), sim::kErrorFileNotFound) << "no value";
   EXPECT_EQ(text, "untouched") << "a failed read leaves the text alone";
   EXPECT_EQ(agent.OpenHandles(HandleKind::RegistryKey), 0);
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/AsciiCase.h"
 #include "app/CommandLine.h"
 
 namespace velmor {

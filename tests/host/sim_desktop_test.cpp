@@ -9,33 +9,33 @@
 namespace velmor::sim {
 namespace {
 
-// Records the ticks and messages an agent window receives.
+// Records the events an agent window receives.
 class Recorder final : public AgentWindowEvents {
  public:
   explicit Recorder(SimDesktop& desktop) : desktop_(desktop) {}
-  void OnTimer(TimerId timer) override {
+  void OnStartTick() override { Record(AgentTimer::Start); }
+  void OnActivationTick() override { Record(AgentTimer::Activation); }
+  void OnWatchdogTick() override { Record(AgentTimer::Watchdog); }
+  void OnAgentCommand(MessageWParam command, MessageLParam) override { commands.push_back(command); }
+  void OnCloseRequest() override { ++closeRequests; }
+
+  struct Tick {
+    AgentTimer timer;
+    Ms at;
+  };
+  std::vector<Tick> ticks;
+  std::vector<MessageWParam> commands;
+  int closeRequests = 0;
+  std::function<void(AgentTimer)> onTick;
+
+ private:
+  void Record(AgentTimer timer) {
     ticks.push_back({timer, desktop_.Now()});
     if (onTick) {
       onTick(timer);
     }
   }
-  bool OnWindowMessage(std::uint32_t message, MessageWParam, MessageLParam, MessageResult& result) override {
-    messages.push_back(message);
-    result = 7;
-    return message != win32::kWmClose;
-  }
-  void OnCloseRequest() override { ++closeRequests; }
 
-  struct Tick {
-    TimerId timer;
-    Ms at;
-  };
-  std::vector<Tick> ticks;
-  std::vector<std::uint32_t> messages;
-  int closeRequests = 0;
-  std::function<void(TimerId)> onTick;
-
- private:
   SimDesktop& desktop_;
 };
 
@@ -54,7 +54,7 @@ class SimTimers : public ::testing::Test {
 };
 
 TEST_F(SimTimers, TickAtEveryIntervalAndTimeMovesOnlyWhenAdvanced) {
-  process.SetTimer(window, TimerId::OpenShell, 1000);
+  process.SetTimer(window, AgentTimer::Activation, 1000);
   desktop.RunUntilIdle();
   EXPECT_TRUE(recorder.ticks.empty());
   desktop.AdvanceBy(3500);
@@ -65,8 +65,8 @@ TEST_F(SimTimers, TickAtEveryIntervalAndTimeMovesOnlyWhenAdvanced) {
 }
 
 TEST_F(SimTimers, ShortIntervalsAreRaisedToTheSystemMinimum) {
-  process.SetTimer(window, TimerId::Start, 1);
-  EXPECT_EQ(desktop.TimerInterval(window, TimerId::Start), 1U);
+  process.SetTimer(window, AgentTimer::Start, 1);
+  EXPECT_EQ(desktop.TimerInterval(window, AgentTimer::Start), 1U);
   desktop.AdvanceBy(9);
   EXPECT_TRUE(recorder.ticks.empty());
   desktop.AdvanceBy(1);
@@ -74,9 +74,9 @@ TEST_F(SimTimers, ShortIntervalsAreRaisedToTheSystemMinimum) {
 }
 
 TEST_F(SimTimers, TicksDoNotPileUpWhileAHandlerSleeps) {
-  process.SetTimer(window, TimerId::OpenShell, 1000);
+  process.SetTimer(window, AgentTimer::Activation, 1000);
   bool slept = false;
-  recorder.onTick = [&](TimerId) {
+  recorder.onTick = [&](AgentTimer) {
     if (!slept) {
       slept = true;
       process.Sleep(3500);  // three due times pass during the handler
@@ -92,37 +92,39 @@ TEST_F(SimTimers, TicksDoNotPileUpWhileAHandlerSleeps) {
 }
 
 TEST_F(SimTimers, SetAgainRestartsAndKillDropsThePendingTick) {
-  process.SetTimer(window, TimerId::OpenShell, 1000);
+  process.SetTimer(window, AgentTimer::Activation, 1000);
   desktop.AdvanceBy(900);
-  process.SetTimer(window, TimerId::OpenShell, 1000);  // restarts: next tick at 1900
+  process.SetTimer(window, AgentTimer::Activation, 1000);  // restarts: next tick at 1900
   desktop.AdvanceTo(1899);
   EXPECT_TRUE(recorder.ticks.empty());
   desktop.AdvanceTo(1900);
   EXPECT_EQ(recorder.ticks.size(), 1U);
 
   process.Sleep(1500);  // the tick due at 2900 is pending, not delivered
-  EXPECT_TRUE(process.KillTimer(window, TimerId::OpenShell));
+  EXPECT_TRUE(process.KillTimer(window, AgentTimer::Activation));
   desktop.RunUntilIdle();
   EXPECT_EQ(recorder.ticks.size(), 1U) << "a killed timer's pending tick was delivered";
-  EXPECT_FALSE(process.KillTimer(window, TimerId::OpenShell));
-  EXPECT_FALSE(desktop.TimerRunning(window, TimerId::OpenShell));
+  EXPECT_FALSE(process.KillTimer(window, AgentTimer::Activation));
+  EXPECT_FALSE(desktop.TimerRunning(window, AgentTimer::Activation));
 }
 
 TEST_F(SimTimers, PostedMessagesComeBeforeTicksAndSendsAreSynchronous) {
-  process.SetTimer(window, TimerId::OpenShell, 10);
+  process.SetTimer(window, AgentTimer::Activation, 10);
   desktop.AdvanceBy(5);
-  desktop.Post(window, 1025, 0, 0);
-  EXPECT_TRUE(recorder.messages.empty());
-  MessageResult result = 0;
-  EXPECT_TRUE(process.SendMessageTimeoutA(window, 1026, 0, 0, 0, 100, result));
-  EXPECT_EQ(result, 7);
-  ASSERT_EQ(recorder.messages.size(), 1U);
+  desktop.Post(window, 1025, 1, 0);
+  EXPECT_TRUE(recorder.commands.empty());
+  MessageResult result = 7;
+  EXPECT_TRUE(process.SendMessageTimeoutA(window, 1025, 2, 0, 0, 100, result));
+  EXPECT_EQ(result, 0);
+  ASSERT_EQ(recorder.commands.size(), 1U);
+  EXPECT_TRUE(process.SendMessageTimeoutA(window, 1026, 3, 0, 0, 100, result));
+  EXPECT_EQ(recorder.commands.size(), 1U) << "a message the agent does not serve became an event";
   desktop.AdvanceBy(5);
-  ASSERT_EQ(recorder.messages.size(), 2U);
-  EXPECT_EQ(recorder.messages[1], 1025U);
+  ASSERT_EQ(recorder.commands.size(), 2U);
+  EXPECT_EQ(recorder.commands[1], 1U);
   EXPECT_EQ(recorder.ticks.size(), 1U);
 
-  desktop.Post(window, win32::kWmClose, 0, 0);
+  desktop.Post(window, kWmClose, 0, 0);
   desktop.RunUntilIdle();
   EXPECT_EQ(recorder.closeRequests, 1);
 }
@@ -132,17 +134,17 @@ TEST_F(SimTimers, HungWindowsGetNothingAndTimeOutSends) {
   desktop.SetHung(window, true);
   desktop.Post(window, 1025, 0, 0);
   desktop.RunUntilIdle();
-  EXPECT_TRUE(recorder.messages.empty());
+  EXPECT_TRUE(recorder.commands.empty());
   MessageResult result = 0;
   const Ms before = desktop.Now();
   EXPECT_FALSE(other.SendMessageTimeoutA(window, 1025, 0, 0, win32::kSmtoAbortIfHung, 5000, result));
-  EXPECT_EQ(other.GetLastError(), win32::kErrorTimeout);
+  EXPECT_EQ(other.GetLastError(), kErrorTimeout);
   EXPECT_EQ(desktop.Now(), before + 5000);
 
   const KernelHandle handle = other.OpenProcess(win32::kProcessTerminate | win32::kSynchronize, false, process.Id());
   ASSERT_NE(handle, kNoHandle);
   EXPECT_TRUE(other.TerminateProcess(handle, 0));
-  EXPECT_EQ(other.WaitForSingleObject(handle, 5000), win32::kWaitObject0);
+  EXPECT_EQ(other.WaitForSingleObject(handle, 5000), kWaitObject0);
   EXPECT_TRUE(process.Terminated());
   EXPECT_FALSE(other.IsWindow(window));
   EXPECT_TRUE(other.CloseHandle(handle));
@@ -167,7 +169,7 @@ TEST_F(SimDesktopTest, NamedMappingsLiveWhileAnyHandleDoes) {
   ASSERT_NE(second, kNoHandle);
   EXPECT_EQ(desktop.MappingHandles("m"), 2);
   EXPECT_EQ(other.OpenFileMappingA(win32::kFileMapAllAccess, true, "M"), kNoHandle) << "names are case-sensitive";
-  EXPECT_EQ(other.GetLastError(), win32::kErrorFileNotFound);
+  EXPECT_EQ(other.GetLastError(), kErrorFileNotFound);
 
   EXPECT_TRUE(process.CloseHandle(first));
   EXPECT_FALSE(process.CloseHandle(first));
@@ -203,13 +205,13 @@ TEST_F(SimDesktopTest, RegistryQueriesFollowTheSizeRulesOfWindows) {
   EXPECT_EQ(size, 4U);
   EXPECT_EQ(type, win32::kRegSz);
   EXPECT_STREQ(reinterpret_cast<const char*>(buffer), "abc");
-  EXPECT_EQ(process.RegQueryValueExA(key, "W", type, buffer, size), win32::kErrorFileNotFound);
+  EXPECT_EQ(process.RegQueryValueExA(key, "W", type, buffer, size), kErrorFileNotFound);
   const std::uint8_t data[] = {'x', 0};
   EXPECT_EQ(process.RegSetValueExA(key, "V", win32::kRegSz, data, 2), win32::kErrorAccessDenied);
   EXPECT_EQ(process.RegCloseKey(key), 0U);
   EXPECT_NE(process.RegCloseKey(key), 0U);
 
-  EXPECT_EQ(process.RegOpenKeyExA(kHkeyLocalMachine, "SOFTWARE\\Missing", 0, 1, key), win32::kErrorFileNotFound);
+  EXPECT_EQ(process.RegOpenKeyExA(kHkeyLocalMachine, "SOFTWARE\\Missing", 0, 1, key), kErrorFileNotFound);
   desktop.registry64.denyWriteAccess = true;
   EXPECT_EQ(process.RegOpenKeyExA(kHkeyLocalMachine, "SOFTWARE\\K", 0, win32::kKeySetValue, key),
             win32::kErrorAccessDenied);

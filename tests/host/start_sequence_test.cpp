@@ -46,8 +46,8 @@ TEST_F(StartSequence, UserStartWithoutProductChecksAsksTheServiceActivatesAndSta
   EXPECT_EQ(desktop.services.controls[0].control, 133U);
   EXPECT_TRUE(DialogTexts().empty());
   EXPECT_EQ(CaptionOf(agent), kAgentCaption);
-  EXPECT_FALSE(Running(agent, TimerId::OpenShell));
-  EXPECT_FALSE(Running(agent, TimerId::KillProcessesOnTimeoutAndStartAgain));
+  EXPECT_FALSE(Running(agent, AgentTimer::Activation));
+  EXPECT_FALSE(Running(agent, AgentTimer::Watchdog));
   EXPECT_FALSE(agent.State()->productRunning);
   EXPECT_EQ(agent.CurrentDirectory(), kAgentFolder);
   EXPECT_FALSE(Autostart().has_value()) << "no argument: the autostart value is not touched";
@@ -173,7 +173,7 @@ TEST_F(StartSequence, LogonWithoutProductChecksAndStaysWithoutActivating) {
   ServiceStartsProduct();
   SimProcess& agent = Start(L"1");
   ExpectOutcome(agent, /*ended=*/false, 1, 1, 0, 0);
-  EXPECT_FALSE(Running(agent, TimerId::OpenShell));
+  EXPECT_FALSE(Running(agent, AgentTimer::Activation));
   EXPECT_EQ(CaptionOf(agent), kAgentCaption);
   EXPECT_TRUE(agent.Sleeps().empty()) << "no activation attempt";
   EXPECT_TRUE(desktop.registry.writes.empty());
@@ -278,7 +278,7 @@ TEST_F(StartSequence, MarkerThatCannotBeOpenedMeansAnotherAgentHoldsIt) {
   // Without the product window, the watchdog takes over: the successor names itself and stays.
   product.Close();
   SimProcess& successor = Start();
-  EXPECT_TRUE(Running(successor, TimerId::KillProcessesOnTimeoutAndStartAgain));
+  EXPECT_TRUE(Running(successor, AgentTimer::Watchdog));
   desktop.AdvanceBy(31000);
   EXPECT_FALSE(successor.Ended());
   EXPECT_EQ(CaptionOf(successor), kAgentCaption);
@@ -324,7 +324,7 @@ TEST_F(StartSequence, ElevatedAgentDoesItsStartWorkAndEnds) {
   SimProcess& second = Launch();
   second.elevated = true;
   desktop.AdvanceBy(kStartTick);
-  EXPECT_FALSE(Running(second, TimerId::KillProcessesOnTimeoutAndStartAgain));
+  EXPECT_FALSE(Running(second, AgentTimer::Watchdog));
   EXPECT_TRUE(desktop.AdvanceUntil([&] { return second.Ended(); }, 40000));
   EXPECT_FALSE(first.Ended());
   EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), first.AgentWindow());
@@ -405,8 +405,8 @@ TEST_F(StartSequence, AttemptsOnAProductWindowThatNeverShowsEndAfterThirtySecond
   const Ms startedAt = desktop.Now();
   SimProcess& second = Start();
   SimProcess& third = Start();
-  EXPECT_FALSE(Running(second, TimerId::KillProcessesOnTimeoutAndStartAgain)) << "the product window is there";
-  EXPECT_TRUE(Running(second, TimerId::OpenShell));
+  EXPECT_FALSE(Running(second, AgentTimer::Watchdog)) << "the product window is there";
+  EXPECT_TRUE(Running(second, AgentTimer::Activation));
   ASSERT_TRUE(desktop.AdvanceUntil([&] { return second.Ended() && third.Ended(); }, 40000));
   EXPECT_GE(second.EndedAt() - startedAt, 29000U);
   EXPECT_EQ(second.Sleeps().size(), 30U);
@@ -416,13 +416,13 @@ TEST_F(StartSequence, AttemptsOnAProductWindowThatNeverShowsEndAfterThirtySecond
   EXPECT_EQ(desktop.MappingHandles(kMarker), 1);
 
   // A first agent whose product window comes up but never shows stays resident, idle.
-  desktop.Send(first.AgentWindow(), WM_AGENT_COMMAND, 0, 0);
+  desktop.Send(first.AgentWindow(), peers::kAgentCommandMessage, 0, 0);
   product.Close();
   desktop.services.onAccepted = [this] { desktop.StartProduct(ProductStart::Hidden, std::nullopt); };
   SimProcess& resident = Start();
   desktop.AdvanceBy(31000);
   EXPECT_FALSE(resident.Ended());
-  EXPECT_FALSE(Running(resident, TimerId::OpenShell));
+  EXPECT_FALSE(Running(resident, AgentTimer::Activation));
   EXPECT_EQ(resident.Sleeps().size(), 30U);
   desktop.AdvanceBy(10000);
   EXPECT_EQ(resident.Sleeps().size(), 30U);
@@ -433,8 +433,8 @@ TEST_F(StartSequence, SecondAgentWithoutProductWindowRetriesUntilTheWatchdogFire
   SimProcess& first = StartResidentFirstAgent();
   SimProcess& second = Start();
   const Ms armedAt = desktop.Now() - 500;  // the first attempt slept after the watchdog was armed
-  EXPECT_TRUE(Running(second, TimerId::KillProcessesOnTimeoutAndStartAgain));
-  EXPECT_EQ(desktop.TimerInterval(second.AgentWindow(), TimerId::KillProcessesOnTimeoutAndStartAgain), 30000U);
+  EXPECT_TRUE(Running(second, AgentTimer::Watchdog));
+  EXPECT_EQ(desktop.TimerInterval(second.AgentWindow(), AgentTimer::Watchdog), 30000U);
   EXPECT_EQ(CaptionOf(second), "Shell");
   EXPECT_EQ(VersionChecks(), 0U);
   EXPECT_EQ(ServiceRequests(), 0U);

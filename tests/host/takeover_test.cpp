@@ -22,7 +22,7 @@ class Takeover : public AgentScenario {
     SimProcess& second = Launch(arguments);
     desktop.AdvanceBy(kStartTick);
     watchdogArmedAt = desktop.Now() - 500;  // its first attempt paused after arming
-    EXPECT_TRUE(Running(second, TimerId::KillProcessesOnTimeoutAndStartAgain));
+    EXPECT_TRUE(Running(second, AgentTimer::Watchdog));
     return second;
   }
   void AdvanceToWatchdog() { desktop.AdvanceTo(watchdogArmedAt + kWatchdogMs); }
@@ -57,19 +57,19 @@ TEST_F(Takeover, SecondAgentMakesTheFirstQuitAtThirtySecondsAndTakesItsPlace) {
   // The rerun pass handles the same command line (a user start) as a first agent would.
   EXPECT_EQ(VersionChecks(), 1U);
   EXPECT_EQ(ServiceRequests(), 1U);
-  EXPECT_TRUE(Running(second, TimerId::OpenShell));
-  EXPECT_FALSE(Running(second, TimerId::KillProcessesOnTimeoutAndStartAgain));
-  EXPECT_FALSE(Running(second, TimerId::Start));
+  EXPECT_TRUE(Running(second, AgentTimer::Activation));
+  EXPECT_FALSE(Running(second, AgentTimer::Watchdog));
+  EXPECT_FALSE(Running(second, AgentTimer::Start));
 
   desktop.AdvanceBy(2 * kWatchdogMs);
   EXPECT_FALSE(second.Ended()) << "the watchdog is never armed again";
-  EXPECT_FALSE(Running(second, TimerId::KillProcessesOnTimeoutAndStartAgain));
+  EXPECT_FALSE(Running(second, AgentTimer::Watchdog));
 
   // It serves commands like any resident agent.
-  desktop.Send(desktop.FindWindow("TMainForm", kAgentCaption), WM_AGENT_COMMAND, 1, 1);
+  desktop.Send(desktop.FindWindow("TMainForm", kAgentCaption), peers::kAgentCommandMessage, 1, 1);
   ASSERT_EQ(desktop.shellExecutes.size(), 1U);
   EXPECT_EQ(desktop.shellExecutes[0].fromProcess, second.Id());
-  desktop.Send(second.AgentWindow(), WM_AGENT_COMMAND, 0, 0);
+  desktop.Send(second.AgentWindow(), peers::kAgentCommandMessage, 0, 0);
   EXPECT_TRUE(second.Ended());
   EXPECT_FALSE(desktop.MappingExists(kMarker));
 }
@@ -80,7 +80,7 @@ TEST_F(Takeover, SuccessorHandlesALogonCommandLineAgain) {
   AdvanceToWatchdog();
   EXPECT_EQ(CaptionOf(second), kAgentCaption);
   EXPECT_FALSE(second.Ended());
-  EXPECT_FALSE(Running(second, TimerId::OpenShell)) << "a logon start does not activate";
+  EXPECT_FALSE(Running(second, AgentTimer::Activation)) << "a logon start does not activate";
   const std::size_t attempts = second.Sleeps().size();
   desktop.AdvanceBy(5000);
   EXPECT_EQ(second.Sleeps().size(), attempts);
@@ -93,7 +93,7 @@ TEST_F(Takeover, SuccessorActivatesWhenTheProductWindowComesLater) {
   desktop.StartProduct(ProductStart::Hidden, 0);
   ASSERT_TRUE(desktop.AdvanceUntil([&] { return !desktop.switches.empty(); }, 2000));
   EXPECT_FALSE(second.Ended()) << "the rerun pass found no product window: the agent stays";
-  EXPECT_FALSE(Running(second, TimerId::OpenShell));
+  EXPECT_FALSE(Running(second, AgentTimer::Activation));
 }
 
 TEST_F(Takeover, ThirdAgentAfterATakeoverBehavesAsASecondAgent) {
@@ -138,7 +138,7 @@ TEST_F(Takeover, HungFirstAgentIsEndedAfterTheBoundAndTheSuccessorCarriesOn) {
   EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), second.AgentWindow());
   EXPECT_TRUE(second.HoldsMapping(kMarker));
   EXPECT_EQ(second.OpenHandles(HandleKind::Process), 0);
-  EXPECT_TRUE(Running(second, TimerId::OpenShell));
+  EXPECT_TRUE(Running(second, AgentTimer::Activation));
 }
 
 // Ending a process is the takeover's own addition, so it ends only a hung agent: velmor.exe, in
@@ -194,7 +194,7 @@ TEST_F(Takeover, NoAgentToTakeOverFromStillRerunsTheStartPass) {
   SimProcess& first = StartFirstAgent();
   SimProcess& second = StartSecondAgent();
   desktop.AdvanceBy(5000);
-  desktop.Send(first.AgentWindow(), WM_AGENT_COMMAND, 0, 0);
+  desktop.Send(first.AgentWindow(), peers::kAgentCommandMessage, 0, 0);
   ASSERT_TRUE(first.Ended());
   EXPECT_TRUE(desktop.MappingExists(kMarker)) << "the second agent's handle keeps it";
   AdvanceToWatchdog();
@@ -213,7 +213,7 @@ class QuitDuringDialog : public AgentScenario {
   void QuitWhileNextDialogIsOpen(DialogResult answer) {
     desktop.dialogs.AnswerWhileOpen(answer, [this] {
       const WindowHandle agent = desktop.Processes().back()->AgentWindow();
-      desktop.Post(agent, WM_AGENT_COMMAND, 0, 0);
+      desktop.Post(agent, peers::kAgentCommandMessage, 0, 0);
       desktop.RunUntilIdle();
       quitHandledWhileOpen = desktop.Processes().back()->QuitRequested();
     });

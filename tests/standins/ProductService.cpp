@@ -72,7 +72,7 @@ DWORD WINAPI ControlHandler(DWORD control, DWORD, LPVOID, LPVOID) {
     if (g_options.dieOnControl) {
       ::TerminateProcess(::GetCurrentProcess(), 3);
     }
-    if (control == velmor::peers::AGENT_SERVICE_CONTROL && !g_options.launchExe.empty()) {
+    if (control == velmor::peers::kServiceControlCode && !g_options.launchExe.empty()) {
       LaunchProductWindow();
     }
     return NO_ERROR;

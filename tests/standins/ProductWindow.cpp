@@ -3,7 +3,7 @@
 //
 //   tessaly_window.exe [--log <file>] [--show-after <ms>|never] [--visible]
 //
-// Log lines: "started <pid>", "tray <wParam> <lParam>" for every AGENT_TRAY_MESSAGE, "shown" when it
+// Log lines: "started <pid>", "tray <wParam> <lParam>" for every kTrayMessage, "shown" when it
 // shows itself, "closed" when it ends.
 #include <windows.h>
 
@@ -28,9 +28,9 @@ struct Options {
 Options g_options;
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  using velmor::peers::AGENT_TRAY_MESSAGE;
+  using velmor::peers::kTrayMessage;
   switch (message) {
-    case AGENT_TRAY_MESSAGE: {
+    case kTrayMessage: {
       velmor::standins::AppendLogLine(g_options.log, "tray " + std::to_string(wParam) + " " + std::to_string(lParam));
       const bool isClick = wParam == velmor::peers::kTrayClickWParam && lParam == velmor::peers::kTrayClickLParam;
       if (isClick && g_options.showOnClick && !::IsWindowVisible(window)) {

@@ -8,31 +8,16 @@
 #include <string>
 #include <string_view>
 
-#include "app/AgentIdentity.h"
+#include "peers/AgentContract.h"
 #include "tools/velmorctl/Console.h"
+#include "tools/velmorctl/OwnedHandle.h"
 
 namespace velmor::ctl {
 namespace {
 
 constexpr DWORD kBufferSize = 4096;
 
-// An owned kernel handle (events, the mapping) and an owned view.
-class Handle {
- public:
-  explicit Handle(HANDLE handle) : handle_(handle) {}
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() {
-    if (handle_ != nullptr) {
-      CloseHandle(handle_);
-    }
-  }
-  [[nodiscard]] HANDLE Get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
+// An owned view of the channel's mapping.
 class View {
  public:
   explicit View(HANDLE mapping) : view_(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, kBufferSize)) {}
@@ -72,7 +57,7 @@ std::wstring TimeStamp() {
 
 // An agent's line starts with the agent's name and the id of the process that wrote it.
 bool IsAgentLine(DWORD writer, std::string_view text) {
-  std::string prefix(kAgentTraceName);
+  std::string prefix(peers::kAgentTraceName);
   prefix += ' ';
   for (const wchar_t digit : Decimal(writer)) {
     prefix += static_cast<char>(digit);
@@ -94,9 +79,9 @@ void PrintLine(std::string_view text) {
 }  // namespace
 
 bool PrintAgentTrace(DWORD seconds) {
-  const Handle bufferReady(CreateOwnEvent(L"DBWIN_BUFFER_READY"));
-  const Handle dataReady(CreateOwnEvent(L"DBWIN_DATA_READY"));
-  const Handle mapping(
+  const OwnedHandle bufferReady(CreateOwnEvent(L"DBWIN_BUFFER_READY"));
+  const OwnedHandle dataReady(CreateOwnEvent(L"DBWIN_DATA_READY"));
+  const OwnedHandle mapping(
       CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kBufferSize, L"DBWIN_BUFFER"));
   if (bufferReady.Get() == nullptr || dataReady.Get() == nullptr || mapping.Get() == nullptr) {
     Write(STD_ERROR_HANDLE,

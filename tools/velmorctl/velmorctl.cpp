@@ -10,19 +10,21 @@
 #include <string>
 #include <string_view>
 
-#include "app/AgentIdentity.h"
 #include "app/WebPages.h"
+#include "peers/AgentContract.h"
 #include "tools/velmorctl/Console.h"
+#include "tools/velmorctl/OwnedHandle.h"
 #include "tools/velmorctl/TraceListener.h"
 
 namespace {
 
-using velmor::kAgentCommandOpenPage;
-using velmor::kAgentCommandQuit;
-using velmor::WM_AGENT_COMMAND;
 using velmor::ctl::Decimal;
+using velmor::ctl::OwnedHandle;
 using velmor::ctl::Say;
 using velmor::ctl::Write;
+using velmor::peers::kAgentCommandMessage;
+using velmor::peers::kAgentCommandOpenPage;
+using velmor::peers::kAgentCommandQuit;
 
 // The exit codes, as the usage text documents them.
 enum ExitCode : int {
@@ -96,32 +98,32 @@ bool ParseSeconds(std::wstring_view text, DWORD& seconds) {
 
 // The resident agent's window: the one that bears the agent's class and caption.
 HWND FindAgent() {
-  const std::string className(velmor::kAgentWindowClass);
-  const std::string caption(velmor::kAgentWindowCaption);
+  const std::string className(velmor::peers::kAgentWindowClass);
+  const std::string caption(velmor::peers::kAgentWindowCaption);
   return FindWindowA(className.c_str(), caption.c_str());
 }
 
-// An owned process handle.
-class Process {
- public:
-  Process(DWORD access, DWORD processId) : handle_(OpenProcess(access, FALSE, processId)) {}
-  Process(const Process&) = delete;
-  Process& operator=(const Process&) = delete;
-  ~Process() {
-    if (handle_ != nullptr) {
-      CloseHandle(handle_);
-    }
-  }
-  [[nodiscard]] HANDLE Get() const { return handle_; }
-
- private:
-  HANDLE handle_;
+// The resident agent and its process, opened with the access a command needs.
+struct ResidentAgent {
+  HWND window;  // null when no agent is resident
+  DWORD processId;
+  // Null when the process could not be opened: it ended meanwhile, or access was denied (GetLastError
+  // tells which).
+  OwnedHandle process;
 };
 
-DWORD ProcessIdOf(HWND window) {
+ResidentAgent OpenResidentAgent(DWORD access) {
+  const HWND window = FindAgent();
   DWORD processId = 0;
-  GetWindowThreadProcessId(window, &processId);
-  return processId;
+  if (window != nullptr) {
+    GetWindowThreadProcessId(window, &processId);
+  }
+  return {window, processId, OwnedHandle(window != nullptr ? OpenProcess(access, FALSE, processId) : nullptr)};
+}
+
+// Whether the agent's process could not be opened for lack of rights (rather than being gone).
+bool AccessWasDenied(const ResidentAgent& agent) {
+  return agent.window != nullptr && GetLastError() == ERROR_ACCESS_DENIED;
 }
 
 int NoAgent() {
@@ -136,7 +138,7 @@ int AccessDenied(std::wstring_view what) {
 
 // Sends the command; maps a failure to the exit code, or kDone when the agent has it.
 int PostCommand(HWND agent, WPARAM command, LPARAM argument) {
-  if (PostMessageA(agent, WM_AGENT_COMMAND, command, argument)) {
+  if (PostMessageA(agent, kAgentCommandMessage, command, argument)) {
     return kDone;
   }
   if (GetLastError() == ERROR_ACCESS_DENIED) {
@@ -146,54 +148,42 @@ int PostCommand(HWND agent, WPARAM command, LPARAM argument) {
 }
 
 int Status() {
-  const HWND agent = FindAgent();
-  if (agent == nullptr) {
-    return NoAgent();
-  }
-  const DWORD processId = ProcessIdOf(agent);
-  const Process process(PROCESS_QUERY_LIMITED_INFORMATION, processId);
-  if (process.Get() == nullptr) {
-    if (GetLastError() == ERROR_ACCESS_DENIED) {
-      Say(L"An agent is resident.\nprocess id: " + Decimal(processId) + L"\n");
+  const ResidentAgent agent = OpenResidentAgent(PROCESS_QUERY_LIMITED_INFORMATION);
+  if (agent.process.Get() == nullptr) {
+    if (AccessWasDenied(agent)) {
+      Say(L"An agent is resident.\nprocess id: " + Decimal(agent.processId) + L"\n");
       return AccessDenied(L"the agent's image path cannot be read");
     }
-    return NoAgent();  // it ended meanwhile
+    return NoAgent();  // none, or it ended meanwhile
   }
   std::wstring path(32768, L'\0');
   auto size = static_cast<DWORD>(path.size());
-  if (!QueryFullProcessImageNameW(process.Get(), 0, path.data(), &size)) {
+  if (!QueryFullProcessImageNameW(agent.process.Get(), 0, path.data(), &size)) {
     size = 0;
   }
   path.resize(size);
-  Say(L"An agent is resident.\nprocess id: " + Decimal(processId) + L"\nimage path: " + path + L"\n");
+  Say(L"An agent is resident.\nprocess id: " + Decimal(agent.processId) + L"\nimage path: " + path + L"\n");
   return kDone;
 }
 
 int Quit(DWORD waitSeconds) {
-  const HWND agent = FindAgent();
-  if (agent == nullptr) {
-    return NoAgent();
-  }
   // The process is opened before the command is sent, so that its end can be seen even once its
   // id is free again.
-  const DWORD processId = ProcessIdOf(agent);
-  const Process process(SYNCHRONIZE, processId);
-  if (process.Get() == nullptr) {
-    if (GetLastError() == ERROR_ACCESS_DENIED) {
-      return AccessDenied(L"the agent's process cannot be waited for");
-    }
-    return NoAgent();
+  const ResidentAgent agent = OpenResidentAgent(SYNCHRONIZE);
+  if (agent.process.Get() == nullptr) {
+    return AccessWasDenied(agent) ? AccessDenied(L"the agent's process cannot be waited for") : NoAgent();
   }
-  if (PostMessageA(agent, WM_AGENT_COMMAND, kAgentCommandQuit, 0) == FALSE && GetLastError() == ERROR_ACCESS_DENIED) {
+  if (PostMessageA(agent.window, kAgentCommandMessage, kAgentCommandQuit, 0) == FALSE &&
+      GetLastError() == ERROR_ACCESS_DENIED) {
     return AccessDenied(L"the agent does not accept commands from this program");
   }
   // A window gone before the post means the process is ending: the wait below sees it.
-  if (WaitForSingleObject(process.Get(), waitSeconds * 1000) != WAIT_OBJECT_0) {
-    Say(L"The agent (process " + Decimal(processId) + L") has not ended within " + Decimal(waitSeconds) +
+  if (WaitForSingleObject(agent.process.Get(), waitSeconds * 1000) != WAIT_OBJECT_0) {
+    Say(L"The agent (process " + Decimal(agent.processId) + L") has not ended within " + Decimal(waitSeconds) +
         L" seconds.\n");
     return kTimedOut;
   }
-  Say(L"The agent (process " + Decimal(processId) + L") has ended.\n");
+  Say(L"The agent (process " + Decimal(agent.processId) + L") has ended.\n");
   return kDone;
 }
 

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <utility>
 
-#include "app/Unit4.h"
+#include "app/AgentWindow.h"
+#include "app/AsciiCase.h"
+#include "peers/AgentContract.h"
 #include "peers/ProductPeers.h"
 
 namespace velmor::sim {
@@ -11,19 +13,6 @@ namespace {
 
 // Bounds a run of deliveries without any time passing: beyond it the agents livelock.
 constexpr int kMaxDeliveriesPerRun = 100000;
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) {
-      return false;
-    }
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -33,7 +22,7 @@ SimDesktop::~SimDesktop() {
   // The session ends: the agents' objects go first, while the desktop they call into still exists.
   for (auto& process : processes_) {
     process->terminated_ = true;
-    process->form_.reset();
+    process->window_.reset();
     process->state_.reset();
   }
 }
@@ -190,7 +179,7 @@ bool SimDesktop::DeliverOne(SimProcess& process) {
     return true;
   }
   SimWindow* tickWindow = nullptr;
-  TimerId tickTimer{};
+  AgentTimer tickTimer{};
   Ms earliest = 0;
   for (auto& [value, window] : windows_) {
     if (!window.alive || window.processId != process.id_) {
@@ -212,7 +201,7 @@ bool SimDesktop::DeliverOne(SimProcess& process) {
   AgentWindowEvents* events = tickWindow->events;
   if (events != nullptr) {
     EnterHandler(process);
-    events->OnTimer(tickTimer);
+    DeliverTick(*events, tickTimer);
     LeaveHandler(process);
   }
   return true;
@@ -224,15 +213,18 @@ MessageResult SimDesktop::Dispatch(SimProcess& process, SimWindow& window, std::
   if (events == nullptr) {
     return 0;
   }
-  MessageResult result = 0;
+  // As the Windows implementation does: the messages the agent serves become its events, and every
+  // other message gets the default handling, which here does nothing.
   EnterHandler(process);
   process.sendersWaiting_.push_back(sent);
-  if (!events->OnWindowMessage(message, wParam, lParam, result) && message == win32::kWmClose) {
-    events->OnCloseRequest();  // the default handling of WM_CLOSE
+  if (message == peers::kAgentCommandMessage) {
+    events->OnAgentCommand(wParam, lParam);
+  } else if (message == kWmClose) {
+    events->OnCloseRequest();
   }
   process.sendersWaiting_.pop_back();
   LeaveHandler(process);
-  return result;
+  return 0;
 }
 
 bool SimDesktop::LoopEnds(const SimProcess& process) {
@@ -260,7 +252,7 @@ void SimDesktop::ReapFinished() {
 
 void SimDesktop::EndProcess(SimProcess& process) {
   // RunAgent returns: its locals go in reverse order, the window first, then the state.
-  process.form_.reset();
+  process.window_.reset();
   process.state_.reset();
   // What the system reclaims from the process.
   process.ReleaseAllHandles(/*countAsLeft=*/true);
@@ -310,7 +302,7 @@ SimProcess& SimDesktop::AddProcess(std::wstring commandLine, AnsiString modulePa
 SimProcess& SimDesktop::LaunchAgent(std::wstring commandLine, AnsiString modulePath) {
   SimProcess& process = AddProcess(std::move(commandLine), std::move(modulePath));
   process.state_ = std::make_unique<AgentState>();
-  process.form_ = std::make_unique<TMainForm>(process, *process.state_);
+  process.window_ = std::make_unique<AgentWindow>(process, *process.state_);
   return process;
 }
 
@@ -340,8 +332,7 @@ WindowHandle SimDesktop::NewWindow(std::string className, std::string caption, s
   SimWindow window;
   window.handle = handle;
   window.className = std::move(className);
-  window.caption = caption;
-  window.captionHistory.push_back(std::move(caption));
+  window.caption = std::move(caption);
   window.processId = processId;
   windows_[static_cast<std::uintptr_t>(handle)] = std::move(window);
   zOrder_.insert(zOrder_.begin(), handle);
@@ -413,12 +404,12 @@ bool SimDesktop::EverShown(WindowHandle window) const {
   return found != nullptr && found->everShown;
 }
 
-bool SimDesktop::TimerRunning(WindowHandle window, TimerId timer) const {
+bool SimDesktop::TimerRunning(WindowHandle window, AgentTimer timer) const {
   const SimWindow* found = Window(window);
   return found != nullptr && found->alive && found->timers.contains(timer);
 }
 
-std::uint32_t SimDesktop::TimerInterval(WindowHandle window, TimerId timer) const {
+std::uint32_t SimDesktop::TimerInterval(WindowHandle window, AgentTimer timer) const {
   return TimerRunning(window, timer) ? Window(window)->timers.at(timer).requestedMs : 0;
 }
 

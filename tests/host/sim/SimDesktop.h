@@ -42,10 +42,18 @@ namespace velmor::sim {
 
 // Windows raises timer intervals below this to it (USER_TIMER_MINIMUM).
 inline constexpr Ms kUserTimerMinimum = 10;
+inline constexpr std::uint32_t kWmClose = 0x0010;
+inline constexpr std::uint32_t kWaitObject0 = 0;
 inline constexpr std::uint32_t kWaitTimeout = 258;
-inline constexpr std::uint32_t kErrorInvalidHandle = 6;
-inline constexpr std::uint32_t kErrorInvalidParameter = 87;
-inline constexpr std::uint32_t kErrorNotEnoughMemory = 8;
+inline constexpr Win32Status kErrorFileNotFound = 2;
+inline constexpr Win32Status kErrorInvalidHandle = 6;
+inline constexpr Win32Status kErrorNotEnoughMemory = 8;
+inline constexpr Win32Status kErrorInvalidParameter = 87;
+inline constexpr Win32Status kErrorNotAllAssigned = 1300;
+inline constexpr Win32Status kErrorInvalidWindowHandle = 1400;
+inline constexpr Win32Status kErrorTimeout = 1460;
+inline constexpr KernelHandle kNoHandle{};
+inline constexpr ServiceHandle kNoService{};
 
 struct SimTimer {
   std::uint32_t requestedMs;
@@ -66,8 +74,7 @@ struct SimWindow {
   bool hung = false;
   AgentWindowEvents* events = nullptr;  // agent windows
   SimProduct* product = nullptr;        // product stand-in windows
-  std::vector<std::string> captionHistory;
-  std::map<TimerId, SimTimer> timers;
+  std::map<AgentTimer, SimTimer> timers;
 };
 
 struct PostRecord {
@@ -144,9 +151,9 @@ class SimDesktop {
   [[nodiscard]] std::string Caption(WindowHandle window) const;
   [[nodiscard]] bool Visible(WindowHandle window) const;
   [[nodiscard]] bool EverShown(WindowHandle window) const;
-  [[nodiscard]] bool TimerRunning(WindowHandle window, TimerId timer) const;
+  [[nodiscard]] bool TimerRunning(WindowHandle window, AgentTimer timer) const;
   // The interval the timer was set with (0 when it does not run).
-  [[nodiscard]] std::uint32_t TimerInterval(WindowHandle window, TimerId timer) const;
+  [[nodiscard]] std::uint32_t TimerInterval(WindowHandle window, AgentTimer timer) const;
   // A hung window's process handles no message and no tick; sends to it block or time out.
   void SetHung(WindowHandle window, bool hung);
   // From a process outside the simulation (a test, a script).

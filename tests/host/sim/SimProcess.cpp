@@ -6,7 +6,7 @@
 #include <numeric>
 #include <utility>
 
-#include "app/Unit4.h"
+#include "app/AgentWindow.h"
 #include "tests/host/sim/SimDesktop.h"
 
 namespace velmor::sim {
@@ -121,10 +121,9 @@ void SimProcess::DestroyAgentWindow(WindowHandle window) {
 bool SimProcess::SetWindowTextA(WindowHandle window, std::string_view caption) {
   SimWindow* found = desktop_.Window(window);
   if (terminated_ || found == nullptr || !found->alive) {
-    return Fail(win32::kErrorInvalidWindowHandle);
+    return Fail(kErrorInvalidWindowHandle);
   }
   found->caption = std::string(caption);
-  found->captionHistory.emplace_back(caption);
   return true;
 }
 
@@ -134,10 +133,10 @@ void SimProcess::HideWindow(WindowHandle window) {
   }
 }
 
-bool SimProcess::SetTimer(WindowHandle window, TimerId timer, std::uint32_t intervalMs) {
+bool SimProcess::SetTimer(WindowHandle window, AgentTimer timer, std::uint32_t intervalMs) {
   SimWindow* found = desktop_.Window(window);
   if (terminated_ || found == nullptr || !found->alive || found->processId != id_) {
-    return Fail(win32::kErrorInvalidWindowHandle);
+    return Fail(kErrorInvalidWindowHandle);
   }
   // Setting a running timer again restarts it and drops its pending tick.
   const Ms interval = std::max<Ms>(intervalMs, kUserTimerMinimum);
@@ -145,10 +144,10 @@ bool SimProcess::SetTimer(WindowHandle window, TimerId timer, std::uint32_t inte
   return true;
 }
 
-bool SimProcess::KillTimer(WindowHandle window, TimerId timer) {
+bool SimProcess::KillTimer(WindowHandle window, AgentTimer timer) {
   SimWindow* found = desktop_.Window(window);
   if (terminated_ || found == nullptr || !found->alive || found->timers.erase(timer) == 0) {
-    return Fail(win32::kErrorInvalidWindowHandle);
+    return Fail(kErrorInvalidWindowHandle);
   }
   return true;
 }
@@ -167,7 +166,7 @@ void SimProcess::TerminateApplication() {
 WindowHandle SimProcess::FindWindowA(std::string_view className, std::string_view caption) {
   const WindowHandle found = desktop_.FindWindow(className, caption);
   if (found == kNoWindow) {
-    lastError_ = win32::kErrorFileNotFound;
+    lastError_ = kErrorFileNotFound;
   }
   return found;
 }
@@ -183,7 +182,7 @@ bool SimProcess::IsWindowVisible(WindowHandle window) {
 
 bool SimProcess::PostMessageA(WindowHandle window, std::uint32_t message, MessageWParam wParam, MessageLParam lParam) {
   if (!desktop_.PostFrom(id_, window, message, wParam, lParam)) {
-    return Fail(win32::kErrorInvalidWindowHandle);
+    return Fail(kErrorInvalidWindowHandle);
   }
   return true;
 }
@@ -192,7 +191,7 @@ MessageResult SimProcess::SendMessageA(WindowHandle window, std::uint32_t messag
                                        MessageLParam lParam) {
   SimWindow* found = desktop_.Window(window);
   if (found == nullptr || !found->alive) {
-    lastError_ = win32::kErrorInvalidWindowHandle;
+    lastError_ = kErrorInvalidWindowHandle;
     return 0;
   }
   if (found->hung) {
@@ -219,11 +218,11 @@ bool SimProcess::SendMessageTimeoutA(WindowHandle window, std::uint32_t message,
                                      MessageResult& result) {
   SimWindow* found = desktop_.Window(window);
   if (found == nullptr || !found->alive) {
-    return Fail(win32::kErrorInvalidWindowHandle);
+    return Fail(kErrorInvalidWindowHandle);
   }
   if (found->hung) {
     desktop_.MoveClockTo(desktop_.Now() + timeoutMs);
-    return Fail(win32::kErrorTimeout);
+    return Fail(kErrorTimeout);
   }
   result = SendMessageA(window, message, wParam, lParam);
   return true;
@@ -294,7 +293,7 @@ KernelHandle SimProcess::CreateFileMappingA(std::uint32_t protect, std::uint32_t
 
 KernelHandle SimProcess::OpenFileMappingA(std::uint32_t access, bool /*inheritHandle*/, std::string_view name) {
   if (!desktop_.MappingExists(name)) {
-    lastError_ = win32::kErrorFileNotFound;
+    lastError_ = kErrorFileNotFound;
     return kNoHandle;
   }
   if (desktop_.MappingRestricted(name)) {
@@ -378,7 +377,7 @@ std::uint32_t SimProcess::WaitForSingleObject(KernelHandle handle, std::uint32_t
   }
   const SimProcess* target = desktop_.Process(entry->targetProcess);
   if (target == nullptr || target->ended_ || target->terminated_) {
-    return win32::kWaitObject0;
+    return kWaitObject0;
   }
   if (timeoutMs == kInfinite) {
     desktop_.Fault("WaitForSingleObject without time-out on a process that does not end");
@@ -448,7 +447,7 @@ Win32Status SimProcess::RegOpenKeyExA(RegistryKey root, std::string_view subKey,
     return kErrorInvalidHandle;
   }
   if (RegistryView(access).FindKey(subKey) == nullptr) {
-    return win32::kErrorFileNotFound;
+    return kErrorFileNotFound;
   }
   if ((access & win32::kKeySetValue) != 0 && RegistryView(access).denyWriteAccess) {
     return win32::kErrorAccessDenied;
@@ -468,7 +467,7 @@ Win32Status SimProcess::RegQueryValueExA(RegistryKey key, std::string_view value
   }
   const std::optional<RegValue> value = RegistryView(entry->access).Value(entry->name, valueName);
   if (!value) {
-    return win32::kErrorFileNotFound;
+    return kErrorFileNotFound;
   }
   const auto dataSize = static_cast<std::uint32_t>(value->bytes.size());
   type = value->type;
@@ -607,7 +606,7 @@ bool SimProcess::AdjustTokenPrivileges(KernelHandle token, bool disableAllPrivil
   SimPrivileges& privileges = desktop_.privileges;
   privileges.adjustments.push_back({id_, disableAllPrivileges, newState});
   // It succeeds either way; only the last error tells whether the privilege was assigned.
-  lastError_ = privileges.shutdownPrivilegeAssignable ? win32::kErrorSuccess : win32::kErrorNotAllAssigned;
+  lastError_ = privileges.shutdownPrivilegeAssignable ? win32::kErrorSuccess : kErrorNotAllAssigned;
   return true;
 }
 

@@ -14,7 +14,7 @@
 
 namespace velmor {
 struct AgentState;
-class TMainForm;
+class AgentWindow;
 }  // namespace velmor
 
 namespace velmor::sim {
@@ -56,7 +56,7 @@ class SimProcess final : public AgentPlatform {
   [[nodiscard]] WindowHandle AgentWindow() const { return agentWindow_; }
   // The agent's objects; null once the process has ended (or for a bare process).
   [[nodiscard]] AgentState* State() const { return state_.get(); }
-  [[nodiscard]] TMainForm* Form() const { return form_.get(); }
+  [[nodiscard]] velmor::AgentWindow* Agent() const { return window_.get(); }
 
   [[nodiscard]] const std::string& CurrentDirectory() const { return currentDirectory_; }
   [[nodiscard]] const std::vector<std::string>& DirectoryChanges() const { return directoryChanges_; }
@@ -73,7 +73,9 @@ class SimProcess final : public AgentPlatform {
   // The kinds of the handles this process closed, in the order it closed them.
   [[nodiscard]] const std::vector<HandleKind>& Closes() const { return closes_; }
 
-  void SetLastErrorForTest(Win32Status error) { lastError_ = error; }
+  // A blocking send from this process, as another program makes one (the agent itself only sends
+  // with a time-out).
+  MessageResult SendMessageA(WindowHandle window, std::uint32_t message, MessageWParam wParam, MessageLParam lParam);
 
   // The process's rights and session, as a test sets them before its start pass.
   bool elevated = false;
@@ -86,8 +88,8 @@ class SimProcess final : public AgentPlatform {
   void DestroyAgentWindow(WindowHandle window) override;
   bool SetWindowTextA(WindowHandle window, std::string_view caption) override;
   void HideWindow(WindowHandle window) override;
-  bool SetTimer(WindowHandle window, TimerId timer, std::uint32_t intervalMs) override;
-  bool KillTimer(WindowHandle window, TimerId timer) override;
+  bool SetTimer(WindowHandle window, AgentTimer timer, std::uint32_t intervalMs) override;
+  bool KillTimer(WindowHandle window, AgentTimer timer) override;
   int RunMessageLoop() override;
   void TerminateApplication() override;
 
@@ -95,8 +97,6 @@ class SimProcess final : public AgentPlatform {
   bool IsWindow(WindowHandle window) override;
   bool IsWindowVisible(WindowHandle window) override;
   bool PostMessageA(WindowHandle window, std::uint32_t message, MessageWParam wParam, MessageLParam lParam) override;
-  MessageResult SendMessageA(WindowHandle window, std::uint32_t message, MessageWParam wParam,
-                             MessageLParam lParam) override;
   bool SendMessageTimeoutA(WindowHandle window, std::uint32_t message, MessageWParam wParam, MessageLParam lParam,
                            std::uint32_t flags, std::uint32_t timeoutMs, MessageResult& result) override;
   void SwitchToThisWindow(WindowHandle window, bool altTab) override;
@@ -110,6 +110,7 @@ class SimProcess final : public AgentPlatform {
   KernelHandle OpenFileMappingA(std::uint32_t access, bool inheritHandle, std::string_view name) override;
   bool CloseHandle(KernelHandle handle) override;
   Win32Status GetLastError() override { return lastError_; }
+  void SetLastError(Win32Status error) override { lastError_ = error; }
   void Sleep(std::uint32_t milliseconds) override;
   bool SetCurrentDirectoryA(std::string_view path) override;
   AnsiString GetModuleFileNameA() override { return modulePath_; }
@@ -202,7 +203,7 @@ class SimProcess final : public AgentPlatform {
 
   // The objects RunAgent keeps on its stack, in the order it creates them.
   std::unique_ptr<AgentState> state_;
-  std::unique_ptr<TMainForm> form_;
+  std::unique_ptr<velmor::AgentWindow> window_;
 };
 
 }  // namespace velmor::sim

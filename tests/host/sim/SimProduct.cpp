@@ -15,20 +15,13 @@ void SimProduct::Show() {
   }
 }
 
-void SimProduct::Hide() {
-  if (SimWindow* window = desktop_.Window(window_); window != nullptr) {
-    window->visible = false;
-  }
-}
-
 void SimProduct::Close() {
   desktop_.DestroyWindow(window_);
 }
 
 void SimProduct::OnMessage(std::uint32_t message, MessageWParam wParam, MessageLParam lParam) {
-  received_.push_back({message, wParam, lParam, desktop_.Now()});
   const bool trayClick =
-      message == peers::AGENT_TRAY_MESSAGE && wParam == peers::kTrayClickWParam && lParam == peers::kTrayClickLParam;
+      message == peers::kTrayMessage && wParam == peers::kTrayClickWParam && lParam == peers::kTrayClickLParam;
   if (!trayClick) {
     return;
   }

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <vector>
 
 #include "platform/AgentPlatform.h"
 #include "tests/host/sim/SimSystem.h"
@@ -15,13 +14,6 @@ class SimDesktop;
 
 enum class ProductStart { Hidden, Visible };
 
-struct ProductMessage {
-  std::uint32_t message;
-  MessageWParam wParam;
-  MessageLParam lParam;
-  Ms at;
-};
-
 class SimProduct {
  public:
   SimProduct(SimDesktop& desktop, std::uint32_t processId, WindowHandle window, std::optional<Ms> showAfterMs);
@@ -29,10 +21,8 @@ class SimProduct {
   [[nodiscard]] WindowHandle Window() const { return window_; }
   [[nodiscard]] std::uint32_t ProcessId() const { return processId_; }
   [[nodiscard]] int TrayClicks() const { return trayClicks_; }
-  [[nodiscard]] const std::vector<ProductMessage>& Received() const { return received_; }
 
   void Show();
-  void Hide();
   void Close();
   // How long after a tray click the hidden window shows itself; empty: never.
   std::optional<Ms> showAfterMs;
@@ -45,7 +35,6 @@ class SimProduct {
   std::uint32_t processId_;
   WindowHandle window_;
   int trayClicks_ = 0;
-  std::vector<ProductMessage> received_;
 };
 
 }  // namespace velmor::sim

@@ -3,18 +3,10 @@
 #include <array>
 #include <utility>
 
+#include "app/AsciiCase.h"
+
 namespace velmor::sim {
 namespace {
-
-std::string LowerAscii(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
-  }
-  return lower;
-}
 
 // The bit index of a single VER_ type bit; the condition mask keeps three bits per index.
 int TypeBitIndex(std::uint32_t bit) {
@@ -64,14 +56,6 @@ void SimRegistry::CreateKey(std::string_view subKey) {
   keys_[LowerAscii(subKey)];
 }
 
-void SimRegistry::DeleteKey(std::string_view subKey) {
-  keys_.erase(LowerAscii(subKey));
-}
-
-bool SimRegistry::KeyExists(std::string_view subKey) const {
-  return keys_.contains(LowerAscii(subKey));
-}
-
 void SimRegistry::SetString(std::string_view subKey, std::string_view valueName, std::string_view text) {
   RegValue value;
   value.type = win32::kRegSz;
@@ -82,12 +66,6 @@ void SimRegistry::SetString(std::string_view subKey, std::string_view valueName,
 
 void SimRegistry::SetValue(std::string_view subKey, std::string_view valueName, RegValue value) {
   keys_[LowerAscii(subKey)][LowerAscii(valueName)] = std::move(value);
-}
-
-void SimRegistry::DeleteValue(std::string_view subKey, std::string_view valueName) {
-  if (auto* key = FindKey(subKey)) {
-    key->erase(LowerAscii(valueName));
-  }
 }
 
 std::optional<RegValue> SimRegistry::Value(std::string_view subKey, std::string_view valueName) const {

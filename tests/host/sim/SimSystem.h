@@ -35,12 +35,9 @@ class SimRegistry {
  public:
   // Key paths and value names are matched without regard to ASCII case, as Windows does.
   void CreateKey(std::string_view subKey);
-  void DeleteKey(std::string_view subKey);
-  [[nodiscard]] bool KeyExists(std::string_view subKey) const;
   // Stores `text` plus its terminating NUL as REG_SZ (creating the key when needed).
   void SetString(std::string_view subKey, std::string_view valueName, std::string_view text);
   void SetValue(std::string_view subKey, std::string_view valueName, RegValue value);
-  void DeleteValue(std::string_view subKey, std::string_view valueName);
   [[nodiscard]] std::optional<RegValue> Value(std::string_view subKey, std::string_view valueName) const;
   // The value's bytes up to its first NUL; nothing when the value is missing.
   [[nodiscard]] std::optional<std::string> StringValue(std::string_view subKey, std::string_view valueName) const;

@@ -1,9 +1,10 @@
-// The Windows implementation of AgentPlatform: each method is the Windows call of the same name,
-// with the seam's portable types converted at the boundary.
+// The Windows implementation of AgentPlatform: most methods are the Windows call of the same name,
+// with the seam's portable types converted at the boundary; the agent window's procedure turns the
+// messages the agent serves into the logic's events.
 //
 // The logic reads GetLastError right after a call, so no method calls anything between the real
 // call and its return that could change the thread's last error: strings are copied before the call.
-#include "platform/Win32Platform.h"
+#include "platform/win32/Win32Platform.h"
 
 #include <windows.h>
 // windows.h first: these need its types.
@@ -25,7 +26,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/MessageDialog.h"
+#include "peers/AgentContract.h"
+#include "platform/win32/MessageDialog.h"
 
 namespace velmor {
 
@@ -92,41 +94,39 @@ constexpr ULONGLONG kTickToleranceMs = 50;
 AgentWindowLink* linkOfWindowBeingCreated = nullptr;
 HWND windowBeingDestroyed = nullptr;
 
-// A tick counts only for a running timer whose due time has come: anyone can post WM_TIMER.
-bool TakeTick(AgentWindowLink& link, UINT_PTR timer) {
-  if (timer >= link.timers.size() || !link.timers[timer].running) {
-    return false;
+// The timer of a tick, when it is one of the agent's, runs and is due; anyone can post WM_TIMER. The
+// id is compared whole, as WPARAM: no wider value passes for an agent timer by truncation.
+std::optional<AgentTimer> TakeTick(AgentWindowLink& link, WPARAM id) {
+  if (id >= link.timers.size() || !link.timers[id].running) {
+    return std::nullopt;
   }
-  AgentWindowLink::Schedule& schedule = link.timers[timer];
+  AgentWindowLink::Schedule& schedule = link.timers[id];
   const ULONGLONG now = ::GetTickCount64() + kTickToleranceMs;
   if (now < schedule.nextDue) {
-    return false;
+    return std::nullopt;
   }
   while (schedule.nextDue <= now) {  // ticks do not pile up: the next one is the next due time
     schedule.nextDue += schedule.intervalMs;
   }
-  return true;
+  return static_cast<AgentTimer>(id);  // only the agent's timer ids are ever running
 }
 
-// Forwards one message to the logic.
-LRESULT DispatchToLogic(AgentWindowLink& link, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+// Turns the messages that the agent serves into its events; every other one gets the default handling.
+LRESULT HandleAgentMessage(AgentWindowLink& link, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_TIMER:
-      if (TakeTick(link, wParam)) {
-        link.events->OnTimer(static_cast<TimerId>(static_cast<std::uint32_t>(wParam)));
+      if (const std::optional<AgentTimer> timer = TakeTick(link, wParam)) {
+        DeliverTick(*link.events, *timer);
       }
       return 0;
     case WM_CLOSE:
-      // The logic ends the agent itself; the default handling would destroy the window at once.
       link.events->OnCloseRequest();
       return 0;
-    default: {
-      MessageResult result = 0;
-      if (link.events->OnWindowMessage(message, wParam, lParam, result)) {
-        return result;
-      }
+    case peers::kAgentCommandMessage:
+      link.events->OnAgentCommand(wParam, lParam);
+      return 0;
+    default:
       return DefWindowProcA(window, message, wParam, lParam);
-    }
   }
 }
 
@@ -153,7 +153,7 @@ LRESULT CALLBACK AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
   if (link == nullptr) {
     return DefWindowProcA(window, message, wParam, lParam);
   }
-  return DispatchToLogic(*link, window, message, wParam, lParam);
+  return HandleAgentMessage(*link, window, message, wParam, lParam);
 }
 
 // Closes a kernel handle that the platform opens for its own use.
@@ -218,13 +218,6 @@ class Shell {
 
 class Win32Platform final : public AgentPlatform {
  public:
-  Win32Platform() = default;
-  Win32Platform(const Win32Platform&) = delete;
-  Win32Platform& operator=(const Win32Platform&) = delete;
-  Win32Platform(Win32Platform&&) = delete;
-  Win32Platform& operator=(Win32Platform&&) = delete;
-  ~Win32Platform() override = default;
-
   // --- The agent window, its timers and the message loop ---------------------------------------
 
   WindowHandle CreateAgentWindow(std::string_view className, std::string_view caption,
@@ -285,7 +278,7 @@ class Win32Platform final : public AgentPlatform {
 
   void HideWindow(WindowHandle window) override { ShowWindow(ToHwnd(window), SW_HIDE); }
 
-  bool SetTimer(WindowHandle window, TimerId timer, std::uint32_t intervalMs) override {
+  bool SetTimer(WindowHandle window, AgentTimer timer, std::uint32_t intervalMs) override {
     const auto id = static_cast<UINT_PTR>(timer);
     if (::SetTimer(ToHwnd(window), id, intervalMs, nullptr) == 0) {
       return false;
@@ -297,7 +290,7 @@ class Win32Platform final : public AgentPlatform {
     return true;
   }
 
-  bool KillTimer(WindowHandle window, TimerId timer) override {
+  bool KillTimer(WindowHandle window, AgentTimer timer) override {
     if (const auto id = static_cast<UINT_PTR>(timer); ToHwnd(window) == agentWindow_ && id < link_.timers.size()) {
       link_.timers[id].running = false;
     }
@@ -329,11 +322,6 @@ class Win32Platform final : public AgentPlatform {
 
   bool PostMessageA(WindowHandle window, std::uint32_t message, MessageWParam wParam, MessageLParam lParam) override {
     return ::PostMessageA(ToHwnd(window), message, wParam, lParam) != FALSE;
-  }
-
-  MessageResult SendMessageA(WindowHandle window, std::uint32_t message, MessageWParam wParam,
-                             MessageLParam lParam) override {
-    return ::SendMessageA(ToHwnd(window), message, wParam, lParam);
   }
 
   bool SendMessageTimeoutA(WindowHandle window, std::uint32_t message, MessageWParam wParam, MessageLParam lParam,
@@ -381,6 +369,8 @@ class Win32Platform final : public AgentPlatform {
   bool CloseHandle(KernelHandle handle) override { return ::CloseHandle(ToHandle(handle)) != FALSE; }
 
   Win32Status GetLastError() override { return ::GetLastError(); }
+
+  void SetLastError(Win32Status error) override { ::SetLastError(error); }
 
   void Sleep(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
 
@@ -549,7 +539,7 @@ class Win32Platform final : public AgentPlatform {
   bool OpenProcessToken(KernelHandle process, std::uint32_t access, KernelHandle& token) override {
     HANDLE opened = nullptr;
     const BOOL ok = ::OpenProcessToken(ToHandle(process), access, &opened);
-    token = ok != FALSE ? FromHandle(opened) : kNoHandle;
+    token = ok != FALSE ? FromHandle(opened) : KernelHandle{};
     return ok != FALSE;
   }
 

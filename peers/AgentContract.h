@@ -1,12 +1,15 @@
-// How the agent is known to other processes, and the one message it serves.
+// The agent's own public contract: how other processes (other agents, the product, velmorctl) find
+// the running agent and what they may send it. These names and numbers are fixed; the product and
+// shipped tools rely on them.
 #pragma once
 
 #include <cstdint>
 #include <string_view>
 
-namespace velmor {
+namespace velmor::peers {
 
-// Other agents find a running agent by this class and caption; the product window shares the class.
+// Other agents find a running agent by this class and caption. The product's main window happens to
+// share the class name (kProductWindowClass); each side looks the other up by its own constant.
 inline constexpr std::string_view kAgentWindowClass = "TMainForm";
 inline constexpr std::string_view kAgentWindowCaption = "velmor8476035";
 // The caption the agent window bears until it names itself.
@@ -21,9 +24,10 @@ inline constexpr std::string_view kAgentExecutableName = "velmor.exe";
 // space, the process id in decimal and a colon: "velmor 1234: ...".
 inline constexpr std::string_view kAgentTraceName = "velmor";
 
-// WM_USER + 1. wParam 0 with lParam 0 quits; wParam 1 opens the web page lParam.
-inline constexpr std::uint32_t WM_AGENT_COMMAND = 0x0400 + 1;
+// The command message, WM_USER + 1. wParam kAgentCommandQuit with lParam 0 quits; wParam
+// kAgentCommandOpenPage opens the web page lParam.
+inline constexpr std::uint32_t kAgentCommandMessage = 0x0400 + 1;
 inline constexpr std::uintptr_t kAgentCommandQuit = 0;
 inline constexpr std::uintptr_t kAgentCommandOpenPage = 1;
 
-}  // namespace velmor
+}  // namespace velmor::peers

@@ -1,6 +1,6 @@
 // The message dialogs, built from an in-memory template. A message box cannot be used: its button
 // texts follow the system's UI language, and a Yes/No box ignores Esc, which must answer No here.
-#include "platform/MessageDialog.h"
+#include "platform/win32/MessageDialog.h"
 
 #include <algorithm>
 #include <cstddef>

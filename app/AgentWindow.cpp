@@ -1,0 +1,94 @@
+#include "app/AgentWindow.h"
+
+#include <utility>
+
+#include "peers/AgentContract.h"
+#include "peers/ProductPeers.h"
+
+namespace velmor {
+
+WindowHandle FindProductWindow(AgentPlatform& os) {
+  return os.FindWindowA(peers::kProductWindowClass, peers::kProductWindowCaption);
+}
+
+AgentWindow::AgentWindow(AgentPlatform& os, AgentState& state)
+    : os_(os),
+      state_(state),
+      handle_(os.CreateAgentWindow(peers::kAgentWindowClass, peers::kAgentInitialCaption, *this)),
+      webPages_(BuildWebPages()) {
+  if (handle_ == kNoWindow) {
+    // Without its window the agent can neither be found nor told anything: end rather than linger.
+    os_.TerminateApplication();
+    return;
+  }
+  Start(startTimer_);
+}
+
+AgentWindow::~AgentWindow() {
+  if (handle_ != kNoWindow) {
+    os_.DestroyAgentWindow(std::exchange(handle_, kNoWindow));
+  }
+}
+
+void AgentWindow::Start(Timer& timer) {
+  if (timer.running) {
+    return;  // a running timer keeps its rhythm
+  }
+  timer.running = true;
+  if (handle_ != kNoWindow) {
+    os_.SetTimer(handle_, timer.id, timer.intervalMs);
+  }
+}
+
+void AgentWindow::Stop(Timer& timer) {
+  if (!timer.running) {
+    return;
+  }
+  timer.running = false;
+  if (handle_ != kNoWindow) {
+    os_.KillTimer(handle_, timer.id);
+  }
+}
+
+void AgentWindow::StopAllTimers() {
+  Stop(activationTimer_);
+  Stop(startTimer_);
+  Stop(watchdogTimer_);
+}
+
+void AgentWindow::HideAgentWindow() {
+  if (handle_ != kNoWindow) {
+    os_.HideWindow(handle_);
+  }
+}
+
+void AgentWindow::Close() {
+  ReleaseInstanceMarker();
+  StopAllTimers();
+  // The loop ends once it has handled what was posted before; an open dialog's own loop ends at
+  // once on the same request, so no dialog outlives the agent. The window goes when the loop ends.
+  os_.TerminateApplication();
+}
+
+void AgentWindow::ReleaseInstanceMarker() {
+  // Releasing the handle destroys the marker once no other agent holds it.
+  state_.instanceMarker.reset();
+}
+
+void AgentWindow::OnStartTick() {
+  RunStartSequence();
+}
+
+void AgentWindow::OnActivationTick() {
+  TryActivateProduct();
+}
+
+void AgentWindow::OnWatchdogTick() {
+  TakeOverFromStuckAgent();
+}
+
+void AgentWindow::OnCloseRequest() {
+  Close();
+}
+
+}  // namespace velmor
