@@ -1,6 +1,7 @@
 // Bringing the product's main window to the front, once a second until it shows.
 #include "app/Unit4.h"
 #include "peers/ProductPeers.h"
+#include "platform/Trace.h"
 
 namespace velmor {
 
@@ -14,12 +15,15 @@ constexpr int kActivationAttemptLimit = 30;
 
 void TMainForm::Timer_OpenShellTimer() {
   const WindowHandle window = FindAppWindow(os_, peers::kProductWindowCaption);
-  if (window != kNoWindow && !os_.IsWindowVisible(window)) {
+  const bool clicked = window != kNoWindow && !os_.IsWindowVisible(window);
+  if (clicked) {
     os_.PostMessageA(window, peers::AGENT_TRAY_MESSAGE, peers::kTrayClickWParam, peers::kTrayClickLParam);
   }
   os_.Sleep(kShowWindowGraceMs);
 
+  const auto attempt = static_cast<std::uint32_t>(activationAttempts_ + 1);
   if (window != kNoWindow && os_.IsWindowVisible(window)) {
+    TraceLine(os_, "activation").Add("attempt", attempt).Add("tray-click", clicked).Add("result", "shown");
     HideAgentWindow();
     Timer_OpenShell.Disable();
     os_.SwitchToThisWindow(window, true);
@@ -27,7 +31,14 @@ void TMainForm::Timer_OpenShellTimer() {
     return;
   }
   // While the watchdog runs, it decides when the waiting ends.
-  if (++activationAttempts_ >= kActivationAttemptLimit && !Timer_KillProcessesOnTimeoutAndStartAgain.Enabled()) {
+  const bool giveUp =
+      ++activationAttempts_ >= kActivationAttemptLimit && !Timer_KillProcessesOnTimeoutAndStartAgain.Enabled();
+  TraceLine(os_, "activation")
+      .Add("attempt", attempt)
+      .Add("window", window == kNoWindow ? "absent" : "hidden")
+      .Add("tray-click", clicked)
+      .Add("result", giveUp ? "gave-up" : "waiting");
+  if (giveUp) {
     Timer_OpenShell.Disable();
     EndActivation();
     return;
@@ -40,8 +51,12 @@ void TMainForm::EndActivation() {
   // an elevated agent, which never stays resident. An agent that took over stays in the place of
   // the one it replaced.
   const bool tookOver = !state_.createInstanceMarker;
-  if ((state_.productRunning && !tookOver) || elevated_) {
-    Close();
+  if (elevated_) {
+    EndBecause("elevated");
+  } else if (state_.productRunning && !tookOver) {
+    EndBecause("activation-done");
+  } else {
+    TraceLine(os_, "resident").Add("after", "activation");
   }
 }
 

@@ -17,9 +17,6 @@ inline constexpr std::string_view kInstanceMarkerName = "ls9wk23mkjsuui345j";
 
 // The file name written into the autostart value, whatever the running file is called.
 inline constexpr std::string_view kAgentExecutableName = "velmor.exe";
-// The name that begins each of the agent's trace lines on the debug output channel, followed by a
-// space, the process id in decimal and a colon: "velmor 1234: ...".
-inline constexpr std::string_view kAgentTraceName = "velmor";
 
 // WM_USER + 1. wParam 0 with lParam 0 quits; wParam 1 opens the web page lParam.
 inline constexpr std::uint32_t WM_AGENT_COMMAND = 0x0400 + 1;

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "app/AgentIdentity.h"
+#include "platform/Trace.h"
 
 namespace velmor {
 
@@ -71,6 +72,11 @@ void TMainForm::Close() {
   os_.TerminateApplication();
 }
 
+void TMainForm::EndBecause(std::string_view reason) {
+  TraceLine(os_, "end").Add("reason", reason);
+  Close();
+}
+
 void TMainForm::FormClose() {
   // Releasing the handle destroys the marker once no other agent holds it.
   state_.instanceMarker.reset();
@@ -107,7 +113,7 @@ bool TMainForm::OnWindowMessage(std::uint32_t message, MessageWParam wParam, Mes
 }
 
 void TMainForm::OnCloseRequest() {
-  Close();
+  EndBecause("close-request");
 }
 
 }  // namespace velmor

@@ -67,6 +67,8 @@ class TMainForm final : public AgentWindowEvents {
   // (after the messages posted before). The calling handler runs on to its end; a second call does
   // no harm.
   void Close();
+  // Close, with a trace line that says why the agent ends.
+  void EndBecause(std::string_view reason);
   // Releases this agent's handle to the single-instance marker. Safe to run more than once.
   void FormClose();
 

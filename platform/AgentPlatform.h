@@ -175,6 +175,8 @@ class AgentPlatform {
   virtual int RunMessageLoop() = 0;
   // The framework's terminate request: the loop ends once control returns to it.
   virtual void TerminateApplication() = 0;
+  // One line for whoever listens on the system's debug output channel (platform/Trace.h).
+  virtual void OutputDebugStringA(std::string_view text) = 0;
 
   // --- Other windows --------------------------------------------------------------------------
   virtual WindowHandle FindWindowA(std::string_view className, std::string_view caption) = 0;

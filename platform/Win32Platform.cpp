@@ -315,6 +315,14 @@ class Win32Platform final : public AgentPlatform {
 
   void TerminateApplication() override { PostQuitMessage(0); }
 
+  void OutputDebugStringA(std::string_view text) override {
+    // A line may be written between a call and the caller's look at its error: keep that error.
+    const DWORD error = ::GetLastError();
+    const std::string copy(text);
+    ::OutputDebugStringA(copy.c_str());
+    ::SetLastError(error);
+  }
+
   // --- Other windows ---------------------------------------------------------------------------
 
   WindowHandle FindWindowA(std::string_view className, std::string_view caption) override {

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/AgentIdentity.h"
+#include "platform/Trace.h"
 #include "tools/velmorctl/Console.h"
 
 namespace velmor::ctl {
@@ -72,7 +72,7 @@ std::wstring TimeStamp() {
 
 // An agent's line starts with the agent's name and the id of the process that wrote it.
 bool IsAgentLine(DWORD writer, std::string_view text) {
-  std::string prefix(kAgentTraceName);
+  std::string prefix(kTraceProgramName);
   prefix += ' ';
   for (const wchar_t digit : Decimal(writer)) {
     prefix += static_cast<char>(digit);

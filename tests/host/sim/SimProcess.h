@@ -69,6 +69,8 @@ class SimProcess final : public AgentPlatform {
   [[nodiscard]] int HandlesLeftAtExit(HandleKind kind) const;
   // Close calls on handles this process did not hold (double closes, foreign or null handles).
   [[nodiscard]] int InvalidHandleCloses() const { return invalidCloses_; }
+  // The lines this process wrote to the debug output channel, in order.
+  [[nodiscard]] const std::vector<std::string>& TraceLines() const { return traceLines_; }
   [[nodiscard]] bool HoldsMapping(std::string_view name) const;
   // The kinds of the handles this process closed, in the order it closed them.
   [[nodiscard]] const std::vector<HandleKind>& Closes() const { return closes_; }
@@ -90,6 +92,7 @@ class SimProcess final : public AgentPlatform {
   bool KillTimer(WindowHandle window, TimerId timer) override;
   int RunMessageLoop() override;
   void TerminateApplication() override;
+  void OutputDebugStringA(std::string_view text) override { traceLines_.emplace_back(text); }
 
   WindowHandle FindWindowA(std::string_view className, std::string_view caption) override;
   bool IsWindow(WindowHandle window) override;
@@ -151,6 +154,8 @@ class SimProcess final : public AgentPlatform {
 
  private:
   friend class SimDesktop;
+
+  std::vector<std::string> traceLines_;
 
   // A dialog this process has open; its owner window may be destroyed while it is open.
   struct OpenDialog {
