@@ -27,7 +27,7 @@ void TMainForm::Timer_OpenShellTimer() {
     HideAgentWindow();
     Timer_OpenShell.Disable();
     os_.SwitchToThisWindow(window, true);
-    EndActivation();
+    EndActivation(true);
     return;
   }
   // While the watchdog runs, it decides when the waiting ends.
@@ -40,13 +40,13 @@ void TMainForm::Timer_OpenShellTimer() {
       .Add("result", giveUp ? "gave-up" : "waiting");
   if (giveUp) {
     Timer_OpenShell.Disable();
-    EndActivation();
+    EndActivation(false);
     return;
   }
   Timer_OpenShell.Enable();  // try again on the next tick
 }
 
-void TMainForm::EndActivation() {
+void TMainForm::EndActivation(bool shown) {
   // A second agent, or one started while the product was up, has nothing more to do here; nor has
   // an elevated agent, which never stays resident. An agent that took over stays in the place of
   // the one it replaced.
@@ -54,9 +54,9 @@ void TMainForm::EndActivation() {
   if (elevated_) {
     EndBecause("elevated");
   } else if (state_.productRunning && !tookOver) {
-    EndBecause("activation-done");
+    EndBecause(shown ? "activation-done" : "activation-gave-up");
   } else {
-    TraceLine(os_, "resident").Add("after", "activation");
+    TraceLine(os_, "resident").Add("after", shown ? "activation" : "activation-gave-up");
   }
 }
 

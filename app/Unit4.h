@@ -90,7 +90,7 @@ class TMainForm final : public AgentWindowEvents {
 
  private:
   // Where bringing the product forward ends, shown or given up: the agent stays resident or ends.
-  void EndActivation();
+  void EndActivation(bool shown);
 
   AgentPlatform& os_;
   AgentState& state_;
