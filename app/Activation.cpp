@@ -1,6 +1,7 @@
 // Bringing the product's main window to the front, once a second until it shows.
 #include "app/AgentWindow.h"
 #include "peers/ProductPeers.h"
+#include "platform/Trace.h"
 
 namespace velmor {
 
@@ -14,34 +15,47 @@ constexpr int kActivationAttemptLimit = 30;
 
 void AgentWindow::TryActivateProduct() {
   const WindowHandle window = FindProductWindow(os_);
-  if (window != kNoWindow && !os_.IsWindowVisible(window)) {
+  const bool clicked = window != kNoWindow && !os_.IsWindowVisible(window);
+  if (clicked) {
     os_.PostMessageA(window, peers::kTrayMessage, peers::kTrayClickWParam, peers::kTrayClickLParam);
   }
   os_.Sleep(kShowWindowGraceMs);
 
+  const auto attempt = static_cast<std::uint32_t>(activationAttempts_ + 1);
   if (window != kNoWindow && os_.IsWindowVisible(window)) {
+    TraceLine(os_, "activation").Add("attempt", attempt).Add("tray-click", clicked).Add("result", "shown");
     HideAgentWindow();
     Stop(activationTimer_);
     os_.SwitchToThisWindow(window, true);
-    EndActivation();
+    EndActivation(true);
     return;
   }
   // While the watchdog runs, it decides when the waiting ends.
-  if (++activationAttempts_ >= kActivationAttemptLimit && !watchdogTimer_.running) {
+  const bool giveUp = ++activationAttempts_ >= kActivationAttemptLimit && !watchdogTimer_.running;
+  TraceLine(os_, "activation")
+      .Add("attempt", attempt)
+      .Add("window", window == kNoWindow ? "absent" : "hidden")
+      .Add("tray-click", clicked)
+      .Add("result", giveUp ? "gave-up" : "waiting");
+  if (giveUp) {
     Stop(activationTimer_);
-    EndActivation();
+    EndActivation(false);
     return;
   }
   Start(activationTimer_);  // try again on the next tick
 }
 
-void AgentWindow::EndActivation() {
+void AgentWindow::EndActivation(bool shown) {
   // A second agent, or one started while the product was up, has nothing more to do here; nor has
   // an elevated agent, which never stays resident. An agent that took over stays in the place of
   // the one it replaced.
   const bool tookOver = !state_.createInstanceMarker;
-  if ((state_.productRunning && !tookOver) || elevated_) {
-    Close();
+  if (elevated_) {
+    EndBecause("elevated");
+  } else if (state_.productRunning && !tookOver) {
+    EndBecause(shown ? "activation-done" : "activation-gave-up");
+  } else {
+    TraceLine(os_, "resident").Add("after", shown ? "activation" : "activation-gave-up");
   }
 }
 

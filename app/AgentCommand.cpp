@@ -8,6 +8,7 @@
 #include "integration/AnsiText.h"
 #include "peers/AgentContract.h"
 #include "platform/ScopedHandles.h"
+#include "platform/Trace.h"
 
 namespace velmor {
 
@@ -44,40 +45,60 @@ bool IsAgentProcessToEnd(AgentPlatform& os, KernelHandle process, std::uint32_t 
 // Makes the other agent quit and waits until it has released its marker handle. An agent that does
 // not answer in time while its window still exists hangs: its process is ended, so that no hung
 // twin stays findable under the agent's caption. Any other owner of such a window is left alone.
-void MakeAgentQuit(AgentPlatform& os, WindowHandle other) {
+// Returns what became of it, for the trace.
+std::string_view MakeAgentQuit(AgentPlatform& os, WindowHandle other) {
   MessageResult ignored = 0;
   if (os.SendMessageTimeoutA(other, peers::kAgentCommandMessage, peers::kAgentCommandQuit, 0, win32::kSmtoAbortIfHung,
                              kQuitAnswerTimeoutMs, ignored)) {
-    return;
+    return "quit";
   }
   if (!os.IsWindow(other)) {
-    return;  // it ended meanwhile
+    return "gone";  // it ended meanwhile
   }
   const std::uint32_t processId = os.GetWindowThreadProcessId(other);
   if (processId == 0) {
-    return;
+    return "gone";
   }
   const UniqueKernelHandle process(
       os, os.OpenProcess(win32::kProcessTerminate | win32::kSynchronize | win32::kProcessQueryLimitedInformation, false,
                          processId));
   if (!process) {
-    return;
+    return "hung-left-alone";
   }
   // With the handle open, the id cannot pass to another process: the window must still be this one's.
   if (os.GetWindowThreadProcessId(other) != processId || !IsAgentProcessToEnd(os, process.get(), processId)) {
-    return;
+    return "hung-left-alone";
   }
-  if (os.TerminateProcess(process.get(), 0)) {
-    os.WaitForSingleObject(process.get(), kHungAgentExitWaitMs);
+  if (!os.TerminateProcess(process.get(), 0)) {
+    return "hung-not-ended";
   }
+  os.WaitForSingleObject(process.get(), kHungAgentExitWaitMs);
+  return "hung-ended";
+}
+
+// The command as the trace names it.
+std::string_view DescribeCommand(MessageWParam command, MessageLParam argument, std::size_t pageCount) {
+  if (command == peers::kAgentCommandQuit) {
+    return argument == 0 ? "quit" : "ignored";
+  }
+  if (command == peers::kAgentCommandOpenPage && argument >= 0 && static_cast<std::size_t>(argument) < pageCount) {
+    return "open-page";
+  }
+  return "ignored";
 }
 
 }  // namespace
 
 void AgentWindow::OnAgentCommand(MessageWParam command, MessageLParam argument) {
+  const std::string_view action = DescribeCommand(command, argument, webPages_.size());
+  // The numbers are cut to 32 bits for the trace alone; the decision below uses them whole.
+  TraceLine(os_, "command")
+      .Add("wparam", static_cast<std::uint32_t>(command))
+      .Add("lparam", static_cast<std::uint32_t>(argument))
+      .Add("action", action);
   if (command == peers::kAgentCommandQuit) {
     if (argument == 0) {
-      Close();
+      EndBecause("quit-command");
     }
     return;
   }
@@ -96,9 +117,8 @@ void AgentWindow::TakeOverFromStuckAgent() {
 
   // The agent that holds the caption; this one is still called "Shell" and is not found.
   const WindowHandle other = os_.FindWindowA(peers::kAgentWindowClass, peers::kAgentWindowCaption);
-  if (other != kNoWindow) {
-    MakeAgentQuit(os_, other);
-  }
+  const std::string_view outcome = other != kNoWindow ? MakeAgentQuit(os_, other) : "none-found";
+  TraceLine(os_, "takeover").Add("first-agent", outcome);
   state_.createInstanceMarker = false;  // keep the handle from the first pass; never create again
   RunStartSequence();
 }

@@ -4,6 +4,7 @@
 
 #include "peers/AgentContract.h"
 #include "peers/ProductPeers.h"
+#include "platform/Trace.h"
 
 namespace velmor {
 
@@ -70,6 +71,11 @@ void AgentWindow::Close() {
   os_.TerminateApplication();
 }
 
+void AgentWindow::EndBecause(std::string_view reason) {
+  TraceLine(os_, "end").Add("reason", reason);
+  Close();
+}
+
 void AgentWindow::ReleaseInstanceMarker() {
   // Releasing the handle destroys the marker once no other agent holds it.
   state_.instanceMarker.reset();
@@ -88,7 +94,7 @@ void AgentWindow::OnWatchdogTick() {
 }
 
 void AgentWindow::OnCloseRequest() {
-  Close();
+  EndBecause("close-request");
 }
 
 }  // namespace velmor

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "app/WebPages.h"
 #include "platform/AgentPlatform.h"
@@ -47,6 +48,8 @@ class AgentWindow final : public AgentWindowEvents {
   // end once control returns to it (after the messages posted before). The calling handler runs on
   // to its end; a second call does no harm.
   void Close();
+  // Close, with a trace line that says why the agent ends.
+  void EndBecause(std::string_view reason);
   // Releases this agent's handle to the single-instance marker. Safe to run more than once.
   void ReleaseInstanceMarker();
 
@@ -71,7 +74,7 @@ class AgentWindow final : public AgentWindowEvents {
   // One attempt to bring the product window to the front (Activation.cpp).
   void TryActivateProduct();
   // Where bringing the product forward ends, shown or given up: the agent stays resident or ends.
-  void EndActivation();
+  void EndActivation(bool shown);
   // Makes a first agent that did not bring the product window forward in time quit, and runs the
   // start sequence again in its place (AgentCommand.cpp).
   void TakeOverFromStuckAgent();

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "peers/AgentContract.h"
+#include "tests/e2e/Processes.h"
 
 namespace {
 
@@ -70,8 +71,12 @@ struct Started {
   double startMs = 0;
 };
 
+// Started with the user's rights, as at logon: an agent that runs elevated does not stay resident.
 bool Launch(const std::string& exe, const std::string& arguments, PROCESS_INFORMATION& process) {
   std::string commandLine = "\"" + exe + "\" " + arguments;
+  if (velmor::e2e::RunsElevated()) {
+    return velmor::e2e::CreateProcessWithUserRights(exe, commandLine, process);
+  }
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   return CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,

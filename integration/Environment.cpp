@@ -5,6 +5,7 @@
 #include "integration/ErrorText.h"
 #include "peers/ProductPeers.h"
 #include "platform/ScopedHandles.h"
+#include "platform/Trace.h"
 
 namespace velmor {
 
@@ -44,11 +45,14 @@ bool ShowRestartPrompt(AgentPlatform& os) {
   text += kRestartQuestionText;
   // Esc, or the dialog closed with the agent window, counts as No.
   const bool rebootRequested = os.ShowMessageDialog(DialogKind::Confirmation, text, true) == DialogResult::Yes;
+  TraceLine(os, "restart-prompt").Add("reboot-asked", rebootRequested);
   // The user asked for the reboot: one that fails is reported, and the agent ends all the same.
   if (rebootRequested && !RebootComputer(os)) {
     const Win32Status error = os.GetLastError();
+    TraceLine(os, "reboot").Add("error", error);
     os.ShowMessageDialog(DialogKind::Error, WithCode(kRebootFailedText, error) + L".", false);
   }
+  TraceLine(os, "end").Add("reason", "restart-prompt");
   os.TerminateApplication();
   return rebootRequested;
 }

@@ -5,6 +5,7 @@
 #include "integration/ErrorText.h"
 #include "peers/ProductPeers.h"
 #include "platform/ScopedHandles.h"
+#include "platform/Trace.h"
 
 namespace velmor {
 namespace {
@@ -29,7 +30,9 @@ Win32Status SendServiceControl(AgentPlatform& os, ServiceHandle service) {
 bool KickService(AgentPlatform& os) {
   const UniqueServiceHandle manager(os, os.OpenSCManagerA(win32::kScManagerConnect));
   if (!manager) {
-    ShowError(os, WithCode(kOpenScmFailedText, os.GetLastError()));
+    const Win32Status status = os.GetLastError();
+    TraceLine(os, "service").Add("open-manager-error", status);
+    ShowError(os, WithCode(kOpenScmFailedText, status));
     return false;
   }
 
@@ -37,16 +40,19 @@ bool KickService(AgentPlatform& os) {
       os, os.OpenServiceA(manager.get(), peers::kProductServiceName, win32::kServiceUserDefinedControl));
   if (!service) {
     const Win32Status status = os.GetLastError();
+    TraceLine(os, "service").Add("open-service-error", status);
     ShowError(os, status == win32::kErrorServiceDoesNotExist ? std::wstring(kServiceNotInstalledText)
                                                              : WithCode(kOpenScmFailedText, status));
     return false;
   }
 
   Win32Status result = SendServiceControl(os, service.get());
-  for (int attempt = 0; IsNotReadyYet(result) && attempt < kServiceControlRetries; ++attempt) {
+  std::uint32_t attempts = 1;
+  for (; IsNotReadyYet(result) && attempts <= static_cast<std::uint32_t>(kServiceControlRetries); ++attempts) {
     os.Sleep(kServiceControlRetryPauseMs);
     result = SendServiceControl(os, service.get());
   }
+  TraceLine(os, "service").Add("attempts", attempts).Add("result", result);
 
   if (result != win32::kErrorSuccess) {
     ShowError(os, result == win32::kErrorServiceNotActive ? std::wstring(kServiceNotStartedText)

@@ -21,7 +21,7 @@ inline constexpr std::string_view kInstanceMarkerName = "ls9wk23mkjsuui345j";
 // The file name written into the autostart value, whatever the running file is called.
 inline constexpr std::string_view kAgentExecutableName = "velmor.exe";
 // The name that begins each of the agent's trace lines on the debug output channel, followed by a
-// space, the process id in decimal and a colon: "velmor 1234: ...".
+// space, the process id in decimal and a colon: "velmor 1234: ..." (platform/Trace.h writes them).
 inline constexpr std::string_view kAgentTraceName = "velmor";
 
 // The command message, WM_USER + 1. wParam kAgentCommandQuit with lParam 0 quits; wParam

@@ -269,6 +269,11 @@ class AgentPlatform {
   virtual bool AdjustTokenPrivileges(KernelHandle token, bool disableAllPrivileges, const TokenPrivilege& newState) = 0;
   virtual bool ExitWindowsEx(std::uint32_t flags, std::uint32_t reason) = 0;
 
+  // --- The trace -----------------------------------------------------------------------------
+  // One line for whoever listens on the system's debug output channel (platform/Trace.h). Keeps
+  // the thread's last error, as a line may be written between a call and the look at its error.
+  virtual void OutputDebugStringA(std::string_view text) = 0;
+
   // --- Shell ----------------------------------------------------------------------------------
   // ShellExecuteW(null, operation, file, null, null, showCommand); returns the instance value.
   virtual std::intptr_t ShellExecuteW(std::wstring_view operation, std::wstring_view file, int showCommand) = 0;

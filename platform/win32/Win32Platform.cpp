@@ -566,6 +566,16 @@ class Win32Platform final : public AgentPlatform {
     return ::ExitWindowsEx(flags, reason) != FALSE;
   }
 
+  // --- The trace -----------------------------------------------------------------------------
+
+  void OutputDebugStringA(std::string_view text) override {
+    // A line may be written between a call and the caller's look at its error: keep that error.
+    const DWORD error = ::GetLastError();
+    const std::string copy(text);
+    ::OutputDebugStringA(copy.c_str());
+    ::SetLastError(error);
+  }
+
   // --- Shell -----------------------------------------------------------------------------------
 
   std::intptr_t ShellExecuteW(std::wstring_view operation, std::wstring_view file, int showCommand) override {

@@ -65,6 +65,8 @@ UniqueHandle PrimaryTokenFrom(HANDLE token) {
                           : nullptr);
 }
 
+}  // namespace
+
 // Starts a process with the user's rights from an elevated one. The desktop shell runs with them:
 // on Windows its token serves (the linked token of an elevated caller is for identification only).
 // Without a shell window (Wine's null display driver), the linked unelevated token serves.
@@ -99,8 +101,6 @@ bool CreateProcessWithUserRights(const std::string& exe, std::string& commandLin
   return primary && ::CreateProcessAsUserA(primary.get(), exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
                                            nullptr, nullptr, &startup, &info);
 }
-
-}  // namespace
 
 ChildProcess ChildProcess::Launch(const std::string& exe, const std::string& arguments, Rights rights) {
   std::string commandLine = Quote(exe);

@@ -17,6 +17,9 @@ std::string ExecutableFolder();
 // Whether this process runs elevated under UAC (Wine runs every process so): its children then run
 // elevated unless started with the user's rights.
 bool RunsElevated();
+// Starts `exe` with `commandLine` with the user's rights, from an elevated process (Wine runs every
+// process elevated). The caller closes both handles of `info`.
+bool CreateProcessWithUserRights(const std::string& exe, std::string& commandLine, PROCESS_INFORMATION& info);
 
 // Makes the folder `name` in the temporary folder; returns its path with the trailing backslash.
 std::string MakeTempFolder(const std::string& name);

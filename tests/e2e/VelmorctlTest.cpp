@@ -1,8 +1,11 @@
 // velmorctl.exe against the real agent: its usage errors, each command with and without a resident
-// agent, and a quit that times out while the agent is busy in its service request.
+// agent, a quit that times out while the agent is busy in its service request, and the trace that
+// tells which road each start took.
+#include <future>
 #include <string>
 #include <vector>
 
+#include "peers/AgentContract.h"
 #include "tests/e2e/AgentTest.h"
 
 namespace velmor::e2e {
@@ -69,6 +72,75 @@ TEST_F(VelmorctlTest, QuitTimesOutWhileAgentIsBusyAndTakesEffectAfterwards) {
   ASSERT_EQ(StartServiceStandin(), 0U);
   EXPECT_EQ(agent.WaitForExit(kExitBound), 0U) << "the queued quit was not handled";
   ExpectExit("status", kNoAgent);
+}
+
+// Whether a listener holds the debug output channel (the event it made exists).
+bool TraceChannelHeld() {
+  UniqueHandle event(::OpenEventW(SYNCHRONIZE, FALSE, L"DBWIN_BUFFER_READY"));
+  return static_cast<bool>(event);
+}
+
+// The lines `velmorctl trace` printed for the agent process `processId`, time stamp removed.
+std::vector<std::string> TraceOf(const std::string& output, DWORD processId) {
+  const std::string agent = "velmor " + std::to_string(processId) + ": ";
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end = output.find('\n'); end != std::string::npos; end = output.find('\n', start)) {
+    const std::string line = output.substr(start, end - start);
+    start = end + 1;
+    // "hh:mm:ss.mmm velmor <id>: ..."
+    if (line.size() > 13 && line[2] == ':' && line[8] == '.' && line.compare(13, agent.size(), agent) == 0) {
+      lines.push_back(line.substr(13 + agent.size()));
+    }
+  }
+  return lines;
+}
+
+::testing::AssertionResult Holds(const std::vector<std::string>& lines, const std::string& decision) {
+  std::string all;
+  for (const std::string& line : lines) {
+    if (line.find(decision) != std::string::npos) {
+      return ::testing::AssertionSuccess();
+    }
+    all += line + "\n";
+  }
+  return ::testing::AssertionFailure() << "no \"" << decision << "\" in:\n" << all;
+}
+
+// A user start that brings the product up and stays, a second agent that brings it forward and ends,
+// a quit, and a logon start switched off: `velmorctl trace` shows each agent's road.
+TEST_F(VelmorctlTest, TraceTellsTheRoadOfEachStart) {
+  InstallService(LaunchProductWindowOption("200"));
+  ASSERT_EQ(StartServiceStandin(), 0U);
+  std::future<ConsoleRun> trace = std::async(std::launch::async, [] { return Ctl("trace --seconds 20"); });
+  ASSERT_TRUE(WaitUntil(TraceChannelHeld, kStartBound));
+  EXPECT_EQ(Ctl("trace --seconds 1").exitCode, 5U) << "a second listener is told the channel is taken";
+
+  ChildProcess& first = StartAgent("");
+  HWND window = WaitForNamedAgent(first);
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(WaitUntil([] { return ::IsWindowVisible(ProductWindow()) != FALSE; }, 30s));
+  ChildProcess& second = StartAgent("");
+  EXPECT_EQ(second.WaitForExit(kExitBound), 0U);
+  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
+  EXPECT_EQ(first.WaitForExit(kExitBound), 0U);
+  ASSERT_TRUE(WriteAutostart(Quote(AgentPath()) + " 0"));
+  ChildProcess& logon = StartAgent("1");
+  EXPECT_EQ(logon.WaitForExit(kExitBound), 0U);
+
+  const ConsoleRun run = trace.get();
+  EXPECT_EQ(run.exitCode, kDone) << run.output;
+  const std::vector<std::string> user = TraceOf(run.output, first.Id());
+  EXPECT_TRUE(Holds(user, "start arg=none marker=new product=absent"));
+  EXPECT_TRUE(Holds(user, "service attempts=1 result=0"));
+  EXPECT_TRUE(Holds(user, "resident"));
+  EXPECT_TRUE(Holds(user, "command wparam=0 lparam=0 action=quit"));
+  EXPECT_TRUE(Holds(user, "end reason=quit-command"));
+  const std::vector<std::string> secondAgent = TraceOf(run.output, second.Id());
+  EXPECT_TRUE(Holds(secondAgent, "marker=existed"));
+  EXPECT_TRUE(Holds(secondAgent, "second-agent"));
+  EXPECT_TRUE(Holds(secondAgent, "end reason=activation-done"));
+  EXPECT_TRUE(Holds(TraceOf(run.output, logon.Id()), "end reason=switched-off"));
 }
 
 }  // namespace

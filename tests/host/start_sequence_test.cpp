@@ -455,5 +455,66 @@ TEST_F(StartSequence, SecondAgentWithoutProductWindowRetriesUntilTheWatchdogFire
   EXPECT_TRUE(TrayPosts().empty());
 }
 
+// --- The trace that tells support which road a start took ---------------------------------------
+
+// Whether one of the agent's trace lines holds `decision`; every line starts with its name and id.
+::testing::AssertionResult Traced(const SimProcess& agent, const std::string& decision) {
+  const std::string prefix = "velmor " + std::to_string(agent.Id()) + ": ";
+  std::string all;
+  bool found = false;
+  for (const std::string& line : agent.TraceLines()) {
+    if (line.rfind(prefix, 0) != 0) {
+      return ::testing::AssertionFailure() << "a line without the agent's name and id: " << line;
+    }
+    found = found || line.find(decision) != std::string::npos;
+    all += line;
+  }
+  return found ? ::testing::AssertionSuccess()
+               : ::testing::AssertionFailure() << "no \"" << decision << "\" in:\n"
+                                               << all;
+}
+
+TEST_F(StartSequence, TraceNamesTheRoadEachStartTook) {
+  {
+    SCOPED_TRACE("a user start that brings the product up and stays");
+    ServiceStartsProduct();
+    SimProcess& agent = Start();
+    EXPECT_TRUE(Traced(agent, "start arg=none marker=new product=absent"));
+    EXPECT_TRUE(Traced(agent, "version-gate passed=yes"));
+    EXPECT_TRUE(Traced(agent, "service attempts=1 result=0"));
+    EXPECT_TRUE(Traced(agent, "result=shown"));
+    EXPECT_TRUE(Traced(agent, "resident"));
+    EXPECT_FALSE(Traced(agent, "end "));
+
+    SimProcess& second = Start();
+    EXPECT_TRUE(Traced(second, "marker=existed product=visible"));
+    EXPECT_TRUE(Traced(second, "second-agent"));
+    EXPECT_TRUE(Traced(second, "end reason=activation-done"));
+
+    desktop.Send(agent.AgentWindow(), peers::kAgentCommandMessage, 0, 0);
+    EXPECT_TRUE(Traced(agent, "command wparam=0 lparam=0 action=quit"));
+    EXPECT_TRUE(Traced(agent, "end reason=quit-command"));
+  }
+  {
+    SCOPED_TRACE("a logon start switched off by the autostart value");
+    SimDesktop fresh;
+    fresh.registry.SetString(kRunKey, kAutostartValue, "\"C:\\P\\velmor.exe\" 0");
+    SimProcess& agent = fresh.LaunchAgent(CommandLine(L"1"), kAgentPath);
+    fresh.AdvanceBy(kStartTick);
+    EXPECT_TRUE(Traced(agent, "start arg=other"));
+    EXPECT_TRUE(Traced(agent, "end reason=switched-off"));
+  }
+  {
+    SCOPED_TRACE("a marker squatted by another program");
+    SimDesktop fresh;
+    fresh.StartProduct(ProductStart::Visible);
+    fresh.HoldExternalMapping(kMarker, /*restricted=*/true);
+    SimProcess& agent = fresh.LaunchAgent(CommandLine(L""), kAgentPath);
+    fresh.AdvanceBy(kStartTick);
+    EXPECT_TRUE(Traced(agent, "marker=denied"));
+    EXPECT_TRUE(Traced(agent, "second-agent"));
+  }
+}
+
 }  // namespace
 }  // namespace velmor::test

@@ -69,6 +69,8 @@ class SimProcess final : public AgentPlatform {
   [[nodiscard]] int HandlesLeftAtExit(HandleKind kind) const;
   // Close calls on handles this process did not hold (double closes, foreign or null handles).
   [[nodiscard]] int InvalidHandleCloses() const { return invalidCloses_; }
+  // The lines this process wrote to the debug output channel, in order.
+  [[nodiscard]] const std::vector<std::string>& TraceLines() const { return traceLines_; }
   [[nodiscard]] bool HoldsMapping(std::string_view name) const;
   // The kinds of the handles this process closed, in the order it closed them.
   [[nodiscard]] const std::vector<HandleKind>& Closes() const { return closes_; }
@@ -148,10 +150,14 @@ class SimProcess final : public AgentPlatform {
   bool AdjustTokenPrivileges(KernelHandle token, bool disableAllPrivileges, const TokenPrivilege& newState) override;
   bool ExitWindowsEx(std::uint32_t flags, std::uint32_t reason) override;
 
+  void OutputDebugStringA(std::string_view text) override { traceLines_.emplace_back(text); }
+
   std::intptr_t ShellExecuteW(std::wstring_view operation, std::wstring_view file, int showCommand) override;
 
  private:
   friend class SimDesktop;
+
+  std::vector<std::string> traceLines_;
 
   // A dialog this process has open; its owner window may be destroyed while it is open.
   struct OpenDialog {
