@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "peers/AgentContract.h"
 #include "tests/e2e/LogFile.h"
 #include "tests/e2e/Poll.h"
 #include "tests/e2e/Processes.h"
@@ -62,6 +63,18 @@ class AgentTest : public ::testing::Test {
 
   static HWND WaitForNamedAgent(const ChildProcess& agent, std::chrono::milliseconds bound = kStartBound) {
     return e2e::WaitForNamedAgent(agent.Id(), bound);
+  }
+  // Waits until `agent` has made its window (named or not); returns it, or null.
+  static HWND WaitForAgentWindow(const ChildProcess& agent) {
+    HWND found = nullptr;
+    WaitUntil(
+        [&] {
+          const auto windows = TopLevelWindowsOf(agent.Id(), std::string(peers::kAgentWindowClass));
+          found = windows.empty() ? nullptr : windows.front();
+          return found != nullptr;
+        },
+        kStartBound);
+    return found;
   }
   // The product window stand-in, found by its class and caption (null when absent).
   static HWND ProductWindow();

@@ -37,14 +37,8 @@ TEST_F(AgentWindowTest, SecondAgentKeepsShellCaptionWhileItRuns) {
   ASSERT_NE(WaitForNamedAgent(first), nullptr);
 
   ChildProcess& second = StartAgent("");
-  HWND secondWindow = nullptr;
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        const auto windows = TopLevelWindowsOf(second.Id(), "TMainForm");
-        secondWindow = windows.empty() ? nullptr : windows.front();
-        return secondWindow != nullptr;
-      },
-      kStartBound));
+  HWND secondWindow = WaitForAgentWindow(second);
+  ASSERT_NE(secondWindow, nullptr);
   // Its attempts to bring the product forward are running once the tray clicks arrive.
   ASSERT_TRUE(WaitUntil([&] { return CountLines(ProductLog(), "tray 0 514") >= 2; }, kStartBound));
   EXPECT_EQ(WindowCaption(secondWindow), "Shell");
@@ -107,14 +101,8 @@ TEST_F(AgentWindowTest, ForgedCreationDestructionAndTimerMessagesChangeNothing) 
 
   // A second agent waits, its watchdog running, for a product window that is not there.
   ChildProcess& second = StartAgent("");
-  HWND secondWindow = nullptr;
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        const auto windows = TopLevelWindowsOf(second.Id(), "TMainForm");
-        secondWindow = windows.empty() ? nullptr : windows.front();
-        return secondWindow != nullptr;
-      },
-      kStartBound));
+  HWND secondWindow = WaitForAgentWindow(second);
+  ASSERT_NE(secondWindow, nullptr);
 
   for (HWND target : {window, secondWindow}) {
     for (const AgentTimer timer : {AgentTimer::Activation, AgentTimer::Start, AgentTimer::Watchdog}) {
