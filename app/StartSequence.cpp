@@ -30,8 +30,6 @@ std::string_view DescribeArgument(const std::optional<std::wstring>& arg) {
 
 void AgentWindow::RunStartSequence() {
   Stop(startTimer_);  // one pass per start
-
-  elevated_ = os_.IsCurrentProcessElevated();
   activationAttempts_ = 0;
 
   // Single-instance arbitration: the marker existing means that another agent created it.
@@ -59,6 +57,8 @@ void AgentWindow::RunStartSequence() {
   if (!alreadyRunning) {
     os_.SetWindowTextA(handle_, peers::kAgentWindowCaption);  // from now on other agents find this one
   }
+  // Asked once the agent is findable: nothing before needs it, and it costs a few system calls.
+  elevated_ = os_.IsCurrentProcessElevated();
 
   os_.SetCurrentDirectoryA(ExecutableFolder(os_));  // a failure is of no consequence
 
