@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
+#include "app/ResidenceLock.h"
 #include "app/WebPages.h"
 #include "platform/AgentPlatform.h"
 #include "platform/ScopedHandles.h"
@@ -24,6 +26,10 @@ struct AgentState {
 
 // The product's main window, found by its class and caption; null when it is not there.
 WindowHandle FindProductWindow(AgentPlatform& os);
+// The top-level windows that bear the agent's class and caption, from the top of the z-order.
+std::vector<WindowHandle> FindAgentWindows(AgentPlatform& os);
+// Creates the single-instance marker, or opens it when it exists (GetLastError says 183 then).
+UniqueKernelHandle CreateInstanceMarker(AgentPlatform& os);
 
 class AgentWindow final : public AgentWindowEvents {
  public:
@@ -75,8 +81,10 @@ class AgentWindow final : public AgentWindowEvents {
   void TryActivateProduct();
   // Where bringing the product forward ends, shown or given up: the agent stays resident or ends.
   void EndActivation(bool shown);
+  // Whether this agent ends once bringing the product forward ends (rather than stay resident).
+  [[nodiscard]] bool EndsAfterActivation() const;
   // Makes a first agent that did not bring the product window forward in time quit, and runs the
-  // start sequence again in its place (AgentCommand.cpp).
+  // start sequence again in its place (Takeover.cpp).
   void TakeOverFromStuckAgent();
 
   void Start(Timer& timer);
@@ -93,6 +101,11 @@ class AgentWindow final : public AgentWindowEvents {
   bool elevated_ = false;
   // The failed activation attempts of the current start pass.
   int activationAttempts_ = 0;
+  // Owned while this agent may stay resident: by a first agent from its start, by a successor from
+  // its takeover.
+  ResidenceLock residence_{os_};
+  // The agent windows a second agent saw at its start: the agent its takeover makes quit.
+  std::vector<WindowHandle> agentsSeenAtStart_;
 
   Timer startTimer_{AgentTimer::Start, kStartDelayMs};
   Timer activationTimer_{AgentTimer::Activation, kActivationIntervalMs};

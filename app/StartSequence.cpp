@@ -36,29 +36,35 @@ void AgentWindow::RunStartSequence() {
   bool alreadyRunning = false;
   std::string_view marker = "kept";  // after a takeover: the handle of the first pass
   if (state_.createInstanceMarker) {
-    state_.instanceMarker =
-        UniqueKernelHandle(os_, os_.CreateFileMappingA(win32::kPageReadWrite, 0, 1, peers::kInstanceMarkerName));
+    state_.instanceMarker = CreateInstanceMarker(os_);
     const Win32Status error = os_.GetLastError();
     if (!state_.instanceMarker) {
       // Access denied: the marker exists, made by an agent with other rights or by a program that
-      // squats the name. Taken as held by another agent, so that the user's start still does its part.
-      if (error != win32::kErrorAccessDenied) {
+      // squats the name; an invalid handle: an object of another kind bears its name. Either is taken
+      // as held by another agent, so that the user's start still does its part.
+      if (error != win32::kErrorAccessDenied && error != win32::kErrorInvalidHandle) {
         TraceLine(os_, "start").Add("marker", "failed").Add("error", error);
         EndBecause("marker-failed");
         return;
       }
       alreadyRunning = true;
-      marker = "denied";
+      marker = error == win32::kErrorAccessDenied ? "denied" : "other-object";
     } else {
       alreadyRunning = error == win32::kErrorAlreadyExists;  // the handle is held all the same
       marker = alreadyRunning ? "existed" : "new";
     }
   }
+  elevated_ = os_.IsCurrentProcessElevated();
+  // A fresh marker while the residence lock is owned: an agent took over when the marker's name was
+  // taken, and is resident without one. This agent is a second agent to it. An elevated agent never
+  // stays resident, so it leaves the lock to the agents that may.
+  if (!alreadyRunning && state_.createInstanceMarker && !elevated_ && !residence_.Take(0)) {
+    alreadyRunning = true;
+    marker = "new-resident-elsewhere";
+  }
   if (!alreadyRunning) {
     os_.SetWindowTextA(handle_, peers::kAgentWindowCaption);  // from now on other agents find this one
   }
-  // Asked once the agent is findable: nothing before needs it, and it costs a few system calls.
-  elevated_ = os_.IsCurrentProcessElevated();
 
   os_.SetCurrentDirectoryA(ExecutableFolder(os_));  // a failure is of no consequence
 
@@ -131,6 +137,7 @@ void AgentWindow::RunStartSequence() {
     // an elevated agent never does, as it would not stay.
     const bool armWatchdog = !state_.productRunning && !elevated_;
     if (armWatchdog) {
+      agentsSeenAtStart_ = FindAgentWindows(os_);
       Start(watchdogTimer_);
     }
     TraceLine(os_, "road").Add("second-agent", "bring-product-forward").Add("watchdog", armWatchdog);

@@ -17,6 +17,9 @@ inline constexpr std::string_view kAgentInitialCaption = "Shell";
 
 // The single-instance marker: a named, page-file-backed mapping of one byte.
 inline constexpr std::string_view kInstanceMarkerName = "ls9wk23mkjsuui345j";
+// The residence lock: a named mutex that the one resident agent owns for as long as it is resident.
+// An agent that cannot own it does not stay.
+inline constexpr std::string_view kResidenceLockName = "ls9wk23mkjsuui345j.resident";
 
 // The file name written into the autostart value, whatever the running file is called.
 inline constexpr std::string_view kAgentExecutableName = "velmor.exe";

@@ -40,6 +40,7 @@ namespace win32 {
 // Status codes, as GetLastError and the registry calls report them.
 inline constexpr Win32Status kErrorSuccess = 0;
 inline constexpr Win32Status kErrorAccessDenied = 5;
+inline constexpr Win32Status kErrorInvalidHandle = 6;
 inline constexpr Win32Status kErrorInvalidData = 13;
 inline constexpr Win32Status kErrorAlreadyExists = 183;
 inline constexpr Win32Status kErrorMoreData = 234;
@@ -57,6 +58,8 @@ inline constexpr std::uint32_t kFileMapAllAccess = 0xF001F;
 inline constexpr std::uint32_t kProcessTerminate = 0x0001;
 inline constexpr std::uint32_t kProcessQueryLimitedInformation = 0x1000;
 inline constexpr std::uint32_t kSynchronize = 0x00100000;
+inline constexpr std::uint32_t kWaitObject0 = 0;
+inline constexpr std::uint32_t kWaitAbandoned = 0x80;
 
 // The version test.
 inline constexpr std::uint32_t kVerMinorVersion = 0x0000001;
@@ -185,6 +188,9 @@ class AgentPlatform {
 
   // --- Other windows --------------------------------------------------------------------------
   virtual WindowHandle FindWindowA(std::string_view className, std::string_view caption) = 0;
+  // FindWindowExA(null, after, className, caption): the next top-level window of that class and
+  // caption after `after` in the z-order (from the top when `after` is null).
+  virtual WindowHandle FindWindowExA(WindowHandle after, std::string_view className, std::string_view caption) = 0;
   virtual bool IsWindow(WindowHandle window) = 0;
   virtual bool IsWindowVisible(WindowHandle window) = 0;
   virtual bool PostMessageA(WindowHandle window, std::uint32_t message, MessageWParam wParam, MessageLParam lParam) = 0;
@@ -209,6 +215,9 @@ class AgentPlatform {
   virtual KernelHandle CreateFileMappingA(std::uint32_t protect, std::uint32_t maxSizeHigh, std::uint32_t maxSizeLow,
                                           std::string_view name) = 0;
   virtual KernelHandle OpenFileMappingA(std::uint32_t access, bool inheritHandle, std::string_view name) = 0;
+  // CreateMutexA(null, FALSE, name): a named mutex, not owned; GetLastError says 183 when it existed.
+  virtual KernelHandle CreateMutexA(std::string_view name) = 0;
+  virtual bool ReleaseMutex(KernelHandle mutex) = 0;
   virtual bool CloseHandle(KernelHandle handle) = 0;
   virtual Win32Status GetLastError() = 0;
   virtual void SetLastError(Win32Status error) = 0;
@@ -223,7 +232,8 @@ class AgentPlatform {
   virtual KernelHandle GetCurrentProcess() = 0;
   virtual KernelHandle OpenProcess(std::uint32_t access, bool inheritHandle, std::uint32_t processId) = 0;
   virtual bool TerminateProcess(KernelHandle process, std::uint32_t exitCode) = 0;
-  // Returns WAIT_OBJECT_0 (0) when the object was signalled, another WAIT_ value otherwise.
+  // Returns WAIT_OBJECT_0 (0) when the object was signalled, WAIT_ABANDONED (0x80) for a mutex whose
+  // owner ended without releasing it (the caller owns it now), another WAIT_ value otherwise.
   virtual std::uint32_t WaitForSingleObject(KernelHandle handle, std::uint32_t timeoutMs) = 0;
   virtual std::uint32_t GetCurrentProcessId() = 0;
   virtual bool ProcessIdToSessionId(std::uint32_t processId, std::uint32_t& sessionId) = 0;

@@ -316,6 +316,12 @@ class Win32Platform final : public AgentPlatform {
     return FromHwnd(::FindWindowA(classCopy.c_str(), captionCopy.c_str()));
   }
 
+  WindowHandle FindWindowExA(WindowHandle after, std::string_view className, std::string_view caption) override {
+    const std::string classCopy(className);
+    const std::string captionCopy(caption);
+    return FromHwnd(::FindWindowExA(nullptr, ToHwnd(after), classCopy.c_str(), captionCopy.c_str()));
+  }
+
   bool IsWindow(WindowHandle window) override { return ::IsWindow(ToHwnd(window)) != FALSE; }
 
   bool IsWindowVisible(WindowHandle window) override { return ::IsWindowVisible(ToHwnd(window)) != FALSE; }
@@ -365,6 +371,13 @@ class Win32Platform final : public AgentPlatform {
     const std::string copy(name);
     return FromHandle(::OpenFileMappingA(access, inheritHandle ? TRUE : FALSE, copy.c_str()));
   }
+
+  KernelHandle CreateMutexA(std::string_view name) override {
+    const std::string copy(name);
+    return FromHandle(::CreateMutexA(nullptr, FALSE, copy.c_str()));
+  }
+
+  bool ReleaseMutex(KernelHandle mutex) override { return ::ReleaseMutex(ToHandle(mutex)) != FALSE; }
 
   bool CloseHandle(KernelHandle handle) override { return ::CloseHandle(ToHandle(handle)) != FALSE; }
 

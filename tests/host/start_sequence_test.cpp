@@ -285,6 +285,18 @@ TEST_F(StartSequence, MarkerThatCannotBeOpenedMeansAnotherAgentHoldsIt) {
   EXPECT_EQ(ServiceRequests(), 1U);
   EXPECT_EQ(successor.OpenHandles(HandleKind::Mapping), 0);
 
+  // The squatter lets go. The successor, resident without a marker, owns the residence lock: a later
+  // start makes the marker afresh and is a second agent all the same, and one agent stays.
+  desktop.ReleaseExternalMapping(kMarker);
+  SimProcess& later = Start();
+  EXPECT_EQ(CaptionOf(later), "Shell");
+  EXPECT_TRUE(Running(later, AgentTimer::Watchdog));
+  desktop.AdvanceBy(31000);
+  EXPECT_TRUE(successor.Ended());
+  EXPECT_FALSE(later.Ended());
+  EXPECT_EQ(CaptionOf(later), kAgentCaption);
+  EXPECT_TRUE(later.HoldsMapping(kMarker));
+
   desktop.HoldExternalMapping(kOtherVersionMarkerA, /*restricted=*/true);
   SimProcess& installer = Start(L"firstnotstartbutrestart");
   EXPECT_TRUE(installer.Ended());
@@ -297,6 +309,15 @@ TEST_F(StartSequence, MarkerThatCannotBeOpenedMeansAnotherAgentHoldsIt) {
   EXPECT_EQ(CaptionOf(failed), "Shell");
   EXPECT_TRUE(failed.DirectoryChanges().empty());
   EXPECT_EQ(DialogTexts().size(), 1U);
+
+  // An object of another kind under the marker's name is taken as another agent's marker too: the
+  // install-time rewrite still runs.
+  desktop.mappingCreationError = win32::kErrorInvalidHandle;
+  SetAutostart("\"C:\\Old\\velmor.exe\" 0");
+  SimProcess& install = Start(L"firstnotstartbutrestart");
+  EXPECT_EQ(Autostart(), "\"C:\\P\\velmor.exe\" 0");
+  EXPECT_TRUE(install.Ended());
+  EXPECT_EQ(CaptionOf(install), "Shell");
 }
 
 // An elevated agent (the installer's) does its start work but never stays resident: commands from
@@ -399,7 +420,7 @@ TEST_F(StartSequence, SecondAgentWithProductWindowActivatesAndEnds) {
 
 // A product window that never shows (a hung product, or a hidden window of its caption): second
 // agents give up after about 30 seconds instead of piling up, and a resident agent stops trying.
-TEST_F(StartSequence, AttemptsOnAProductWindowThatNeverShowsEndAfterThirtySeconds) {
+TEST_F(StartSequence, AgentsThatWouldEndStopWaitingAfterThirtySecondsAResidentOneWaitsForTheWindow) {
   SimProcess& first = StartResidentFirstAgent();
   SimProduct& product = desktop.StartProduct(ProductStart::Hidden, std::nullopt);
   const Ms startedAt = desktop.Now();
@@ -415,17 +436,22 @@ TEST_F(StartSequence, AttemptsOnAProductWindowThatNeverShowsEndAfterThirtySecond
   EXPECT_FALSE(first.Ended());
   EXPECT_EQ(desktop.MappingHandles(kMarker), 1);
 
-  // A first agent whose product window comes up but never shows stays resident, idle.
+  // A first agent, which stays resident, keeps trying once a second until the window shows, however
+  // late: here the product's window comes, hidden, 35 seconds after the service took the request.
   desktop.Send(first.AgentWindow(), peers::kAgentCommandMessage, 0, 0);
   product.Close();
-  desktop.services.onAccepted = [this] { desktop.StartProduct(ProductStart::Hidden, std::nullopt); };
+  desktop.posts.clear();
+  desktop.services.onAccepted = [this] {
+    desktop.At(desktop.Now() + 35000, [this] { desktop.StartProduct(ProductStart::Hidden, 0); });
+  };
   SimProcess& resident = Start();
-  desktop.AdvanceBy(31000);
-  EXPECT_FALSE(resident.Ended());
+  ASSERT_TRUE(desktop.AdvanceUntil([&] { return !desktop.switches.empty(); }, 40000));
+  EXPECT_GT(resident.Sleeps().size(), 30U);
+  EXPECT_EQ(TrayPosts().size(), 1U);
+  EXPECT_EQ(desktop.switches.back().fromProcess, resident.Id());
   EXPECT_FALSE(Running(resident, AgentTimer::Activation));
-  EXPECT_EQ(resident.Sleeps().size(), 30U);
   desktop.AdvanceBy(10000);
-  EXPECT_EQ(resident.Sleeps().size(), 30U);
+  EXPECT_FALSE(resident.Ended());
   EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), resident.AgentWindow());
 }
 

@@ -16,6 +16,7 @@ constexpr std::uintptr_t kCurrentProcessPseudoHandle = std::numeric_limits<std::
 constexpr std::uint32_t kInfinite = 0xFFFFFFFF;
 constexpr std::uint32_t kWaitFailed = 0xFFFFFFFF;
 constexpr Win32Status kErrorPathNotFound = 3;
+constexpr Win32Status kErrorNotOwner = 288;
 constexpr Win32Status kErrorNoSuchPrivilege = 1313;
 constexpr Win32Status kErrorPrivilegeNotHeld = 1314;
 constexpr std::intptr_t kShellExecuteSuccess = 42;
@@ -58,6 +59,9 @@ std::uintptr_t SimProcess::AddHandle(HandleEntry entry) {
   if (entry.kind == HandleKind::Mapping) {
     desktop_.AddMappingHandle(entry.name);
   }
+  if (entry.kind == HandleKind::Mutex) {
+    ++desktop_.mutexes_[entry.name].handles;
+  }
   handles_.emplace(value, std::move(entry));
   return value;
 }
@@ -77,6 +81,9 @@ bool SimProcess::RemoveHandle(std::uintptr_t value, HandleKind kind) {
   closes_.push_back(entry.kind);
   if (entry.kind == HandleKind::Mapping) {
     desktop_.ReleaseMappingHandle(entry.name);
+  }
+  if (entry.kind == HandleKind::Mutex) {
+    desktop_.ReleaseMutexHandle(entry.name);
   }
   return true;
 }
@@ -165,6 +172,14 @@ void SimProcess::TerminateApplication() {
 
 WindowHandle SimProcess::FindWindowA(std::string_view className, std::string_view caption) {
   const WindowHandle found = desktop_.FindWindow(className, caption);
+  if (found == kNoWindow) {
+    lastError_ = kErrorFileNotFound;
+  }
+  return found;
+}
+
+WindowHandle SimProcess::FindWindowExA(WindowHandle after, std::string_view className, std::string_view caption) {
+  const WindowHandle found = desktop_.FindWindow(className, caption, after);
   if (found == kNoWindow) {
     lastError_ = kErrorFileNotFound;
   }
@@ -303,6 +318,26 @@ KernelHandle SimProcess::OpenFileMappingA(std::uint32_t access, bool /*inheritHa
   return KernelHandle{AddHandle({HandleKind::Mapping, std::string(name), 0, access})};
 }
 
+KernelHandle SimProcess::CreateMutexA(std::string_view name) {
+  const bool existed = desktop_.mutexes_.contains(std::string(name));
+  const std::uintptr_t value = AddHandle({HandleKind::Mutex, std::string(name), 0, 0});
+  lastError_ = existed ? win32::kErrorAlreadyExists : win32::kErrorSuccess;
+  return KernelHandle{value};
+}
+
+bool SimProcess::ReleaseMutex(KernelHandle mutex) {
+  const HandleEntry* entry = FindHandle(Raw(mutex), HandleKind::Mutex);
+  if (entry == nullptr) {
+    return Fail(kErrorInvalidHandle);
+  }
+  SimDesktop::Mutex& object = desktop_.mutexes_.at(entry->name);
+  if (object.owner != id_) {
+    return Fail(kErrorNotOwner);
+  }
+  object.owner = 0;
+  return true;
+}
+
 bool SimProcess::CloseHandle(KernelHandle handle) {
   if (terminated_) {
     return false;
@@ -311,7 +346,7 @@ bool SimProcess::CloseHandle(KernelHandle handle) {
   if (value == kCurrentProcessPseudoHandle) {
     return true;
   }
-  for (const HandleKind kind : {HandleKind::Mapping, HandleKind::Process, HandleKind::Token}) {
+  for (const HandleKind kind : {HandleKind::Mapping, HandleKind::Mutex, HandleKind::Process, HandleKind::Token}) {
     if (RemoveHandle(value, kind)) {
       return true;
     }
@@ -366,6 +401,21 @@ bool SimProcess::TerminateProcess(KernelHandle process, std::uint32_t /*exitCode
 }
 
 std::uint32_t SimProcess::WaitForSingleObject(KernelHandle handle, std::uint32_t timeoutMs) {
+  if (const HandleEntry* mutexEntry = FindHandle(Raw(handle), HandleKind::Mutex)) {
+    // One thread per process: a mutex is free, owned by this process (recursion), or held by another,
+    // which cannot let go while this process waits (no other handler runs meanwhile).
+    SimDesktop::Mutex& mutex = desktop_.mutexes_.at(mutexEntry->name);
+    if (mutex.owner == 0 || mutex.owner == id_) {
+      mutex.owner = id_;
+      return std::exchange(mutex.abandoned, false) ? kWaitAbandoned : kWaitObject0;
+    }
+    if (timeoutMs == kInfinite) {
+      desktop_.Fault("WaitForSingleObject without time-out on a mutex another process holds");
+      return kWaitFailed;
+    }
+    desktop_.MoveClockTo(desktop_.Now() + timeoutMs);
+    return kWaitTimeout;
+  }
   const HandleEntry* entry = FindHandle(Raw(handle), HandleKind::Process);
   if (entry == nullptr) {
     lastError_ = kErrorInvalidHandle;

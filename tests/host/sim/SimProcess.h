@@ -21,11 +21,11 @@ namespace velmor::sim {
 
 class SimDesktop;
 
-enum class HandleKind { Mapping, Process, Token, ServiceManager, Service, RegistryKey };
+enum class HandleKind { Mapping, Mutex, Process, Token, ServiceManager, Service, RegistryKey };
 
 struct HandleEntry {
   HandleKind kind;
-  std::string name;             // mapping name or registry key path
+  std::string name;             // mapping or mutex name, or registry key path
   std::uint32_t targetProcess;  // process handles: the process id
   std::uint32_t access;
 };
@@ -96,6 +96,7 @@ class SimProcess final : public AgentPlatform {
   void TerminateApplication() override;
 
   WindowHandle FindWindowA(std::string_view className, std::string_view caption) override;
+  WindowHandle FindWindowExA(WindowHandle after, std::string_view className, std::string_view caption) override;
   bool IsWindow(WindowHandle window) override;
   bool IsWindowVisible(WindowHandle window) override;
   bool PostMessageA(WindowHandle window, std::uint32_t message, MessageWParam wParam, MessageLParam lParam) override;
@@ -110,6 +111,8 @@ class SimProcess final : public AgentPlatform {
   KernelHandle CreateFileMappingA(std::uint32_t protect, std::uint32_t maxSizeHigh, std::uint32_t maxSizeLow,
                                   std::string_view name) override;
   KernelHandle OpenFileMappingA(std::uint32_t access, bool inheritHandle, std::string_view name) override;
+  KernelHandle CreateMutexA(std::string_view name) override;
+  bool ReleaseMutex(KernelHandle mutex) override;
   bool CloseHandle(KernelHandle handle) override;
   Win32Status GetLastError() override { return lastError_; }
   void SetLastError(Win32Status error) override { lastError_ = error; }
