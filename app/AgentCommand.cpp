@@ -9,39 +9,46 @@ namespace velmor {
 
 namespace {
 
-// The command as the trace names it.
-std::string_view DescribeCommand(MessageWParam command, MessageLParam argument, std::size_t pageCount) {
-  if (command == peers::kAgentCommandQuit) {
-    return argument == 0 ? "quit" : "ignored";
+// What the agent does with a command; decided once, for the trace and the action alike.
+struct CommandAction {
+  enum Kind { Quit, OpenPage, Ignore } kind;
+  std::size_t page;  // OpenPage only
+  [[nodiscard]] std::string_view Name() const {
+    return kind == Quit ? "quit" : kind == OpenPage ? "open-page" : "ignored";
+  }
+};
+
+// Only the table's own pages open; any other number, negative ones included, is ignored.
+CommandAction DecideCommand(MessageWParam command, MessageLParam argument, std::size_t pageCount) {
+  if (command == peers::kAgentCommandQuit && argument == 0) {
+    return {CommandAction::Quit, 0};
   }
   if (command == peers::kAgentCommandOpenPage && argument >= 0 && static_cast<std::size_t>(argument) < pageCount) {
-    return "open-page";
+    return {CommandAction::OpenPage, static_cast<std::size_t>(argument)};
   }
-  return "ignored";
+  return {CommandAction::Ignore, 0};
 }
 
 }  // namespace
 
 void AgentWindow::OnAgentCommand(MessageWParam command, MessageLParam argument) {
-  const std::string_view action = DescribeCommand(command, argument, webPages_.size());
-  // The numbers are cut to 32 bits for the trace alone; the decision below uses them whole.
+  const CommandAction action = DecideCommand(command, argument, webPages_.size());
+  // The numbers are cut to 32 bits for the trace alone; the decision uses them whole.
   TraceLine(os_, "command")
       .Add("wparam", static_cast<std::uint32_t>(command))
       .Add("lparam", static_cast<std::uint32_t>(argument))
-      .Add("action", action);
-  if (command == peers::kAgentCommandQuit) {
-    if (argument == 0) {
+      .Add("action", action.Name());
+  switch (action.kind) {
+    case CommandAction::Quit:
       EndBecause("quit-command");
-    }
-    return;
-  }
-  if (command == peers::kAgentCommandOpenPage) {
-    // Only the table's own entries; any other number, negative ones included, is ignored.
-    if (argument >= 0 && static_cast<std::size_t>(argument) < webPages_.size()) {
+      break;
+    case CommandAction::OpenPage:
       // Launching the browser can take a while: a sender is answered first, so it is not held up.
       os_.ReplyMessage(0);
-      os_.ShellExecuteW(L"open", webPages_[static_cast<std::size_t>(argument)], win32::kSwRestore);
-    }
+      os_.ShellExecuteW(L"open", webPages_[action.page], win32::kSwRestore);
+      break;
+    case CommandAction::Ignore:
+      break;
   }
 }
 
