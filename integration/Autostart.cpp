@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include "integration/AnsiText.h"
@@ -43,7 +44,7 @@ std::vector<std::uint8_t> StoredString(std::wstring_view text) {
   std::vector<std::uint8_t> bytes;
   bytes.reserve((text.size() + 1) * kBytesPerUnit);
   for (const wchar_t unit : text) {
-    const auto code = static_cast<std::uint32_t>(unit);
+    const auto code = static_cast<std::uint32_t>(std::char_traits<wchar_t>::to_int_type(unit));
     bytes.push_back(static_cast<std::uint8_t>(code & 0xFFU));
     bytes.push_back(static_cast<std::uint8_t>((code >> 8U) & 0xFFU));
   }
