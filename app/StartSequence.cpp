@@ -66,7 +66,7 @@ void AgentWindow::RunStartSequence() {
     os_.SetWindowTextA(handle_, peers::kAgentWindowCaption);  // from now on other agents find this one
   }
 
-  os_.SetCurrentDirectoryA(ExecutableFolder(os_));  // a failure is of no consequence
+  os_.SetCurrentDirectoryW(ExecutableFolder(os_));  // a failure is of no consequence
 
   bool activateProduct = true;
   const WindowHandle productWindow = FindProductWindow(os_);
@@ -88,15 +88,19 @@ void AgentWindow::RunStartSequence() {
 
   if (firstArgument) {
     const std::wstring& arg = *firstArgument;
-    AnsiString autostart;
+    std::wstring autostart;
     const Win32Status readStatus = ReadAutostartValue(os_, autostart);
     const bool isFirstStart = arg == L"firststart";
     const bool isRestartOnly = arg == L"firstnotstartbutrestart";
 
     if (isFirstStart || isRestartOnly) {
-      // Install time: point the autostart value at this agent, keeping its argument tail.
-      const AnsiString tail = readStatus == win32::kErrorSuccess ? GetAutostartTail(os_, autostart) : AnsiString();
-      WriteAutostartValue(os_, tail);
+      // Install time: point the autostart value at this agent, keeping its argument tail. A value too
+      // long to be read whole is left as it is, as its tail could not be kept.
+      const std::wstring tail = readStatus == win32::kErrorSuccess ? GetAutostartTail(autostart) : std::wstring();
+      const bool rewrite = readStatus != win32::kErrorMoreData;
+      if (rewrite) {
+        WriteAutostartValue(os_, tail);
+      }
       const bool productWasRunning = state_.productRunning;
       if (!state_.productRunning) {
         state_.productRunning = IsOtherVersionRunning(os_);
@@ -105,6 +109,7 @@ void AgentWindow::RunStartSequence() {
           .Add("install-time", isRestartOnly ? "restart-only" : "first-start")
           .Add("value-read", readStatus)
           .Add("tail-kept", !tail.empty())
+          .Add("rewritten", rewrite)
           .Add("product-running", productWasRunning)
           .Add("other-version", state_.productRunning && !productWasRunning);
       if (state_.productRunning) {

@@ -32,7 +32,7 @@ using MessageWParam = std::uintptr_t;
 using MessageLParam = std::intptr_t;
 using MessageResult = std::intptr_t;
 
-// Bytes in the system's ANSI code page (registry data, paths, captions, object names).
+// Bytes in the system's ANSI code page (captions, object names, other processes' image paths).
 using AnsiString = std::string;
 
 // Numbers of the Windows API that the logic passes through the seam, by concern.
@@ -222,9 +222,10 @@ class AgentPlatform {
   virtual Win32Status GetLastError() = 0;
   virtual void SetLastError(Win32Status error) = 0;
   virtual void Sleep(std::uint32_t milliseconds) = 0;
-  virtual bool SetCurrentDirectoryA(std::string_view path) = 0;
-  // The executable's full path in the ANSI code page (GetModuleFileNameA of the process's module).
-  virtual AnsiString GetModuleFileNameA() = 0;
+  virtual bool SetCurrentDirectoryW(std::wstring_view path) = 0;
+  // The executable's full path as Windows holds it, in UTF-16 (GetModuleFileNameW of the process's
+  // module); empty when it cannot be read whole.
+  virtual std::wstring GetModuleFileNameW() = 0;
   // The whole command line, as GetCommandLineW gives it.
   virtual std::wstring GetCommandLineW() = 0;
   // IsDBCSLeadByte: whether the byte starts a double-byte character in the ANSI code page.
@@ -256,10 +257,13 @@ class AgentPlatform {
   // --- Registry -------------------------------------------------------------------------------
   virtual Win32Status RegOpenKeyExA(RegistryKey root, std::string_view subKey, std::uint32_t options,
                                     std::uint32_t access, RegistryKey& result) = 0;
-  // `type` receives the value's type; `size` holds the buffer size on entry and the data size after.
-  virtual Win32Status RegQueryValueExA(RegistryKey key, std::string_view valueName, std::uint32_t& type,
+  // The value as the registry stores it, a string as UTF-16 code units (little-endian) with no
+  // conversion to the code page. `type` receives the value's type; `size` holds the buffer size in
+  // bytes on entry and the data size after.
+  virtual Win32Status RegQueryValueExW(RegistryKey key, std::wstring_view valueName, std::uint32_t& type,
                                        std::uint8_t* data, std::uint32_t& size) = 0;
-  virtual Win32Status RegSetValueExA(RegistryKey key, std::string_view valueName, std::uint32_t type,
+  // Stores `size` bytes as they are: a string as UTF-16 code units with their NUL.
+  virtual Win32Status RegSetValueExW(RegistryKey key, std::wstring_view valueName, std::uint32_t type,
                                      const std::uint8_t* data, std::uint32_t size) = 0;
   virtual Win32Status RegCloseKey(RegistryKey key) = 0;
 

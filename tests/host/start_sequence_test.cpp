@@ -70,18 +70,41 @@ TEST_F(StartSequence, FirstStartWithoutProductRewritesTheValueThenGoesOnAsAUserS
   EXPECT_TRUE(DialogTexts().empty());
 }
 
-TEST_F(StartSequence, FirstStartKeepsTheArgumentTailButNeverAPieceOfTheOldPath) {
+TEST_F(StartSequence, FirstStartKeepsTheTailFromTheLastSpaceOfTheOldValue) {
   desktop.registry.CreateKey(kRunKey);
   for (const auto& [before, after] : std::vector<std::pair<std::string, std::string>>{
            {"\"C:\\Program Files\\P\\velmor.exe\" firststart", "\"C:\\P\\velmor.exe\" firststart"},
-           // The only space lies in the quoted folder name: no argument to keep, nothing of the old path appended.
-           {"\"C:\\Program Files\\P\\velmor.exe\"", "\"C:\\P\\velmor.exe\""},
+           // The only space lies in the quoted folder name: the rest of the old path is the tail.
+           {"\"C:\\Program Files\\P\\velmor.exe\"", "\"C:\\P\\velmor.exe\" Files\\P\\velmor.exe\""},
            {"C:\\P\\velmor.exe", "\"C:\\P\\velmor.exe\""},
        }) {
     SetAutostart(before);
     Start(L"firstnotstartbutrestart");
     EXPECT_EQ(Autostart(), after) << "rewriting " << before;
   }
+}
+
+// The usual value of a product under "Program Files" written without an argument: the tail its
+// rewrite keeps is an argument, which keeps every later start from that value on the logon road.
+TEST_F(StartSequence, ValueWithoutArgumentIsRewrittenSoThatItsLogonStartStaysResident) {
+  SetAutostart("\"C:\\Program Files\\Tessaly\\velmor.exe\"");
+  SimProcess& installer = Start(L"firstnotstartbutrestart");
+  EXPECT_TRUE(installer.Ended());
+  const std::string rewritten = "\"C:\\P\\velmor.exe\" Files\\Tessaly\\velmor.exe\"";
+  EXPECT_EQ(Autostart(), rewritten);
+  Start(L"firstnotstartbutrestart");
+  EXPECT_EQ(Autostart(), rewritten) << "a later install keeps the same tail";
+
+  // At logon Windows starts the stored command line, with the product up and hidden.
+  desktop.StartProduct(ProductStart::Hidden);
+  SimProcess& logon = desktop.LaunchAgent(sim::WideFromUtf8(*Autostart()), kAgentPath);
+  desktop.AdvanceBy(kStartTick);
+  ExpectOutcome(logon, /*ended=*/false, 0, 0, 0, 0);
+  desktop.AdvanceBy(40000);
+  EXPECT_FALSE(logon.Ended());
+  EXPECT_TRUE(TrayPosts().empty());
+  EXPECT_TRUE(desktop.switches.empty());
+  EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), logon.AgentWindow());
 }
 
 TEST_F(StartSequence, FirstStartWithProductRunningPromptsForARestartAndEnds) {
@@ -539,6 +562,46 @@ TEST_F(StartSequence, TraceNamesTheRoadEachStartTook) {
     fresh.AdvanceBy(kStartTick);
     EXPECT_TRUE(Traced(agent, "marker=denied"));
     EXPECT_TRUE(Traced(agent, "second-agent"));
+  }
+}
+
+// The registry holds the value in UTF-16. Characters that the ANSI code page cannot hold survive
+// the rewrite and reach both roads that read the value; a value too long to be read whole is left
+// as it is.
+TEST_F(StartSequence, ValuesBeyondTheCodePageOrTheReadLimitAreNeverCorrupted) {
+  {
+    SCOPED_TRACE("a value longer than any command line, switched off");
+    const std::string tooLong = "\"C:\\" + std::string(70000, 'x') + "\\velmor.exe\" 0";
+    SetAutostart(tooLong);
+    SimProcess& installer = Start(L"firstnotstartbutrestart");
+    EXPECT_TRUE(installer.Ended());
+    EXPECT_TRUE(desktop.registry.writes.empty());
+    EXPECT_EQ(Autostart(), tooLong);
+    EXPECT_TRUE(Traced(installer, "value-read=234"));
+    EXPECT_TRUE(Traced(installer, "rewritten=no"));
+  }
+  {
+    SCOPED_TRACE("a tail beyond the code page");
+    SetAutostart("\"C:\\Old\\velmor.exe\" 1с");
+    Start(L"firstnotstartbutrestart");
+    EXPECT_EQ(Autostart(), "\"C:\\P\\velmor.exe\" 1с");
+    SimProcess& logon = desktop.LaunchAgent(sim::WideFromUtf8(*Autostart()), kAgentPath);
+    desktop.AdvanceBy(kStartTick);
+    ExpectOutcome(logon, /*ended=*/false, 1, 1, 0, 0);
+  }
+  {
+    SCOPED_TRACE("an agent in a folder beyond the code page");
+    const char* const path = "C:\\Программы\\velmor.exe";
+    SimDesktop fresh;
+    fresh.registry.SetString(kRunKey, kAutostartValue, "\"C:\\Old\\velmor.exe\" 0");
+    SimProcess& installer = fresh.LaunchAgent(CommandLine(L"firstnotstartbutrestart"), path);
+    fresh.AdvanceBy(kStartTick);
+    const std::optional<std::string> stored = fresh.registry.StringValue(kRunKey, kAutostartValue);
+    EXPECT_EQ(stored, "\"C:\\Программы\\velmor.exe\" 0");
+    EXPECT_EQ(installer.CurrentDirectory(), "C:\\Программы\\");
+    SimProcess& logon = fresh.LaunchAgent(sim::WideFromUtf8(stored.value_or("")), path);
+    fresh.AdvanceBy(kStartTick);
+    EXPECT_TRUE(logon.Ended()) << "switched off";
   }
 }
 

@@ -360,13 +360,17 @@ void SimProcess::Sleep(std::uint32_t milliseconds) {
   desktop_.MoveClockTo(desktop_.Now() + milliseconds);
 }
 
-bool SimProcess::SetCurrentDirectoryA(std::string_view path) {
-  directoryChanges_.emplace_back(path);
+bool SimProcess::SetCurrentDirectoryW(std::wstring_view path) {
+  directoryChanges_.push_back(Utf8FromWide(path));
   if (path.empty()) {
     return Fail(kErrorPathNotFound);
   }
-  currentDirectory_ = std::string(path);
+  currentDirectory_ = directoryChanges_.back();
   return true;
+}
+
+std::wstring SimProcess::GetModuleFileNameW() {
+  return WideFromUtf8(modulePath_);
 }
 
 bool SimProcess::IsDBCSLeadByte(std::uint8_t byte) {
@@ -506,7 +510,7 @@ Win32Status SimProcess::RegOpenKeyExA(RegistryKey root, std::string_view subKey,
   return win32::kErrorSuccess;
 }
 
-Win32Status SimProcess::RegQueryValueExA(RegistryKey key, std::string_view valueName, std::uint32_t& type,
+Win32Status SimProcess::RegQueryValueExW(RegistryKey key, std::wstring_view valueName, std::uint32_t& type,
                                          std::uint8_t* data, std::uint32_t& size) {
   const HandleEntry* entry = FindHandle(Raw(key), HandleKind::RegistryKey);
   if (entry == nullptr) {
@@ -515,7 +519,7 @@ Win32Status SimProcess::RegQueryValueExA(RegistryKey key, std::string_view value
   if ((entry->access & win32::kKeyQueryValue) == 0) {
     return win32::kErrorAccessDenied;
   }
-  const std::optional<RegValue> value = RegistryView(entry->access).Value(entry->name, valueName);
+  const std::optional<RegValue> value = RegistryView(entry->access).Value(entry->name, Utf8FromWide(valueName));
   if (!value) {
     return kErrorFileNotFound;
   }
@@ -532,7 +536,7 @@ Win32Status SimProcess::RegQueryValueExA(RegistryKey key, std::string_view value
   return win32::kErrorSuccess;
 }
 
-Win32Status SimProcess::RegSetValueExA(RegistryKey key, std::string_view valueName, std::uint32_t type,
+Win32Status SimProcess::RegSetValueExW(RegistryKey key, std::wstring_view valueName, std::uint32_t type,
                                        const std::uint8_t* data, std::uint32_t size) {
   const HandleEntry* entry = FindHandle(Raw(key), HandleKind::RegistryKey);
   if (entry == nullptr) {
@@ -546,9 +550,10 @@ Win32Status SimProcess::RegSetValueExA(RegistryKey key, std::string_view valueNa
   if (data != nullptr) {
     value.bytes.assign(data, data + size);
   }
+  const std::string name = Utf8FromWide(valueName);
   SimRegistry& view = RegistryView(entry->access);
-  view.writes.push_back({id_, entry->name, std::string(valueName), value});
-  view.SetValue(entry->name, valueName, std::move(value));
+  view.writes.push_back({id_, entry->name, name, value});
+  view.SetValue(entry->name, name, std::move(value));
   return win32::kErrorSuccess;
 }
 
