@@ -126,7 +126,7 @@ void AgentWindow::TakeOverFromStuckAgent() {
   if (!state_.instanceMarker) {
     state_.instanceMarker = CreateInstanceMarker(os_);
   }
-  state_.createInstanceMarker = false;  // keep the marker handle; never create it again
+  state_.role = AgentRole::Successor;  // keeps the marker handle; never claims the marker again
   RunStartSequence();
 }
 

@@ -52,8 +52,6 @@ bool ShowRestartPrompt(AgentPlatform& os) {
     TraceLine(os, "reboot").Add("error", error);
     os.ShowMessageDialog(DialogKind::Error, WithCode(kRebootFailedText, error) + L".", false);
   }
-  TraceLine(os, "end").Add("reason", "restart-prompt");
-  os.TerminateApplication();
   return rebootRequested;
 }
 

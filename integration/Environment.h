@@ -31,9 +31,9 @@ bool IsOsSupported(AgentPlatform& os);
 // never mapped.
 bool IsOtherVersionRunning(AgentPlatform& os);
 
-// Asks, in a topmost confirmation dialog, whether to reboot now, reboots on Yes (saying so in an
-// error dialog when that fails), and then asks the application to terminate whatever the answer.
-// Returns true when the answer was Yes.
+// Asks, in a topmost confirmation dialog, whether to reboot now, and reboots on Yes (saying so in an
+// error dialog when that fails). Returns true when the answer was Yes; the caller ends the agent
+// whatever the answer.
 bool ShowRestartPrompt(AgentPlatform& os);
 
 // Enables the shutdown privilege and asks for a reboot. False when the privilege could not be

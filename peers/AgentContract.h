@@ -15,6 +15,12 @@ inline constexpr std::string_view kAgentWindowCaption = "velmor8476035";
 // The caption the agent window bears until it names itself.
 inline constexpr std::string_view kAgentInitialCaption = "Shell";
 
+// The install-time keywords of the first command-line argument, matched without regard to ASCII case:
+// an installer runs "velmor.exe firstnotstartbutrestart" (or "firststart", which then goes on as a
+// start by the user). Any other argument is a logon start; none is a start by the user.
+inline constexpr std::string_view kFirstStartKeyword = "firststart";
+inline constexpr std::string_view kRestartOnlyKeyword = "firstnotstartbutrestart";
+
 // The single-instance marker: a named, page-file-backed mapping of one byte.
 inline constexpr std::string_view kInstanceMarkerName = "ls9wk23mkjsuui345j";
 // The residence lock: a named mutex that the one resident agent owns for as long as it is resident.

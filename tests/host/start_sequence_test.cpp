@@ -48,7 +48,7 @@ TEST_F(StartSequence, UserStartWithoutProductChecksAsksTheServiceActivatesAndSta
   EXPECT_EQ(CaptionOf(agent), kAgentCaption);
   EXPECT_FALSE(Running(agent, AgentTimer::Activation));
   EXPECT_FALSE(Running(agent, AgentTimer::Watchdog));
-  EXPECT_FALSE(agent.State()->productRunning);
+  EXPECT_FALSE(agent.State()->productUp);
   EXPECT_EQ(agent.CurrentDirectory(), kAgentFolder);
   EXPECT_FALSE(Autostart().has_value()) << "no argument: the autostart value is not touched";
 }
@@ -209,7 +209,7 @@ TEST_F(StartSequence, LogonWithProductSkipsTheChecksAndStays) {
   ProductUp();
   SimProcess& agent = Start(L"1");
   ExpectOutcome(agent, /*ended=*/false, 0, 0, 0, 0);
-  EXPECT_TRUE(agent.State()->productRunning);
+  EXPECT_TRUE(agent.State()->productUp);
 }
 
 TEST_F(StartSequence, LogonWithTheValueMissingGoesOnAsALogon) {

@@ -51,7 +51,7 @@ TEST_F(Takeover, SecondAgentMakesTheFirstQuitAtThirtySecondsAndTakesItsPlace) {
   EXPECT_TRUE(desktop.MappingExists(kMarker));
   EXPECT_TRUE(second.HoldsMapping(kMarker));
   EXPECT_EQ(desktop.MappingHandles(kMarker), 1);
-  EXPECT_FALSE(second.State()->createInstanceMarker);
+  EXPECT_EQ(second.State()->role, AgentRole::Successor);
   EXPECT_EQ(desktop.mappingCreations.size(), 2U) << "the rerun pass creates no marker";
 
   // The rerun pass handles the same command line (a user start) as a first agent would.
