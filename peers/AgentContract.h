@@ -3,6 +3,7 @@
 // shipped tools rely on them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -38,5 +39,13 @@ inline constexpr std::string_view kAgentTraceName = "velmor";
 inline constexpr std::uint32_t kAgentCommandMessage = 0x0400 + 1;
 inline constexpr std::uintptr_t kAgentCommandQuit = 0;
 inline constexpr std::uintptr_t kAgentCommandOpenPage = 1;
+
+// The web pages that kAgentCommandOpenPage opens, by their lParam: the maker's home page, "/contact",
+// "/feedback" and "/vers/ts2024/lwiksoa" on its site.
+inline constexpr std::size_t kWebPageCount = 4;
+inline constexpr std::size_t kHomePage = 0;
+inline constexpr std::size_t kContactPage = 1;
+inline constexpr std::size_t kFeedbackPage = 2;
+inline constexpr std::size_t kVersionPage = 3;
 
 }  // namespace velmor::peers
