@@ -13,12 +13,6 @@ constexpr Char LowerAsciiChar(Char c) {
   return c >= Char('A') && c <= Char('Z') ? static_cast<Char>(c - Char('A') + Char('a')) : c;
 }
 
-inline std::string LowerAscii(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(), LowerAsciiChar<char>);
-  return lower;
-}
-
 inline std::wstring LowerAscii(std::wstring_view text) {
   std::wstring lower(text);
   std::transform(lower.begin(), lower.end(), lower.begin(), LowerAsciiChar<wchar_t>);

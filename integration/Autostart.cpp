@@ -1,6 +1,7 @@
 #include "integration/Autostart.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -12,6 +13,9 @@
 namespace velmor {
 
 namespace {
+
+// The read buffer of the common case, in bytes; a longer value is read again whole.
+using AutostartBuffer = std::array<std::uint8_t, 1024>;
 
 // The value lives in the 32-bit view of the Run key, where the product's installer expects it. The
 // shipped 32-bit agent sees that view anyway; naming it keeps a 64-bit build on the same value.

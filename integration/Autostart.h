@@ -6,7 +6,6 @@
 // and a value in ASCII is stored exactly as before.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -17,9 +16,6 @@ namespace velmor {
 
 inline constexpr std::string_view kRunKeyPath = R"(SOFTWARE\Microsoft\Windows\CurrentVersion\Run)";
 inline constexpr std::wstring_view kAutostartValueName = L"Tessaly";
-
-// The read buffer of the common case, in bytes; a longer value is read again whole.
-using AutostartBuffer = std::array<std::uint8_t, 1024>;
 
 // Reads the value's text: its UTF-16 code units up to the first NUL, or all of them when it was
 // stored without one. Returns the open's or the query's status, leaving `text` alone on failure; a

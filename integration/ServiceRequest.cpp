@@ -18,14 +18,15 @@ bool IsNotReadyYet(Win32Status status) {
   return status == win32::kErrorServiceNotActive || status == win32::kErrorServiceCannotAcceptCtrl;
 }
 
-}  // namespace
-
+// Sends the product's control code; 0 when the service took it, otherwise GetLastError().
 Win32Status SendServiceControl(AgentPlatform& os, ServiceHandle service) {
   if (os.ControlService(service, peers::kServiceControlCode)) {
     return win32::kErrorSuccess;
   }
   return os.GetLastError();
 }
+
+}  // namespace
 
 bool KickService(AgentPlatform& os) {
   const UniqueServiceHandle manager(os, os.OpenSCManagerA(win32::kScManagerConnect));

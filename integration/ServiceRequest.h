@@ -18,9 +18,6 @@ inline constexpr std::wstring_view kServiceNotStartedText =
 inline constexpr int kServiceControlRetries = 200;
 inline constexpr std::uint32_t kServiceControlRetryPauseMs = 100;
 
-// Sends the product's control code; 0 when the service took it, otherwise GetLastError().
-Win32Status SendServiceControl(AgentPlatform& os, ServiceHandle service);
-
 // True when the service took the request. Every failure is shown in an error dialog first.
 // Blocks the calling thread while it retries.
 bool KickService(AgentPlatform& os);

@@ -1,20 +1,9 @@
 #include "platform/Trace.h"
 
-#include <array>
-#include <charconv>
-
 #include "peers/AgentContract.h"
+#include "platform/Decimal.h"
 
 namespace velmor {
-namespace {
-
-void AppendDecimal(std::string& text, std::uint32_t number) {
-  std::array<char, 10> digits{};  // 4294967295 at most
-  char* const first = digits.data();
-  text.append(first, std::to_chars(first, first + digits.size(), number).ptr);
-}
-
-}  // namespace
 
 TraceLine::TraceLine(AgentPlatform& os, std::string_view event) : os_(os), text_(peers::kAgentTraceName) {
   text_ += ' ';

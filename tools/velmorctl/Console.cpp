@@ -1,7 +1,6 @@
 #include "tools/velmorctl/Console.h"
 
-#include <array>
-#include <charconv>
+#include "platform/Decimal.h"
 
 namespace velmor::ctl {
 
@@ -29,10 +28,9 @@ void Say(std::wstring_view text) {
 }
 
 std::wstring Decimal(std::uint32_t number) {
-  std::array<char, 10> digits{};
-  char* const first = digits.data();
-  char* const last = std::to_chars(first, first + digits.size(), number).ptr;
-  return std::wstring(first, last);  // ASCII digits widen one to one
+  std::wstring text;
+  AppendDecimal(text, number);
+  return text;
 }
 
 }  // namespace velmor::ctl

@@ -1,5 +1,6 @@
 #include "tests/host/sim/SimSystem.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <utility>
@@ -8,6 +9,13 @@
 
 namespace velmor::sim {
 namespace {
+
+// Registry key and value names compare without regard to ASCII case.
+std::string LowerAscii(std::string_view text) {
+  std::string lower(text);
+  std::transform(lower.begin(), lower.end(), lower.begin(), LowerAsciiChar<char>);
+  return lower;
+}
 
 // The bit index of a single VER_ type bit; the condition mask keeps three bits per index.
 int TypeBitIndex(std::uint32_t bit) {
