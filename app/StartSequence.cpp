@@ -2,6 +2,7 @@
 #include <optional>
 #include <string>
 
+#include "app/AgentVersion.h"
 #include "app/AgentWindow.h"
 #include "app/AsciiCase.h"
 #include "app/CommandLine.h"
@@ -43,7 +44,7 @@ void AgentWindow::RunStartSequence() {
       // Access denied: the marker exists, made by an agent with other rights or by a program that
       // squats the name. Taken as held by another agent, so that the user's start still does its part.
       if (error != win32::kErrorAccessDenied) {
-        TraceLine(os_, "start").Add("marker", "failed").Add("error", error);
+        TraceLine(os_, "start").Add("marker", "failed").Add("error", error).Add("version", AgentVersion());
         EndBecause("marker-failed");
         return;
       }
@@ -78,7 +79,8 @@ void AgentWindow::RunStartSequence() {
       .Add("product", productWindow == kNoWindow           ? "absent"
                       : os_.IsWindowVisible(productWindow) ? "visible"
                                                            : "hidden")
-      .Add("elevated", elevated_);
+      .Add("elevated", elevated_)
+      .Add("version", AgentVersion());
 
   if (firstArgument) {
     const std::wstring& arg = *firstArgument;

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/AgentVersion.h"
 #include "app/WebPages.h"
 #include "peers/AgentContract.h"
 #include "tools/velmorctl/Console.h"
@@ -51,6 +52,7 @@ constexpr std::wstring_view kUsage =
     L"                                   home, contact, feedback or version\n"
     L"  velmorctl trace [--seconds N]    print the agents' trace lines as they come, until interrupted\n"
     L"                                   or for N seconds\n"
+    L"  velmorctl --version              the version of this program and of the agent it ships with\n"
     L"  velmorctl help                   this text\n"
     L"\n"
     L"exit codes:\n"
@@ -212,6 +214,11 @@ int Run(int argc, wchar_t** argv) {
   const std::wstring_view command = argv[1];
   if (command == L"help" || command == L"--help" || command == L"/?") {
     Say(kUsage);
+    return kDone;
+  }
+  if (command == L"--version" && argc == 2) {
+    const std::string_view version = velmor::AgentVersion();
+    Say(std::wstring(version.begin(), version.end()) + L"\n");
     return kDone;
   }
   if (command == L"status" && argc == 2) {
