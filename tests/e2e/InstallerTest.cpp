@@ -40,24 +40,6 @@ bool FileExists(const std::string& path) {
   return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// The FileVersion text of an executable's version resource; empty when it has none or is missing.
-std::string FileVersionOf(const std::string& path) {
-  DWORD ignored = 0;
-  const DWORD size = ::GetFileVersionInfoSizeA(path.c_str(), &ignored);
-  std::vector<char> data(size);
-  if (size == 0 || ::GetFileVersionInfoA(path.c_str(), 0, size, data.data()) == FALSE) {
-    return {};
-  }
-  char* text = nullptr;
-  UINT length = 0;
-  if (::VerQueryValueA(data.data(), "\\StringFileInfo\\040904B0\\FileVersion", reinterpret_cast<void**>(&text),
-                       &length) == FALSE ||
-      length == 0) {
-    return {};
-  }
-  return {text, ::strnlen(text, length)};
-}
-
 // What identifies the file at a path without opening it (an open handle could hold up its removal):
 // its size and times. Nothing when it does not exist.
 std::optional<std::string> FileStamp(const std::string& path) {
