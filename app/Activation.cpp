@@ -8,9 +8,6 @@ namespace velmor {
 namespace {
 // Time given to a hidden product window to show itself after the tray click.
 constexpr std::uint32_t kShowWindowGraceMs = 500;
-// Each attempt holds the agent for half a second: after about 30 seconds, as long as the takeover
-// watchdog gives a first agent, a window that has not shown is not going to.
-constexpr int kActivationAttemptLimit = 30;
 }  // namespace
 
 void AgentWindow::TryActivateProduct() {
@@ -30,8 +27,10 @@ void AgentWindow::TryActivateProduct() {
     EndActivation(true);
     return;
   }
-  // While the watchdog runs, it decides when the waiting ends.
-  const bool giveUp = ++activationAttempts_ >= kActivationAttemptLimit && !watchdogTimer_.running;
+  // Only an agent that ends once this ends gives up: left to itself it would pile up with the next
+  // start's. An agent that stays resident keeps trying until the window shows; while the watchdog
+  // runs, it decides when the waiting ends.
+  const bool giveUp = ++activationAttempts_ >= activationAttemptLimit_ && !StaysResident() && !watchdogTimer_.running;
   TraceLine(os_, "activation")
       .Add("attempt", attempt)
       .Add("window", window == kNoWindow ? "absent" : "hidden")
@@ -46,13 +45,11 @@ void AgentWindow::TryActivateProduct() {
 }
 
 void AgentWindow::EndActivation(bool shown) {
-  // A second agent, or one started while the product was up, has nothing more to do here; nor has
-  // an elevated agent, which never stays resident. An agent that took over stays in the place of
-  // the one it replaced.
-  const bool tookOver = !state_.createInstanceMarker;
+  // A second agent, or one started while the product was up, has nothing more to do; nor has an
+  // elevated agent. A first agent that brought the product up, or a successor, stays.
   if (elevated_) {
     EndBecause("elevated");
-  } else if (state_.productRunning && !tookOver) {
+  } else if (!StaysResident()) {
     EndBecause(shown ? "activation-done" : "activation-gave-up");
   } else {
     TraceLine(os_, "resident").Add("after", shown ? "activation" : "activation-gave-up");

@@ -12,6 +12,10 @@ WindowHandle FindProductWindow(AgentPlatform& os) {
   return os.FindWindowA(peers::kProductWindowClass, peers::kProductWindowCaption);
 }
 
+UniqueKernelHandle CreateInstanceMarker(AgentPlatform& os) {
+  return {os, os.CreateFileMappingA(win32::kPageReadWrite, 0, 1, peers::kInstanceMarkerName)};
+}
+
 AgentWindow::AgentWindow(AgentPlatform& os, AgentState& state)
     : os_(os),
       state_(state),
@@ -65,6 +69,7 @@ void AgentWindow::HideAgentWindow() {
 
 void AgentWindow::Close() {
   ReleaseInstanceMarker();
+  residence_.Release();
   StopAllTimers();
   // The loop ends once it has handled what was posted before; an open dialog's own loop ends at
   // once on the same request, so no dialog outlives the agent. The window goes when the loop ends.

@@ -4,26 +4,40 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
+#include "app/CommandLine.h"
+#include "app/ResidenceLock.h"
 #include "app/WebPages.h"
 #include "platform/AgentPlatform.h"
 #include "platform/ScopedHandles.h"
 
 namespace velmor {
 
+// Which agent this is. Each start pass settles first or second; the takeover makes a second agent
+// the successor, for good.
+enum class AgentRole {
+  First,      // made the single-instance marker and owns the residence lock: it may stay resident
+  Second,     // another agent holds the marker: it brings the product forward and ends, or takes over
+  Successor,  // a second agent that took over: it stays in the place of the agent it replaced
+};
+
 // The state that outlives a single handler. Created before the window, alive until the process ends.
 struct AgentState {
-  // When true, the start sequence creates the single-instance marker (or opens it if it exists).
-  // Cleared for good by the takeover.
-  bool createInstanceMarker = true;
-  // The product, or another version of it, is taken as running.
-  bool productRunning = true;
+  AgentRole role = AgentRole::First;
+  // Whether the product was up when the start pass looked: its window was there, or, at install
+  // time, another version of it runs. Taken as up until a pass has looked.
+  bool productUp = true;
   // This agent's handle to the single-instance marker; released when the agent window closes.
   UniqueKernelHandle instanceMarker;
 };
 
 // The product's main window, found by its class and caption; null when it is not there.
 WindowHandle FindProductWindow(AgentPlatform& os);
+// The top-level windows that bear the agent's class and caption, from the top of the z-order.
+std::vector<WindowHandle> FindAgentWindows(AgentPlatform& os);
+// Creates the single-instance marker, or opens it when it exists (GetLastError says 183 then).
+UniqueKernelHandle CreateInstanceMarker(AgentPlatform& os);
 
 class AgentWindow final : public AgentWindowEvents {
  public:
@@ -61,22 +75,42 @@ class AgentWindow final : public AgentWindowEvents {
     bool running = false;
   };
 
-  // AgentWindowEvents: each message the window serves, handled here and nowhere else.
+  // AgentWindowEvents: each message the window serves. The ticks and the close request are handled in
+  // AgentWindow.cpp, each by the step it starts (the start sequence, an activation attempt, the
+  // takeover); the command message in AgentCommand.cpp.
   void OnStartTick() override;
   void OnActivationTick() override;
   void OnWatchdogTick() override;
   void OnAgentCommand(MessageWParam command, MessageLParam argument) override;
   void OnCloseRequest() override;
 
-  // The start sequence: single-instance arbitration, the start cases, the checks and the first
-  // activation attempt (StartSequence.cpp).
+  // The start sequence, one step after another (StartSequence.cpp): once per start, and once more
+  // after a takeover.
   void RunStartSequence();
+  // Claims the single-instance marker and settles the role, first or second; `outcome` names it for
+  // the trace. False when the agent ended here.
+  bool ClaimInstanceMarker(std::string_view& outcome);
+  // Install time: points the autostart value at this agent and offers the restart when the product or
+  // another version of it runs. False when the agent ended here.
+  bool RunInstallTimeRoad();
+  // Logon: false when the autostart value switches the agent off and it ended.
+  bool RunLogonRoad();
+  // A second agent: brings the product forward and ends, arming the takeover watchdog when the
+  // product's window was not there.
+  void RunSecondAgentRoad();
+  // A first agent or a successor: the version gate and the service request when the product is not
+  // up, then the product brought forward unless this is a logon start.
+  void RunFirstAgentRoad();
+  // Whether this agent stays resident once its start work and bringing the product forward are done.
+  // Decided here and nowhere else.
+  [[nodiscard]] bool StaysResident() const;
+
   // One attempt to bring the product window to the front (Activation.cpp).
   void TryActivateProduct();
   // Where bringing the product forward ends, shown or given up: the agent stays resident or ends.
   void EndActivation(bool shown);
   // Makes a first agent that did not bring the product window forward in time quit, and runs the
-  // start sequence again in its place (AgentCommand.cpp).
+  // start sequence again in its place (Takeover.cpp).
   void TakeOverFromStuckAgent();
 
   void Start(Timer& timer);
@@ -91,8 +125,17 @@ class AgentWindow final : public AgentWindowEvents {
   const WebPageTable webPages_;
   // Whether this agent runs elevated; such an agent never stays resident. Settled by each start pass.
   bool elevated_ = false;
-  // The failed activation attempts of the current start pass.
+  // The first command-line argument, as the start pass read it.
+  StartArgument argument_ = StartArgument::None;
+  // The failed activation attempts of the current start pass, and after how many an agent that does not
+  // stay resident gives up.
   int activationAttempts_ = 0;
+  int activationAttemptLimit_ = 0;
+  // Owned while this agent may stay resident: by a first agent from its start, by a successor from
+  // its takeover.
+  ResidenceLock residence_{os_};
+  // The agent windows a second agent saw at its start: the agent its takeover makes quit.
+  std::vector<WindowHandle> agentsSeenAtStart_;
 
   Timer startTimer_{AgentTimer::Start, kStartDelayMs};
   Timer activationTimer_{AgentTimer::Activation, kActivationIntervalMs};

@@ -1,7 +1,11 @@
 #include "app/CommandLine.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <utility>
+
+#include "app/AsciiCase.h"
+#include "peers/AgentContract.h"
 
 namespace velmor {
 namespace {
@@ -9,6 +13,13 @@ namespace {
 bool IsSeparator(wchar_t c) {
   // Compared unsigned, so that no code unit can pass as a separator by sign.
   return static_cast<std::uint32_t>(c) <= 32U;
+}
+
+// Whether the argument is the keyword, ASCII letters compared without regard to case.
+bool IsKeyword(std::wstring_view argument, std::string_view keyword) {
+  return std::equal(argument.begin(), argument.end(), keyword.begin(), keyword.end(), [](wchar_t a, char k) {
+    return LowerAsciiChar(a) == static_cast<wchar_t>(static_cast<unsigned char>(k));
+  });
 }
 
 }  // namespace
@@ -43,6 +54,20 @@ std::optional<std::wstring> FirstArgument(std::wstring_view commandLine) {
     return std::nullopt;
   }
   return std::move(tokens[1]);
+}
+
+StartArgument ClassifyStartArgument(std::wstring_view commandLine) {
+  const std::optional<std::wstring> first = FirstArgument(commandLine);
+  if (!first) {
+    return StartArgument::None;
+  }
+  if (IsKeyword(*first, peers::kFirstStartKeyword)) {
+    return StartArgument::FirstStart;
+  }
+  if (IsKeyword(*first, peers::kRestartOnlyKeyword)) {
+    return StartArgument::RestartOnly;
+  }
+  return StartArgument::Other;
 }
 
 }  // namespace velmor

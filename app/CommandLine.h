@@ -17,4 +17,9 @@ std::vector<std::wstring> SplitCommandLine(std::wstring_view commandLine);
 // The first argument after the program, or nothing when there is none; later ones are ignored.
 std::optional<std::wstring> FirstArgument(std::wstring_view commandLine);
 
+// What the first argument asks for: one of the two install-time keywords (peers/AgentContract.h),
+// any other text (a logon start), or nothing (a start by the user).
+enum class StartArgument { None, FirstStart, RestartOnly, Other };
+StartArgument ClassifyStartArgument(std::wstring_view commandLine);
+
 }  // namespace velmor

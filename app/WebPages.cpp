@@ -10,10 +10,10 @@ namespace velmor {
 WebPageTable BuildWebPages() {
   const std::wstring site = VELMOR_WEB_SITE;
   WebPageTable pages;
-  pages[kHomePage] = site;
-  pages[kContactPage] = site + L"/contact";
-  pages[kFeedbackPage] = site + L"/feedback";
-  pages[kVersionPage] = site + L"/vers/ts2024/lwiksoa";
+  pages[peers::kHomePage] = site;
+  pages[peers::kContactPage] = site + L"/contact";
+  pages[peers::kFeedbackPage] = site + L"/feedback";
+  pages[peers::kVersionPage] = site + L"/vers/ts2024/lwiksoa";
   return pages;
 }
 

@@ -1,7 +1,8 @@
 // The benchmark's baseline: the smallest program that does the agent's visible job when it is
-// resident. It registers the agent's window class, creates the hidden window captioned "Shell",
-// renames it from a 1 ms timer, pumps messages and quits on the command. The agent's figures are
-// measured against this one's.
+// resident, under the same contract. It carries the agent's application manifest (Baseline.rc),
+// creates and holds the single-instance marker, registers the agent's window class, creates the
+// hidden window captioned "Shell", renames it from a 1 ms timer, pumps messages and quits on the
+// command. The agent's figures are measured against this one's.
 #include <windows.h>
 
 #include <string>
@@ -28,6 +29,13 @@ LRESULT CALLBACK BaselineWindowProc(HWND window, UINT message, WPARAM wParam, LP
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int /*show*/) {
+  // Held until the process ends. If it existed, an agent still runs and the figures would not be
+  // this program's alone: it ends instead, and the prober reports that it never became findable.
+  const std::string markerName(velmor::peers::kInstanceMarkerName);
+  const HANDLE marker = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 1, markerName.c_str());
+  if (marker == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
+    return 1;
+  }
   const std::string className(velmor::peers::kAgentWindowClass);
   WNDCLASSEXA windowClass{};
   windowClass.cbSize = sizeof windowClass;
@@ -47,5 +55,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLi
   while (GetMessageA(&message, nullptr, 0, 0) > 0) {
     DispatchMessageA(&message);
   }
+  CloseHandle(marker);
   return 0;
 }

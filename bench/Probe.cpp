@@ -2,7 +2,8 @@
 // interleaved, so that Wine's start-up of the prober is never counted, and times each start until
 // the window is findable by the agent's class and caption, and each quit command until the process
 // has ended. Between the two, it hands the running program to the Linux side, which reads the Wine
-// process's memory and idle cost from /proc, and goes on when told.
+// process's memory and idle cost from /proc, and goes on when told. Each program has ended, or been
+// ended, before the next one starts: both hold the single-instance marker while they live.
 //
 //   velmor_bench_probe <rounds> <sync-folder>
 //

@@ -20,13 +20,13 @@ std::optional<std::size_t> FindLastAnsiChar(AgentPlatform& os, std::string_view 
   return found;
 }
 
-AnsiString ExecutableFolder(AgentPlatform& os) {
-  AnsiString path = os.GetModuleFileNameA();
-  const std::optional<std::size_t> backslash = FindLastAnsiChar(os, path, '\\');
-  if (!backslash) {
+std::wstring ExecutableFolder(AgentPlatform& os) {
+  std::wstring path = os.GetModuleFileNameW();
+  const std::size_t backslash = path.rfind(L'\\');
+  if (backslash == std::wstring::npos) {
     return {};
   }
-  path.resize(*backslash + 1);
+  path.resize(backslash + 1);
   return path;
 }
 

@@ -1,8 +1,10 @@
-// Searching byte strings of the ANSI code page without cutting a double-byte character in two.
+// Paths as the system hands them over: byte strings of the ANSI code page searched without cutting a
+// double-byte character in two, and the executable's own path, which is read in UTF-16.
 #pragma once
 
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "platform/AgentPlatform.h"
@@ -14,7 +16,8 @@ namespace velmor {
 std::optional<std::size_t> FindLastAnsiChar(AgentPlatform& os, std::string_view text, char wanted);
 
 // The executable's folder: its full path up to and including the last backslash; empty when the
-// path holds none.
-AnsiString ExecutableFolder(AgentPlatform& os);
+// path holds none. In UTF-16 a backslash is never part of another character, and a folder that the
+// ANSI code page cannot spell keeps its name.
+std::wstring ExecutableFolder(AgentPlatform& os);
 
 }  // namespace velmor

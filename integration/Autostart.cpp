@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <optional>
+#include <string>
 #include <vector>
 
 #include "integration/AnsiText.h"
@@ -19,13 +19,42 @@ Win32Status OpenRunKey(AgentPlatform& os, std::uint32_t access, RegistryKey& key
   return os.RegOpenKeyExA(kHkeyLocalMachine, kRunKeyPath, 0, access | win32::kKeyWow64_32Key, key);
 }
 
-// No command line that Windows starts is longer than 32,767 characters: a value beyond this is no
-// command line, and is not read.
-constexpr std::uint32_t kLongestReadableValue = 65536;
+// No command line that Windows starts is longer than 32,767 characters: a value beyond this and its
+// NUL is no command line, and is not read.
+constexpr std::uint32_t kBytesPerUnit = 2;
+constexpr std::uint32_t kLongestReadableValue = (32767 + 1) * kBytesPerUnit;
+
+// The text of a string value: its UTF-16 code units (little-endian, as the registry stores them) up
+// to the first NUL; an odd last byte is no code unit.
+std::wstring TextOfStoredString(const std::uint8_t* data, std::size_t size) {
+  std::wstring text;
+  text.reserve(size / kBytesPerUnit);
+  for (std::size_t i = 0; i + 1 < size; i += kBytesPerUnit) {
+    const auto unit = static_cast<wchar_t>(data[i] | (data[i + 1] << 8U));
+    if (unit == L'\0') {
+      break;
+    }
+    text += unit;
+  }
+  return text;
+}
+
+// The bytes of a string value: the text's UTF-16 code units and a NUL.
+std::vector<std::uint8_t> StoredString(std::wstring_view text) {
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve((text.size() + 1) * kBytesPerUnit);
+  for (const wchar_t unit : text) {
+    const auto code = static_cast<std::uint32_t>(std::char_traits<wchar_t>::to_int_type(unit));
+    bytes.push_back(static_cast<std::uint8_t>(code & 0xFFU));
+    bytes.push_back(static_cast<std::uint8_t>((code >> 8U) & 0xFFU));
+  }
+  bytes.insert(bytes.end(), kBytesPerUnit, 0);
+  return bytes;
+}
 
 }  // namespace
 
-Win32Status ReadAutostartValue(AgentPlatform& os, AnsiString& text) {
+Win32Status ReadAutostartValue(AgentPlatform& os, std::wstring& text) {
   UniqueRegistryKey key(os);
   const Win32Status openStatus = OpenRunKey(os, win32::kKeyQueryValue, key.put());
   if (openStatus != win32::kErrorSuccess) {
@@ -37,13 +66,13 @@ Win32Status ReadAutostartValue(AgentPlatform& os, AnsiString& text) {
   auto capacity = static_cast<std::uint32_t>(buffer.size());
   std::uint32_t size = capacity;
   std::uint32_t type = 0;
-  Win32Status status = os.RegQueryValueExA(key.get(), kAutostartValueName, type, data, size);
+  Win32Status status = os.RegQueryValueExW(key.get(), kAutostartValueName, type, data, size);
   // Read again into a buffer of the size reported; the value may have grown meanwhile.
   for (int attempt = 0; status == win32::kErrorMoreData && attempt < 3 && size <= kLongestReadableValue; ++attempt) {
     longer.resize(size);
     data = longer.data();
     capacity = size;
-    status = os.RegQueryValueExA(key.get(), kAutostartValueName, type, data, size);
+    status = os.RegQueryValueExW(key.get(), kAutostartValueName, type, data, size);
   }
   if (status != win32::kErrorSuccess) {
     return status;
@@ -51,43 +80,37 @@ Win32Status ReadAutostartValue(AgentPlatform& os, AnsiString& text) {
   if (type != win32::kRegSz && type != win32::kRegExpandSz) {
     return win32::kErrorInvalidData;
   }
-  const std::string_view bytes(reinterpret_cast<const char*>(data), std::min(size, capacity));
-  text = AnsiString(bytes.substr(0, bytes.find('\0')));
+  text = TextOfStoredString(data, std::min(size, capacity));
   return win32::kErrorSuccess;
 }
 
-AnsiString GetAutostartTail(AgentPlatform& os, std::string_view text) {
-  const std::optional<std::size_t> lastSpace = FindLastAnsiChar(os, text, ' ');
-  if (!lastSpace) {
-    return {};
-  }
-  if (!text.empty() && text.front() == '"') {
-    const std::size_t closingQuote = text.find('"', 1);
-    if (closingQuote != std::string_view::npos && *lastSpace < closingQuote) {
-      // The space belongs to the quoted path (a folder such as "Program Files"), not to an argument.
-      return AnsiString(text.substr(closingQuote + 1));
-    }
-  }
-  return AnsiString(text.substr(*lastSpace));
+std::wstring GetAutostartTail(std::wstring_view text) {
+  // In UTF-16 the code unit of a space is never part of another character: the search from the end
+  // cuts where a double-byte-safe search of the same value in the ANSI code page would.
+  const std::size_t lastSpace = text.rfind(L' ');
+  return lastSpace == std::wstring_view::npos ? std::wstring() : std::wstring(text.substr(lastSpace));
 }
 
-bool IsAutostartSwitchedOff(std::string_view text) {
-  return !text.empty() && text.back() == '0';
+bool IsAutostartSwitchedOff(std::wstring_view text) {
+  return !text.empty() && text.back() == L'0';
 }
 
-void WriteAutostartValue(AgentPlatform& os, std::string_view tail) {
-  AnsiString text = "\"";
+void WriteAutostartValue(AgentPlatform& os, std::wstring_view tail) {
+  std::wstring text = L"\"";
   text += ExecutableFolder(os);
-  text += peers::kAgentExecutableName;
-  text += '"';
+  for (const char c : peers::kAgentExecutableName) {
+    text += static_cast<wchar_t>(c);  // ASCII
+  }
+  text += L'"';
   text += tail;
 
   UniqueRegistryKey key(os);
   if (OpenRunKey(os, win32::kKeySetValue, key.put()) != win32::kErrorSuccess) {
     return;
   }
-  os.RegSetValueExA(key.get(), kAutostartValueName, win32::kRegSz, reinterpret_cast<const std::uint8_t*>(text.c_str()),
-                    static_cast<std::uint32_t>(text.size() + 1));
+  const std::vector<std::uint8_t> bytes = StoredString(text);
+  os.RegSetValueExW(key.get(), kAutostartValueName, win32::kRegSz, bytes.data(),
+                    static_cast<std::uint32_t>(bytes.size()));
 }
 
 }  // namespace velmor

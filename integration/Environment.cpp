@@ -50,7 +50,7 @@ bool ShowRestartPrompt(AgentPlatform& os) {
     TraceLine(os, "restart-prompt").Add("reboot-asked", rebootRequested);
   } else {
     // Nobody could see the prompt, let alone answer it (an installer service's elevated action):
-    // the agent, and the install waiting for it, would hang. It ends as after No.
+    // the agent, and the install waiting for it, would hang. It goes on as after No.
     TraceLine(os, "restart-prompt").Add("shown", false).Add("window-station", "non-interactive");
   }
   // The user asked for the reboot: one that fails is reported, and the agent ends all the same.
@@ -59,8 +59,6 @@ bool ShowRestartPrompt(AgentPlatform& os) {
     TraceLine(os, "reboot").Add("error", error);
     os.ShowMessageDialog(DialogKind::Error, WithCode(kRebootFailedText, error) + L".", false);
   }
-  TraceLine(os, "end").Add("reason", "restart-prompt");
-  os.TerminateApplication();
   return rebootRequested;
 }
 

@@ -31,10 +31,10 @@ bool IsOsSupported(AgentPlatform& os);
 // never mapped.
 bool IsOtherVersionRunning(AgentPlatform& os);
 
-// Asks, in a topmost confirmation dialog, whether to reboot now, reboots on Yes (saying so in an
-// error dialog when that fails), and then asks the application to terminate whatever the answer.
-// Returns true when the answer was Yes. In a non-interactive window station, where nobody could
-// answer, it shows nothing and ends as after No.
+// Asks, in a topmost confirmation dialog, whether to reboot now, and reboots on Yes (saying so in an
+// error dialog when that fails). Returns true when the answer was Yes; the caller ends the agent
+// whatever the answer. In a non-interactive window station, where nobody could answer, it shows
+// nothing and returns as after No.
 bool ShowRestartPrompt(AgentPlatform& os);
 
 // Enables the shutdown privilege and asks for a reboot. False when the privilege could not be

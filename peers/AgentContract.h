@@ -3,6 +3,7 @@
 // shipped tools rely on them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -15,8 +16,17 @@ inline constexpr std::string_view kAgentWindowCaption = "velmor8476035";
 // The caption the agent window bears until it names itself.
 inline constexpr std::string_view kAgentInitialCaption = "Shell";
 
+// The install-time keywords of the first command-line argument, matched without regard to ASCII case:
+// an installer runs "velmor.exe firstnotstartbutrestart" (or "firststart", which then goes on as a
+// start by the user). Any other argument is a logon start; none is a start by the user.
+inline constexpr std::string_view kFirstStartKeyword = "firststart";
+inline constexpr std::string_view kRestartOnlyKeyword = "firstnotstartbutrestart";
+
 // The single-instance marker: a named, page-file-backed mapping of one byte.
 inline constexpr std::string_view kInstanceMarkerName = "ls9wk23mkjsuui345j";
+// The residence lock: a named mutex that the one resident agent owns for as long as it is resident.
+// An agent that cannot own it does not stay.
+inline constexpr std::string_view kResidenceLockName = "ls9wk23mkjsuui345j.resident";
 
 // The file name written into the autostart value, whatever the running file is called.
 inline constexpr std::string_view kAgentExecutableName = "velmor.exe";
@@ -29,5 +39,13 @@ inline constexpr std::string_view kAgentTraceName = "velmor";
 inline constexpr std::uint32_t kAgentCommandMessage = 0x0400 + 1;
 inline constexpr std::uintptr_t kAgentCommandQuit = 0;
 inline constexpr std::uintptr_t kAgentCommandOpenPage = 1;
+
+// The web pages that kAgentCommandOpenPage opens, by their lParam: the maker's home page, "/contact",
+// "/feedback" and "/vers/ts2024/lwiksoa" on its site.
+inline constexpr std::size_t kWebPageCount = 4;
+inline constexpr std::size_t kHomePage = 0;
+inline constexpr std::size_t kContactPage = 1;
+inline constexpr std::size_t kFeedbackPage = 2;
+inline constexpr std::size_t kVersionPage = 3;
 
 }  // namespace velmor::peers

@@ -32,7 +32,7 @@ using MessageWParam = std::uintptr_t;
 using MessageLParam = std::intptr_t;
 using MessageResult = std::intptr_t;
 
-// Bytes in the system's ANSI code page (registry data, paths, captions, object names).
+// Bytes in the system's ANSI code page (captions, object names, other processes' image paths).
 using AnsiString = std::string;
 
 // Numbers of the Windows API that the logic passes through the seam, by concern.
@@ -40,6 +40,7 @@ namespace win32 {
 // Status codes, as GetLastError and the registry calls report them.
 inline constexpr Win32Status kErrorSuccess = 0;
 inline constexpr Win32Status kErrorAccessDenied = 5;
+inline constexpr Win32Status kErrorInvalidHandle = 6;
 inline constexpr Win32Status kErrorInvalidData = 13;
 inline constexpr Win32Status kErrorAlreadyExists = 183;
 inline constexpr Win32Status kErrorMoreData = 234;
@@ -57,6 +58,8 @@ inline constexpr std::uint32_t kFileMapAllAccess = 0xF001F;
 inline constexpr std::uint32_t kProcessTerminate = 0x0001;
 inline constexpr std::uint32_t kProcessQueryLimitedInformation = 0x1000;
 inline constexpr std::uint32_t kSynchronize = 0x00100000;
+inline constexpr std::uint32_t kWaitObject0 = 0;
+inline constexpr std::uint32_t kWaitAbandoned = 0x80;
 
 // The version test.
 inline constexpr std::uint32_t kVerMinorVersion = 0x0000001;
@@ -185,6 +188,9 @@ class AgentPlatform {
 
   // --- Other windows --------------------------------------------------------------------------
   virtual WindowHandle FindWindowA(std::string_view className, std::string_view caption) = 0;
+  // FindWindowExA(null, after, className, caption): the next top-level window of that class and
+  // caption after `after` in the z-order (from the top when `after` is null).
+  virtual WindowHandle FindWindowExA(WindowHandle after, std::string_view className, std::string_view caption) = 0;
   virtual bool IsWindow(WindowHandle window) = 0;
   virtual bool IsWindowVisible(WindowHandle window) = 0;
   virtual bool PostMessageA(WindowHandle window, std::uint32_t message, MessageWParam wParam, MessageLParam lParam) = 0;
@@ -213,13 +219,17 @@ class AgentPlatform {
   virtual KernelHandle CreateFileMappingA(std::uint32_t protect, std::uint32_t maxSizeHigh, std::uint32_t maxSizeLow,
                                           std::string_view name) = 0;
   virtual KernelHandle OpenFileMappingA(std::uint32_t access, bool inheritHandle, std::string_view name) = 0;
+  // CreateMutexA(null, FALSE, name): a named mutex, not owned; GetLastError says 183 when it existed.
+  virtual KernelHandle CreateMutexA(std::string_view name) = 0;
+  virtual bool ReleaseMutex(KernelHandle mutex) = 0;
   virtual bool CloseHandle(KernelHandle handle) = 0;
   virtual Win32Status GetLastError() = 0;
   virtual void SetLastError(Win32Status error) = 0;
   virtual void Sleep(std::uint32_t milliseconds) = 0;
-  virtual bool SetCurrentDirectoryA(std::string_view path) = 0;
-  // The executable's full path in the ANSI code page (GetModuleFileNameA of the process's module).
-  virtual AnsiString GetModuleFileNameA() = 0;
+  virtual bool SetCurrentDirectoryW(std::wstring_view path) = 0;
+  // The executable's full path as Windows holds it, in UTF-16 (GetModuleFileNameW of the process's
+  // module); empty when it cannot be read whole.
+  virtual std::wstring GetModuleFileNameW() = 0;
   // The whole command line, as GetCommandLineW gives it.
   virtual std::wstring GetCommandLineW() = 0;
   // IsDBCSLeadByte: whether the byte starts a double-byte character in the ANSI code page.
@@ -227,7 +237,8 @@ class AgentPlatform {
   virtual KernelHandle GetCurrentProcess() = 0;
   virtual KernelHandle OpenProcess(std::uint32_t access, bool inheritHandle, std::uint32_t processId) = 0;
   virtual bool TerminateProcess(KernelHandle process, std::uint32_t exitCode) = 0;
-  // Returns WAIT_OBJECT_0 (0) when the object was signalled, another WAIT_ value otherwise.
+  // Returns WAIT_OBJECT_0 (0) when the object was signalled, WAIT_ABANDONED (0x80) for a mutex whose
+  // owner ended without releasing it (the caller owns it now), another WAIT_ value otherwise.
   virtual std::uint32_t WaitForSingleObject(KernelHandle handle, std::uint32_t timeoutMs) = 0;
   virtual std::uint32_t GetCurrentProcessId() = 0;
   virtual bool ProcessIdToSessionId(std::uint32_t processId, std::uint32_t& sessionId) = 0;
@@ -250,10 +261,13 @@ class AgentPlatform {
   // --- Registry -------------------------------------------------------------------------------
   virtual Win32Status RegOpenKeyExA(RegistryKey root, std::string_view subKey, std::uint32_t options,
                                     std::uint32_t access, RegistryKey& result) = 0;
-  // `type` receives the value's type; `size` holds the buffer size on entry and the data size after.
-  virtual Win32Status RegQueryValueExA(RegistryKey key, std::string_view valueName, std::uint32_t& type,
+  // The value as the registry stores it, a string as UTF-16 code units (little-endian) with no
+  // conversion to the code page. `type` receives the value's type; `size` holds the buffer size in
+  // bytes on entry and the data size after.
+  virtual Win32Status RegQueryValueExW(RegistryKey key, std::wstring_view valueName, std::uint32_t& type,
                                        std::uint8_t* data, std::uint32_t& size) = 0;
-  virtual Win32Status RegSetValueExA(RegistryKey key, std::string_view valueName, std::uint32_t type,
+  // Stores `size` bytes as they are: a string as UTF-16 code units with their NUL.
+  virtual Win32Status RegSetValueExW(RegistryKey key, std::wstring_view valueName, std::uint32_t type,
                                      const std::uint8_t* data, std::uint32_t size) = 0;
   virtual Win32Status RegCloseKey(RegistryKey key) = 0;
 

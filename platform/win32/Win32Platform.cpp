@@ -316,6 +316,12 @@ class Win32Platform final : public AgentPlatform {
     return FromHwnd(::FindWindowA(classCopy.c_str(), captionCopy.c_str()));
   }
 
+  WindowHandle FindWindowExA(WindowHandle after, std::string_view className, std::string_view caption) override {
+    const std::string classCopy(className);
+    const std::string captionCopy(caption);
+    return FromHwnd(::FindWindowExA(nullptr, ToHwnd(after), classCopy.c_str(), captionCopy.c_str()));
+  }
+
   bool IsWindow(WindowHandle window) override { return ::IsWindow(ToHwnd(window)) != FALSE; }
 
   bool IsWindowVisible(WindowHandle window) override { return ::IsWindowVisible(ToHwnd(window)) != FALSE; }
@@ -378,6 +384,13 @@ class Win32Platform final : public AgentPlatform {
     return FromHandle(::OpenFileMappingA(access, inheritHandle ? TRUE : FALSE, copy.c_str()));
   }
 
+  KernelHandle CreateMutexA(std::string_view name) override {
+    const std::string copy(name);
+    return FromHandle(::CreateMutexA(nullptr, FALSE, copy.c_str()));
+  }
+
+  bool ReleaseMutex(KernelHandle mutex) override { return ::ReleaseMutex(ToHandle(mutex)) != FALSE; }
+
   bool CloseHandle(KernelHandle handle) override { return ::CloseHandle(ToHandle(handle)) != FALSE; }
 
   Win32Status GetLastError() override { return ::GetLastError(); }
@@ -386,25 +399,25 @@ class Win32Platform final : public AgentPlatform {
 
   void Sleep(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
 
-  bool SetCurrentDirectoryA(std::string_view path) override {
-    const std::string copy(path);
-    return ::SetCurrentDirectoryA(copy.c_str()) != FALSE;
+  bool SetCurrentDirectoryW(std::wstring_view path) override {
+    const std::wstring copy(path);
+    return ::SetCurrentDirectoryW(copy.c_str()) != FALSE;
   }
 
-  AnsiString GetModuleFileNameA() override {
+  std::wstring GetModuleFileNameW() override {
     // A long path does not fit MAX_PATH: grow the buffer until the whole path fits.
-    AnsiString path(MAX_PATH, '\0');
+    std::wstring path(MAX_PATH, L'\0');
     for (;;) {
-      const DWORD length = ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+      const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
       if (length == 0) {
-        return AnsiString();
+        return std::wstring();
       }
       if (length < path.size()) {
         path.resize(length);
         return path;
       }
       if (path.size() >= kMaxModulePath) {
-        return AnsiString();  // truncated even at the longest path Windows allows
+        return std::wstring();  // truncated even at the longest path Windows allows
       }
       path.resize(path.size() * 2);
     }
@@ -509,21 +522,21 @@ class Win32Platform final : public AgentPlatform {
     return static_cast<Win32Status>(status);
   }
 
-  Win32Status RegQueryValueExA(RegistryKey key, std::string_view valueName, std::uint32_t& type, std::uint8_t* data,
+  Win32Status RegQueryValueExW(RegistryKey key, std::wstring_view valueName, std::uint32_t& type, std::uint8_t* data,
                                std::uint32_t& size) override {
-    const std::string copy(valueName);
+    const std::wstring copy(valueName);
     DWORD valueType = 0;
     DWORD dataSize = size;
-    const LSTATUS status = ::RegQueryValueExA(ToHkey(key), copy.c_str(), nullptr, &valueType, data, &dataSize);
+    const LSTATUS status = ::RegQueryValueExW(ToHkey(key), copy.c_str(), nullptr, &valueType, data, &dataSize);
     type = valueType;
     size = dataSize;
     return static_cast<Win32Status>(status);
   }
 
-  Win32Status RegSetValueExA(RegistryKey key, std::string_view valueName, std::uint32_t type, const std::uint8_t* data,
+  Win32Status RegSetValueExW(RegistryKey key, std::wstring_view valueName, std::uint32_t type, const std::uint8_t* data,
                              std::uint32_t size) override {
-    const std::string copy(valueName);
-    return static_cast<Win32Status>(::RegSetValueExA(ToHkey(key), copy.c_str(), 0, type, data, size));
+    const std::wstring copy(valueName);
+    return static_cast<Win32Status>(::RegSetValueExW(ToHkey(key), copy.c_str(), 0, type, data, size));
   }
 
   Win32Status RegCloseKey(RegistryKey key) override { return static_cast<Win32Status>(::RegCloseKey(ToHkey(key))); }
@@ -602,7 +615,7 @@ class Win32Platform final : public AgentPlatform {
   }
 
  private:
-  // The longest path GetModuleFileNameA can return.
+  // The longest path GetModuleFileNameW can return, in UTF-16 code units.
   static constexpr std::size_t kMaxModulePath = 32768;
 
   Shell shell_;

@@ -50,7 +50,7 @@ void AgentTest::SetUp() {
   urlLog_ = folder_ + "urls.log";
   // The agent passes its environment on to the programs that the shell starts for it.
   ::SetEnvironmentVariableA("VELMOR_URL_LOG", urlLog_.c_str());
-  savedAutostart_ = ReadAutostart();
+  savedAutostart_ = ReadAutostartAsStored();
   DeleteAutostart();
   savedHttpsHandler_ = RegisterHttpsHandler(ExecutableFolder() + "url_recorder.exe");
   if (RunningUnderWine()) {
@@ -72,7 +72,7 @@ void AgentTest::TearDown() {
   CleanDesktop();
   EXPECT_FALSE(AgentMarkerExists()) << "the single-instance marker outlived every agent";
   if (savedAutostart_) {
-    WriteAutostartRaw(*savedAutostart_);
+    RestoreAutostart(*savedAutostart_);
   } else {
     DeleteAutostart();
   }

@@ -55,13 +55,14 @@ TEST_F(DirectCallTest, OtherVersionIsRunningWhileEitherMarkerExists) {
   EXPECT_FALSE(IsOtherVersionRunning(*os_));
 }
 
+// In ASCII the value is stored as it always was: a reader through the code page gets the same bytes.
 TEST_F(DirectCallTest, AutostartValueWrittenFromOwnFolderReadsBackWithStoredSize) {
-  WriteAutostartValue(*os_, " 1");
+  WriteAutostartValue(*os_, L" 1");
   const std::string expected = "\"" + ExecutableFolder() + "velmor.exe\" 1";
 
-  std::string text;
+  std::wstring text;
   ASSERT_EQ(ReadAutostartValue(*os_, text), 0U);
-  EXPECT_EQ(text, expected);
+  EXPECT_EQ(text, std::wstring(expected.begin(), expected.end()));  // the build folder's path is ASCII
   EXPECT_FALSE(IsAutostartSwitchedOff(text));
 
   const std::optional<RegistryValue> stored = ReadAutostart();
@@ -71,7 +72,7 @@ TEST_F(DirectCallTest, AutostartValueWrittenFromOwnFolderReadsBackWithStoredSize
 }
 
 TEST_F(DirectCallTest, AutostartValueMissingReadsAsFailure) {
-  std::string text;
+  std::wstring text;
   EXPECT_NE(ReadAutostartValue(*os_, text), 0U);
 }
 
@@ -80,11 +81,28 @@ TEST_F(DirectCallTest, AutostartValueEndingInZeroIsSwitchedOffAtAnyLength) {
   for (const std::string& folder : {std::string("Old"), std::string(1500, 'x')}) {
     const std::string value = "\"C:\\" + folder + "\\velmor.exe\" 10";
     ASSERT_TRUE(WriteAutostart(value));
-    std::string text;
+    std::wstring text;
     ASSERT_EQ(ReadAutostartValue(*os_, text), 0U);
-    EXPECT_EQ(text, value);
+    EXPECT_EQ(text, std::wstring(value.begin(), value.end()));
     EXPECT_TRUE(IsAutostartSwitchedOff(text));
   }
+}
+
+// A tail with a character that no single-byte code page holds with the Latin letters (U+0441,
+// Cyrillic) comes back from the registry and goes into the rewrite as it is.
+TEST_F(DirectCallTest, AutostartTailBeyondTheCodePageSurvivesTheRewrite) {
+  ASSERT_TRUE(WriteAutostartWide(L"\"C:\\Old\\velmor.exe\" 1\u0441"));
+  std::wstring text;
+  ASSERT_EQ(ReadAutostartValue(*os_, text), 0U);
+  EXPECT_EQ(GetAutostartTail(text), L" 1\u0441");
+  WriteAutostartValue(*os_, GetAutostartTail(text));
+  ASSERT_EQ(ReadAutostartValue(*os_, text), 0U);
+  const std::string folder = ExecutableFolder();
+  EXPECT_EQ(text, L"\"" + std::wstring(folder.begin(), folder.end()) + L"velmor.exe\" 1\u0441");
+  const std::optional<RegistryValue> stored = ReadAutostartAsStored();
+  ASSERT_TRUE(stored.has_value());
+  ASSERT_GE(stored->data.size(), 4U);
+  EXPECT_EQ(stored->data.substr(stored->data.size() - 4), std::string("\x41\x04\0\0", 4)) << "U+0441 and the NUL";
 }
 
 // What the takeover reads of a process before it ends it: its image, its session and its integrity

@@ -8,6 +8,7 @@ namespace {
 
 constexpr const char* kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr const char* kAutostartName = "Tessaly";
+constexpr const wchar_t* kAutostartWideName = L"Tessaly";
 constexpr const char* kHttpsCommandKey = "https\\shell\\open\\command";
 
 UniqueKey OpenRunKey(REGSAM access) {
@@ -71,6 +72,38 @@ bool WriteAutostartRaw(const RegistryValue& value) {
   return key &&
          ::RegSetValueExA(key.get(), kAutostartName, 0, value.type, reinterpret_cast<const BYTE*>(value.data.data()),
                           static_cast<DWORD>(value.data.size())) == ERROR_SUCCESS;
+}
+
+bool WriteAutostartWide(const std::wstring& text) {
+  UniqueKey key = OpenRunKey(KEY_SET_VALUE);
+  return key && ::RegSetValueExW(key.get(), kAutostartWideName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                 static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+std::optional<RegistryValue> ReadAutostartAsStored() {
+  UniqueKey key = OpenRunKey(KEY_QUERY_VALUE);
+  if (!key) {
+    return std::nullopt;
+  }
+  RegistryValue value;
+  DWORD size = 0;
+  if (::RegQueryValueExW(key.get(), kAutostartWideName, nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  value.data.resize(size);
+  if (::RegQueryValueExW(key.get(), kAutostartWideName, nullptr, &value.type,
+                         reinterpret_cast<BYTE*>(value.data.data()), &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  value.data.resize(size);
+  return value;
+}
+
+bool RestoreAutostart(const RegistryValue& stored) {
+  UniqueKey key = OpenRunKey(KEY_SET_VALUE);
+  return key && ::RegSetValueExW(key.get(), kAutostartWideName, 0, stored.type,
+                                 reinterpret_cast<const BYTE*>(stored.data.data()),
+                                 static_cast<DWORD>(stored.data.size())) == ERROR_SUCCESS;
 }
 
 void DeleteAutostart() {

@@ -22,6 +22,12 @@ std::optional<RegistryValue> ReadAutostart();
 // Stores `text` as REG_SZ with its terminating NUL.
 bool WriteAutostart(const std::string& text);
 bool WriteAutostartRaw(const RegistryValue& value);
+// Stores `text` as REG_SZ in UTF-16 with its terminating NUL, every character as it is.
+bool WriteAutostartWide(const std::wstring& text);
+// The value's bytes as the registry stores them (a string in UTF-16), for a restore that loses no
+// character whatever the code page; and that restore.
+std::optional<RegistryValue> ReadAutostartAsStored();
+bool RestoreAutostart(const RegistryValue& stored);
 void DeleteAutostart();
 
 // Makes `exe` the https open command, "<exe>" "%1"; returns the command it replaced, if any.

@@ -1,6 +1,8 @@
 // The start cases of velmor.exe, watched from outside: the version gate, the restart prompt, the
 // autostart rewrite, the user and logon starts, and the takeover of a running agent.
+#include <algorithm>
 #include <chrono>
+#include <vector>
 
 #include "peers/AgentContract.h"
 #include "tests/e2e/AgentTest.h"
@@ -265,6 +267,30 @@ TEST_F(StartSequenceTest, SecondAgentTakesOverAfterThirtySeconds) {
   EXPECT_TRUE(second.IsRunning());
   ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
   EXPECT_EQ(second.WaitForExit(kExitBound), 0U);
+}
+
+// Twelve logon starts at one instant while the product's window is not there: the second agents'
+// watchdogs fire together, and one agent stays resident, the one that bears the agent's name.
+TEST_F(StartSequenceTest, StormOfLogonStartsLeavesOneResidentAgent) {
+  InstallService();
+  ASSERT_EQ(StartServiceStandin(), 0U);
+  std::vector<ChildProcess*> agents;
+  for (int i = 0; i < 12; ++i) {
+    agents.push_back(&StartAgent("1"));
+  }
+  const auto running = [&] {
+    return std::count_if(agents.begin(), agents.end(), [](const ChildProcess* agent) { return agent->IsRunning(); });
+  };
+  ASSERT_TRUE(WaitUntil([&] { return running() == 1; }, 90s)) << running() << " agents still run";
+  ::Sleep(3000);  // the losers' waits are over; nothing more ends
+  ASSERT_EQ(running(), 1);
+  const ChildProcess& resident =
+      **std::find_if(agents.begin(), agents.end(), [](const ChildProcess* agent) { return agent->IsRunning(); });
+  const HWND window = WaitForNamedAgent(resident);
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(::FindWindowA("TMainForm", "velmor8476035"), window);
+  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
+  EXPECT_EQ(resident.WaitForExit(kExitBound), 0U);
 }
 
 }  // namespace

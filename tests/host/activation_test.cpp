@@ -56,7 +56,7 @@ TEST_F(Activation, HiddenWindowShowingAfterThePauseIsSwitchedToOnALaterTick) {
 
 TEST_F(Activation, NoWindowMeansAnAttemptAboutOnceASecondWithNothingPosted) {
   SimProcess& agent = UserStart();  // the service takes the request but the window never comes
-  EXPECT_FALSE(agent.State()->productRunning);
+  EXPECT_FALSE(agent.State()->productUp);
   desktop.AdvanceBy(10000);
   EXPECT_TRUE(TrayPosts().empty());
   EXPECT_TRUE(desktop.switches.empty());
@@ -92,7 +92,7 @@ TEST_F(Activation, HiddenWindowThatNeverShowsGetsOneClickPerAttempt) {
 TEST_F(Activation, VisibleWindowWithTheProductNotRunningAtStartIsSwitchedToAndTheAgentStays) {
   desktop.services.onAccepted = [this] { desktop.StartProduct(ProductStart::Visible); };
   SimProcess& agent = UserStart();
-  EXPECT_FALSE(agent.State()->productRunning);
+  EXPECT_FALSE(agent.State()->productUp);
   EXPECT_TRUE(TrayPosts().empty());
   ASSERT_EQ(desktop.switches.size(), 1U);
   EXPECT_FALSE(agent.Ended());
@@ -104,7 +104,7 @@ TEST_F(Activation, WindowWithAnotherCaptionIsNotTheProduct) {
   desktop.CreateForeignWindow("TMainForm", "Tessaly 2025", true);
   desktop.CreateForeignWindow("TForm", "Tessaly 2024", true);
   SimProcess& agent = UserStart();
-  EXPECT_FALSE(agent.State()->productRunning);
+  EXPECT_FALSE(agent.State()->productUp);
   EXPECT_EQ(ServiceRequests(), 1U);
   EXPECT_TRUE(desktop.switches.empty());
   EXPECT_TRUE(TrayPosts().empty());

@@ -32,8 +32,8 @@ TEST_F(AgentWindowTest, IsCreatedHiddenAsShellWithOnlyTheStartTimerRunning) {
   EXPECT_EQ(AgentWindow::kWatchdogIntervalMs, 30000U);
 
   const AgentState& state = *agent.State();
-  EXPECT_TRUE(state.createInstanceMarker);
-  EXPECT_TRUE(state.productRunning);
+  EXPECT_EQ(state.role, AgentRole::First);
+  EXPECT_TRUE(state.productUp);
   EXPECT_FALSE(state.instanceMarker);
   EXPECT_TRUE(desktop.mappingCreations.empty()) << "nothing happens before the loop runs";
 }

@@ -2,6 +2,7 @@
 // restart prompt with its reboot.
 #include "integration/Environment.h"
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -108,20 +109,23 @@ TEST_F(Environment, FailedRebootTheUserAskedForIsReportedWithItsError) {
            {[](sim::SimPrivileges& p) { p.openTokenSucceeds = false; }, L"error 5."},
        }) {
     SimDesktop fresh;
-    SimProcess& prompting = fresh.CreateBareProcess(L"\"velmor.exe\"", kAgentPath);
+    fresh.HoldExternalMapping(kOtherVersionMarkerA);
     fresh.dialogs.Answer(DialogResult::Yes);
     c.fault(fresh.privileges);
-    fresh.Call(prompting, [&] { EXPECT_TRUE(ShowRestartPrompt(prompting)); });
+    SimProcess& prompting = fresh.LaunchAgent(CommandLine(L"firststart"), kAgentPath);
+    fresh.AdvanceBy(kStartTick);
 
     ASSERT_EQ(fresh.dialogs.shown.size(), 2U);
     EXPECT_EQ(fresh.dialogs.shown[1].kind, DialogKind::Error);
     EXPECT_EQ(fresh.dialogs.shown[1].text, L"The computer was not restarted: " + c.text);
     EXPECT_EQ(fresh.dialogs.shown[1].result, DialogResult::Ok) << "shown before the terminate request";
-    EXPECT_TRUE(prompting.QuitRequested() || prompting.Ended());
+    EXPECT_TRUE(prompting.Ended());
   }
 }
 
-TEST_F(Environment, RestartPromptRebootsOnlyOnYesAndEndsTheApplicationEitherWay) {
+// The prompt only asks and reboots; the agent that showed it ends, through its one way to end,
+// whatever the answer.
+TEST_F(Environment, RestartPromptRebootsOnlyOnYesAndTheAgentEndsEitherWay) {
   struct Case {
     DialogResult answer;
     bool reboots;
@@ -129,18 +133,27 @@ TEST_F(Environment, RestartPromptRebootsOnlyOnYesAndEndsTheApplicationEitherWay)
   for (const Case& c :
        {Case{DialogResult::Yes, true}, Case{DialogResult::No, false}, Case{DialogResult::Cancelled, false}}) {
     SimDesktop fresh;
-    SimProcess& prompting = fresh.CreateBareProcess(L"\"velmor.exe\"", kAgentPath);
+    fresh.HoldExternalMapping(kOtherVersionMarkerA);
     fresh.dialogs.Answer(c.answer);
+    SimProcess& prompting = fresh.CreateBareProcess(L"\"velmor.exe\"", kAgentPath);
     bool answeredYes = !c.reboots;
     fresh.Call(prompting, [&] { answeredYes = ShowRestartPrompt(prompting); });
-
     EXPECT_EQ(answeredYes, c.reboots);
-    EXPECT_EQ(fresh.privileges.exitWindowsCalls.size(), c.reboots ? 1U : 0U);
-    EXPECT_TRUE(prompting.QuitRequested() || prompting.Ended()) << "the application is asked to terminate";
-    ASSERT_EQ(fresh.dialogs.shown.size(), 1U);
-    EXPECT_EQ(fresh.dialogs.shown[0].kind, DialogKind::Confirmation);
-    EXPECT_EQ(fresh.dialogs.shown[0].text, kRestartPromptText);
-    EXPECT_TRUE(fresh.dialogs.shown[0].topmost);
+    EXPECT_FALSE(prompting.QuitRequested()) << "the caller decides how the agent ends";
+
+    fresh.dialogs.Answer(c.answer);
+    SimProcess& installer = fresh.LaunchAgent(CommandLine(L"firststart"), kAgentPath);
+    fresh.AdvanceBy(kStartTick);
+    EXPECT_EQ(fresh.privileges.exitWindowsCalls.size(), c.reboots ? 2U : 0U);
+    EXPECT_TRUE(installer.Ended()) << "the application is asked to terminate";
+    EXPECT_EQ(std::count_if(installer.TraceLines().begin(), installer.TraceLines().end(),
+                            [](const std::string& line) { return line.find(": end ") != std::string::npos; }),
+              1)
+        << "one end, with one trace line";
+    ASSERT_EQ(fresh.dialogs.shown.size(), 2U);
+    EXPECT_EQ(fresh.dialogs.shown[1].kind, DialogKind::Confirmation);
+    EXPECT_EQ(fresh.dialogs.shown[1].text, kRestartPromptText);
+    EXPECT_TRUE(fresh.dialogs.shown[1].topmost);
   }
 }
 

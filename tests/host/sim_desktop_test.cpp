@@ -2,6 +2,7 @@
 // registry and version test behaving as on Windows.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "tests/host/sim/SimDesktop.h"
@@ -195,19 +196,20 @@ TEST_F(SimDesktopTest, RegistryQueriesFollowTheSizeRulesOfWindows) {
   desktop.registry64.SetString("SOFTWARE\\K", "V", "abc");
   RegistryKey key{};
   ASSERT_EQ(process.RegOpenKeyExA(kHkeyLocalMachine, "software\\k", 0, win32::kKeyQueryValue, key), 0U);
-  std::uint8_t buffer[8] = {};
+  std::uint8_t buffer[10] = {};
   std::uint32_t type = 0;
-  std::uint32_t size = 3;
-  EXPECT_EQ(process.RegQueryValueExA(key, "v", type, buffer, size), win32::kErrorMoreData);
-  EXPECT_EQ(size, 4U);
+  std::uint32_t size = 7;
+  EXPECT_EQ(process.RegQueryValueExW(key, L"v", type, buffer, size), win32::kErrorMoreData);
+  EXPECT_EQ(size, 8U) << "a string is stored in UTF-16, its NUL included";
   size = sizeof(buffer);
-  EXPECT_EQ(process.RegQueryValueExA(key, "V", type, buffer, size), 0U);
-  EXPECT_EQ(size, 4U);
+  EXPECT_EQ(process.RegQueryValueExW(key, L"V", type, buffer, size), 0U);
+  EXPECT_EQ(size, 8U);
   EXPECT_EQ(type, win32::kRegSz);
-  EXPECT_STREQ(reinterpret_cast<const char*>(buffer), "abc");
-  EXPECT_EQ(process.RegQueryValueExA(key, "W", type, buffer, size), kErrorFileNotFound);
-  const std::uint8_t data[] = {'x', 0};
-  EXPECT_EQ(process.RegSetValueExA(key, "V", win32::kRegSz, data, 2), win32::kErrorAccessDenied);
+  const std::uint8_t abc[] = {'a', 0, 'b', 0, 'c', 0, 0, 0};
+  EXPECT_EQ(std::memcmp(buffer, abc, sizeof abc), 0);
+  EXPECT_EQ(process.RegQueryValueExW(key, L"W", type, buffer, size), kErrorFileNotFound);
+  const std::uint8_t data[] = {'x', 0, 0, 0};
+  EXPECT_EQ(process.RegSetValueExW(key, L"V", win32::kRegSz, data, 4), win32::kErrorAccessDenied);
   EXPECT_EQ(process.RegCloseKey(key), 0U);
   EXPECT_NE(process.RegCloseKey(key), 0U);
 

@@ -48,7 +48,7 @@ TEST_F(StartSequence, UserStartWithoutProductChecksAsksTheServiceActivatesAndSta
   EXPECT_EQ(CaptionOf(agent), kAgentCaption);
   EXPECT_FALSE(Running(agent, AgentTimer::Activation));
   EXPECT_FALSE(Running(agent, AgentTimer::Watchdog));
-  EXPECT_FALSE(agent.State()->productRunning);
+  EXPECT_FALSE(agent.State()->productUp);
   EXPECT_EQ(agent.CurrentDirectory(), kAgentFolder);
   EXPECT_FALSE(Autostart().has_value()) << "no argument: the autostart value is not touched";
 }
@@ -70,18 +70,41 @@ TEST_F(StartSequence, FirstStartWithoutProductRewritesTheValueThenGoesOnAsAUserS
   EXPECT_TRUE(DialogTexts().empty());
 }
 
-TEST_F(StartSequence, FirstStartKeepsTheArgumentTailButNeverAPieceOfTheOldPath) {
+TEST_F(StartSequence, FirstStartKeepsTheTailFromTheLastSpaceOfTheOldValue) {
   desktop.registry.CreateKey(kRunKey);
   for (const auto& [before, after] : std::vector<std::pair<std::string, std::string>>{
            {"\"C:\\Program Files\\P\\velmor.exe\" firststart", "\"C:\\P\\velmor.exe\" firststart"},
-           // The only space lies in the quoted folder name: no argument to keep, nothing of the old path appended.
-           {"\"C:\\Program Files\\P\\velmor.exe\"", "\"C:\\P\\velmor.exe\""},
+           // The only space lies in the quoted folder name: the rest of the old path is the tail.
+           {"\"C:\\Program Files\\P\\velmor.exe\"", "\"C:\\P\\velmor.exe\" Files\\P\\velmor.exe\""},
            {"C:\\P\\velmor.exe", "\"C:\\P\\velmor.exe\""},
        }) {
     SetAutostart(before);
     Start(L"firstnotstartbutrestart");
     EXPECT_EQ(Autostart(), after) << "rewriting " << before;
   }
+}
+
+// The usual value of a product under "Program Files" written without an argument: the tail its
+// rewrite keeps is an argument, which keeps every later start from that value on the logon road.
+TEST_F(StartSequence, ValueWithoutArgumentIsRewrittenSoThatItsLogonStartStaysResident) {
+  SetAutostart("\"C:\\Program Files\\Tessaly\\velmor.exe\"");
+  SimProcess& installer = Start(L"firstnotstartbutrestart");
+  EXPECT_TRUE(installer.Ended());
+  const std::string rewritten = "\"C:\\P\\velmor.exe\" Files\\Tessaly\\velmor.exe\"";
+  EXPECT_EQ(Autostart(), rewritten);
+  Start(L"firstnotstartbutrestart");
+  EXPECT_EQ(Autostart(), rewritten) << "a later install keeps the same tail";
+
+  // At logon Windows starts the stored command line, with the product up and hidden.
+  desktop.StartProduct(ProductStart::Hidden);
+  SimProcess& logon = desktop.LaunchAgent(sim::WideFromUtf8(*Autostart()), kAgentPath);
+  desktop.AdvanceBy(kStartTick);
+  ExpectOutcome(logon, /*ended=*/false, 0, 0, 0, 0);
+  desktop.AdvanceBy(40000);
+  EXPECT_FALSE(logon.Ended());
+  EXPECT_TRUE(TrayPosts().empty());
+  EXPECT_TRUE(desktop.switches.empty());
+  EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), logon.AgentWindow());
 }
 
 TEST_F(StartSequence, FirstStartWithProductRunningPromptsForARestartAndEnds) {
@@ -186,7 +209,7 @@ TEST_F(StartSequence, LogonWithProductSkipsTheChecksAndStays) {
   ProductUp();
   SimProcess& agent = Start(L"1");
   ExpectOutcome(agent, /*ended=*/false, 0, 0, 0, 0);
-  EXPECT_TRUE(agent.State()->productRunning);
+  EXPECT_TRUE(agent.State()->productUp);
 }
 
 TEST_F(StartSequence, LogonWithTheValueMissingGoesOnAsALogon) {
@@ -285,6 +308,18 @@ TEST_F(StartSequence, MarkerThatCannotBeOpenedMeansAnotherAgentHoldsIt) {
   EXPECT_EQ(ServiceRequests(), 1U);
   EXPECT_EQ(successor.OpenHandles(HandleKind::Mapping), 0);
 
+  // The squatter lets go. The successor, resident without a marker, owns the residence lock: a later
+  // start makes the marker afresh and is a second agent all the same, and one agent stays.
+  desktop.ReleaseExternalMapping(kMarker);
+  SimProcess& later = Start();
+  EXPECT_EQ(CaptionOf(later), "Shell");
+  EXPECT_TRUE(Running(later, AgentTimer::Watchdog));
+  desktop.AdvanceBy(31000);
+  EXPECT_TRUE(successor.Ended());
+  EXPECT_FALSE(later.Ended());
+  EXPECT_EQ(CaptionOf(later), kAgentCaption);
+  EXPECT_TRUE(later.HoldsMapping(kMarker));
+
   desktop.HoldExternalMapping(kOtherVersionMarkerA, /*restricted=*/true);
   SimProcess& installer = Start(L"firstnotstartbutrestart");
   EXPECT_TRUE(installer.Ended());
@@ -297,6 +332,15 @@ TEST_F(StartSequence, MarkerThatCannotBeOpenedMeansAnotherAgentHoldsIt) {
   EXPECT_EQ(CaptionOf(failed), "Shell");
   EXPECT_TRUE(failed.DirectoryChanges().empty());
   EXPECT_EQ(DialogTexts().size(), 1U);
+
+  // An object of another kind under the marker's name is taken as another agent's marker too: the
+  // install-time rewrite still runs.
+  desktop.mappingCreationError = win32::kErrorInvalidHandle;
+  SetAutostart("\"C:\\Old\\velmor.exe\" 0");
+  SimProcess& install = Start(L"firstnotstartbutrestart");
+  EXPECT_EQ(Autostart(), "\"C:\\P\\velmor.exe\" 0");
+  EXPECT_TRUE(install.Ended());
+  EXPECT_EQ(CaptionOf(install), "Shell");
 }
 
 // An elevated agent (the installer's) does its start work but never stays resident: commands from
@@ -399,7 +443,7 @@ TEST_F(StartSequence, SecondAgentWithProductWindowActivatesAndEnds) {
 
 // A product window that never shows (a hung product, or a hidden window of its caption): second
 // agents give up after about 30 seconds instead of piling up, and a resident agent stops trying.
-TEST_F(StartSequence, AttemptsOnAProductWindowThatNeverShowsEndAfterThirtySeconds) {
+TEST_F(StartSequence, AgentsThatWouldEndStopWaitingAfterThirtySecondsAResidentOneWaitsForTheWindow) {
   SimProcess& first = StartResidentFirstAgent();
   SimProduct& product = desktop.StartProduct(ProductStart::Hidden, std::nullopt);
   const Ms startedAt = desktop.Now();
@@ -415,17 +459,22 @@ TEST_F(StartSequence, AttemptsOnAProductWindowThatNeverShowsEndAfterThirtySecond
   EXPECT_FALSE(first.Ended());
   EXPECT_EQ(desktop.MappingHandles(kMarker), 1);
 
-  // A first agent whose product window comes up but never shows stays resident, idle.
+  // A first agent, which stays resident, keeps trying once a second until the window shows, however
+  // late: here the product's window comes, hidden, 35 seconds after the service took the request.
   desktop.Send(first.AgentWindow(), peers::kAgentCommandMessage, 0, 0);
   product.Close();
-  desktop.services.onAccepted = [this] { desktop.StartProduct(ProductStart::Hidden, std::nullopt); };
+  desktop.posts.clear();
+  desktop.services.onAccepted = [this] {
+    desktop.At(desktop.Now() + 35000, [this] { desktop.StartProduct(ProductStart::Hidden, 0); });
+  };
   SimProcess& resident = Start();
-  desktop.AdvanceBy(31000);
-  EXPECT_FALSE(resident.Ended());
+  ASSERT_TRUE(desktop.AdvanceUntil([&] { return !desktop.switches.empty(); }, 40000));
+  EXPECT_GT(resident.Sleeps().size(), 30U);
+  EXPECT_EQ(TrayPosts().size(), 1U);
+  EXPECT_EQ(desktop.switches.back().fromProcess, resident.Id());
   EXPECT_FALSE(Running(resident, AgentTimer::Activation));
-  EXPECT_EQ(resident.Sleeps().size(), 30U);
   desktop.AdvanceBy(10000);
-  EXPECT_EQ(resident.Sleeps().size(), 30U);
+  EXPECT_FALSE(resident.Ended());
   EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), resident.AgentWindow());
 }
 
@@ -513,6 +562,46 @@ TEST_F(StartSequence, TraceNamesTheRoadEachStartTook) {
     fresh.AdvanceBy(kStartTick);
     EXPECT_TRUE(Traced(agent, "marker=denied"));
     EXPECT_TRUE(Traced(agent, "second-agent"));
+  }
+}
+
+// The registry holds the value in UTF-16. Characters that the ANSI code page cannot hold survive
+// the rewrite and reach both roads that read the value; a value too long to be read whole is left
+// as it is.
+TEST_F(StartSequence, ValuesBeyondTheCodePageOrTheReadLimitAreNeverCorrupted) {
+  {
+    SCOPED_TRACE("a value longer than any command line, switched off");
+    const std::string tooLong = "\"C:\\" + std::string(70000, 'x') + "\\velmor.exe\" 0";
+    SetAutostart(tooLong);
+    SimProcess& installer = Start(L"firstnotstartbutrestart");
+    EXPECT_TRUE(installer.Ended());
+    EXPECT_TRUE(desktop.registry.writes.empty());
+    EXPECT_EQ(Autostart(), tooLong);
+    EXPECT_TRUE(Traced(installer, "value-read=234"));
+    EXPECT_TRUE(Traced(installer, "rewritten=no"));
+  }
+  {
+    SCOPED_TRACE("a tail beyond the code page");
+    SetAutostart("\"C:\\Old\\velmor.exe\" 1с");
+    Start(L"firstnotstartbutrestart");
+    EXPECT_EQ(Autostart(), "\"C:\\P\\velmor.exe\" 1с");
+    SimProcess& logon = desktop.LaunchAgent(sim::WideFromUtf8(*Autostart()), kAgentPath);
+    desktop.AdvanceBy(kStartTick);
+    ExpectOutcome(logon, /*ended=*/false, 1, 1, 0, 0);
+  }
+  {
+    SCOPED_TRACE("an agent in a folder beyond the code page");
+    const char* const path = "C:\\Программы\\velmor.exe";
+    SimDesktop fresh;
+    fresh.registry.SetString(kRunKey, kAutostartValue, "\"C:\\Old\\velmor.exe\" 0");
+    SimProcess& installer = fresh.LaunchAgent(CommandLine(L"firstnotstartbutrestart"), path);
+    fresh.AdvanceBy(kStartTick);
+    const std::optional<std::string> stored = fresh.registry.StringValue(kRunKey, kAutostartValue);
+    EXPECT_EQ(stored, "\"C:\\Программы\\velmor.exe\" 0");
+    EXPECT_EQ(installer.CurrentDirectory(), "C:\\Программы\\");
+    SimProcess& logon = fresh.LaunchAgent(sim::WideFromUtf8(stored.value_or("")), path);
+    fresh.AdvanceBy(kStartTick);
+    EXPECT_TRUE(logon.Ended()) << "switched off";
   }
 }
 

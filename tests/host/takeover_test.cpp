@@ -51,7 +51,7 @@ TEST_F(Takeover, SecondAgentMakesTheFirstQuitAtThirtySecondsAndTakesItsPlace) {
   EXPECT_TRUE(desktop.MappingExists(kMarker));
   EXPECT_TRUE(second.HoldsMapping(kMarker));
   EXPECT_EQ(desktop.MappingHandles(kMarker), 1);
-  EXPECT_FALSE(second.State()->createInstanceMarker);
+  EXPECT_EQ(second.State()->role, AgentRole::Successor);
   EXPECT_EQ(desktop.mappingCreations.size(), 2U) << "the rerun pass creates no marker";
 
   // The rerun pass handles the same command line (a user start) as a first agent would.
@@ -202,6 +202,45 @@ TEST_F(Takeover, NoAgentToTakeOverFromStillRerunsTheStartPass) {
   EXPECT_EQ(CaptionOf(second), kAgentCaption);
   EXPECT_TRUE(second.HoldsMapping(kMarker));
   EXPECT_EQ(desktop.mappingCreations.size(), 2U);
+}
+
+// Twelve logon starts at one instant while the product's window is not there yet, beside a window
+// that a program gave the agent's class and caption, above the first agent's: the watchdogs fire
+// together, and of all the agents one stays resident, the owner of the residence lock; the window
+// that is no agent's is left alone, and the next start is a second agent again.
+TEST_F(Takeover, OneAgentStaysResidentAfterAStormOfStartsBesideAForgedName) {
+  SetAutostart("\"C:\\P\\velmor.exe\" 1");
+  std::vector<SimProcess*> agents;
+  for (int i = 0; i < 12; ++i) {
+    agents.push_back(&Launch(L"1"));
+  }
+  const WindowHandle forged = desktop.CreateForeignWindow("TMainForm", kAgentCaption, false);
+  // Eleven agents that each pause half a second per attempt make the simulated time run ahead: the
+  // watchdogs fall due within this advance.
+  desktop.AdvanceBy(kWatchdogMs + 30000);
+
+  std::vector<const SimProcess*> resident;
+  for (const SimProcess* agent : agents) {
+    if (!agent->Ended()) {
+      resident.push_back(agent);
+    }
+  }
+  ASSERT_EQ(resident.size(), 1U);
+  EXPECT_NE(resident[0], agents[0]) << "the first agent quit";
+  EXPECT_EQ(CaptionOf(*resident[0]), kAgentCaption);
+  EXPECT_EQ(desktop.MutexOwner(peers::kResidenceLockName), resident[0]->Id());
+  EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), forged) << "found first, and left alone";
+  const auto lost = std::count_if(agents.begin(), agents.end(), [](const SimProcess* agent) {
+    return std::any_of(agent->TraceLines().begin(), agent->TraceLines().end(), [](const std::string& line) {
+      return line.find(": end reason=takeover-lost") != std::string::npos;
+    });
+  });
+  EXPECT_EQ(lost, 10) << "every other successor lost the residence lock";
+  EXPECT_EQ(ServiceRequests(), 2U) << "the first agent's and one successor's";
+
+  SimProcess& next = Start(L"1");
+  EXPECT_EQ(CaptionOf(next), "Shell");
+  EXPECT_TRUE(Running(next, AgentTimer::Watchdog));
 }
 
 // --- A quit while a dialog is open ---------------------------------------------------------------

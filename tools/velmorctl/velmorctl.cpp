@@ -11,7 +11,6 @@
 #include <string_view>
 
 #include "app/AgentVersion.h"
-#include "app/WebPages.h"
 #include "peers/AgentContract.h"
 #include "tools/velmorctl/Console.h"
 #include "tools/velmorctl/OwnedHandle.h"
@@ -67,11 +66,11 @@ struct Page {
   std::wstring_view name;
   std::size_t index;
 };
-constexpr std::array<Page, velmor::kWebPageCount> kPages = {{
-    {L"home", velmor::kHomePage},
-    {L"contact", velmor::kContactPage},
-    {L"feedback", velmor::kFeedbackPage},
-    {L"version", velmor::kVersionPage},
+constexpr std::array<Page, velmor::peers::kWebPageCount> kPages = {{
+    {L"home", velmor::peers::kHomePage},
+    {L"contact", velmor::peers::kContactPage},
+    {L"feedback", velmor::peers::kFeedbackPage},
+    {L"version", velmor::peers::kVersionPage},
 }};
 
 int UsageError(std::wstring_view problem) {

@@ -254,6 +254,7 @@ void SimDesktop::EndProcess(SimProcess& process) {
   // RunAgent returns: its locals go in reverse order, the window first, then the state.
   process.window_.reset();
   process.state_.reset();
+  AbandonMutexesOf(process.id_);
   // What the system reclaims from the process.
   process.ReleaseAllHandles(/*countAsLeft=*/true);
   for (auto& [value, window] : windows_) {
@@ -272,6 +273,7 @@ void SimDesktop::KillProcess(std::uint32_t processId) {
       return;
     }
     process->terminated_ = true;
+    AbandonMutexesOf(processId);
     process->ReleaseAllHandles(/*countAsLeft=*/true);
     for (auto& [value, window] : windows_) {
       if (window.alive && window.processId == processId) {
@@ -368,8 +370,17 @@ void SimDesktop::DestroyWindow(WindowHandle handle) {
   }
 }
 
-WindowHandle SimDesktop::FindWindow(std::string_view className, std::string_view caption) const {
-  for (const WindowHandle handle : zOrder_) {
+WindowHandle SimDesktop::FindWindow(std::string_view className, std::string_view caption, WindowHandle after) const {
+  auto from = zOrder_.begin();
+  if (after != kNoWindow) {
+    from = std::find(zOrder_.begin(), zOrder_.end(), after);
+    if (from == zOrder_.end()) {
+      return kNoWindow;
+    }
+    ++from;
+  }
+  for (auto it = from; it != zOrder_.end(); ++it) {
+    const WindowHandle handle = *it;
     const SimWindow& window = windows_.at(static_cast<std::uintptr_t>(handle));
     if (window.alive && EqualsIgnoringAsciiCase(window.className, className) &&
         EqualsIgnoringAsciiCase(window.caption, caption)) {
@@ -508,6 +519,27 @@ void SimDesktop::ReleaseMappingHandle(const std::string& name) {
   if (found->second.handles == 0 && found->second.externalHandles == 0) {
     mappings_.erase(found);  // the last handle is gone, and the object with it
   }
+}
+
+void SimDesktop::ReleaseMutexHandle(const std::string& name) {
+  const auto found = mutexes_.find(name);
+  if (found != mutexes_.end() && --found->second.handles == 0) {
+    mutexes_.erase(found);
+  }
+}
+
+void SimDesktop::AbandonMutexesOf(std::uint32_t processId) {
+  for (auto& [name, mutex] : mutexes_) {
+    if (mutex.owner == processId) {
+      mutex.owner = 0;
+      mutex.abandoned = true;
+    }
+  }
+}
+
+std::uint32_t SimDesktop::MutexOwner(std::string_view name) const {
+  const auto found = mutexes_.find(std::string(name));
+  return found == mutexes_.end() ? 0 : found->second.owner;
 }
 
 bool SimDesktop::MappingExists(std::string_view name) const {

@@ -19,9 +19,9 @@
 // closes what it left open (HandlesLeftAtExit). Call(process, fn) runs fn as a handler of the process.
 // Windows: Post/Send from outside, FindWindow, Caption, Visible, EverShown, TimerRunning, SetHung.
 // Kernel objects: HoldExternalMapping (other product versions, squatted names), MappingExists,
-// MappingHandles, failMappingCreation. Records: posts, switches, shellExecutes, mappingCreations, and the records in
-// registry, services, version, privileges and dialogs. Faults() lists what no real desktop could do
-// (a blocking send to a hung window, a livelock, a call of the blocking message loop).
+// MappingHandles, failMappingCreation, MutexOwner. Records: posts, switches, shellExecutes, mappingCreations, and the
+// records in registry, services, version, privileges and dialogs. Faults() lists what no real desktop could do (a
+// blocking send to a hung window, a livelock, a call of the blocking message loop).
 #pragma once
 
 #include <cstdint>
@@ -44,6 +44,7 @@ namespace velmor::sim {
 inline constexpr Ms kUserTimerMinimum = 10;
 inline constexpr std::uint32_t kWmClose = 0x0010;
 inline constexpr std::uint32_t kWaitObject0 = 0;
+inline constexpr std::uint32_t kWaitAbandoned = 0x80;
 inline constexpr std::uint32_t kWaitTimeout = 258;
 inline constexpr Win32Status kErrorFileNotFound = 2;
 inline constexpr Win32Status kErrorInvalidHandle = 6;
@@ -145,7 +146,9 @@ class SimDesktop {
   WindowHandle CreateForeignWindow(std::string_view className, std::string_view caption, bool visible,
                                    std::uint32_t ownerProcess = 0);
   void DestroyWindow(WindowHandle window);
-  [[nodiscard]] WindowHandle FindWindow(std::string_view className, std::string_view caption) const;
+  // The first window of that class and caption below `after` in the z-order (from the top when null).
+  [[nodiscard]] WindowHandle FindWindow(std::string_view className, std::string_view caption,
+                                        WindowHandle after = kNoWindow) const;
   [[nodiscard]] const SimWindow* Window(WindowHandle window) const;
   [[nodiscard]] SimWindow* Window(WindowHandle window);
   [[nodiscard]] std::string Caption(WindowHandle window) const;
@@ -175,6 +178,8 @@ class SimDesktop {
   // How many handles, across all processes and outside holders, keep the mapping alive.
   [[nodiscard]] int MappingHandles(std::string_view name) const;
   [[nodiscard]] bool MappingRestricted(std::string_view name) const;
+  // The process that owns the named mutex, 0 when none does (or there is no such mutex).
+  [[nodiscard]] std::uint32_t MutexOwner(std::string_view name) const;
   bool failMappingCreation = false;
   // When set, creating an agent window fails (as CreateWindowExA can, out of desktop heap).
   bool failWindowCreation = false;
@@ -211,6 +216,11 @@ class SimDesktop {
     int handles = 0;
     int externalHandles = 0;
     bool restricted = false;
+  };
+  struct Mutex {
+    int handles = 0;
+    std::uint32_t owner = 0;
+    bool abandoned = false;
   };
   struct Background {
     Ms at;
@@ -249,6 +259,9 @@ class SimDesktop {
   void OnWindowDestroyed(SimWindow& window);
 
   void AddMappingHandle(const std::string& name) { ++mappings_[name].handles; }
+  void ReleaseMutexHandle(const std::string& name);
+  // What ending a process does to the mutexes it owns: each is abandoned.
+  void AbandonMutexesOf(std::uint32_t processId);
   void ReleaseMappingHandle(const std::string& name);
 
   Ms now_ = 0;
@@ -260,6 +273,7 @@ class SimDesktop {
   std::map<std::uintptr_t, SimWindow> windows_;
   std::vector<WindowHandle> zOrder_;  // newest first, as new top-level windows go on top
   std::map<std::string, Mapping> mappings_;
+  std::map<std::string, Mutex> mutexes_;
   std::vector<Background> background_;
   bool leadBytes_[256] = {};
   std::vector<std::string> faults_;

@@ -16,6 +16,7 @@ constexpr std::uintptr_t kCurrentProcessPseudoHandle = std::numeric_limits<std::
 constexpr std::uint32_t kInfinite = 0xFFFFFFFF;
 constexpr std::uint32_t kWaitFailed = 0xFFFFFFFF;
 constexpr Win32Status kErrorPathNotFound = 3;
+constexpr Win32Status kErrorNotOwner = 288;
 constexpr Win32Status kErrorNoSuchPrivilege = 1313;
 constexpr Win32Status kErrorPrivilegeNotHeld = 1314;
 constexpr std::intptr_t kShellExecuteSuccess = 42;
@@ -58,6 +59,9 @@ std::uintptr_t SimProcess::AddHandle(HandleEntry entry) {
   if (entry.kind == HandleKind::Mapping) {
     desktop_.AddMappingHandle(entry.name);
   }
+  if (entry.kind == HandleKind::Mutex) {
+    ++desktop_.mutexes_[entry.name].handles;
+  }
   handles_.emplace(value, std::move(entry));
   return value;
 }
@@ -77,6 +81,9 @@ bool SimProcess::RemoveHandle(std::uintptr_t value, HandleKind kind) {
   closes_.push_back(entry.kind);
   if (entry.kind == HandleKind::Mapping) {
     desktop_.ReleaseMappingHandle(entry.name);
+  }
+  if (entry.kind == HandleKind::Mutex) {
+    desktop_.ReleaseMutexHandle(entry.name);
   }
   return true;
 }
@@ -165,6 +172,14 @@ void SimProcess::TerminateApplication() {
 
 WindowHandle SimProcess::FindWindowA(std::string_view className, std::string_view caption) {
   const WindowHandle found = desktop_.FindWindow(className, caption);
+  if (found == kNoWindow) {
+    lastError_ = kErrorFileNotFound;
+  }
+  return found;
+}
+
+WindowHandle SimProcess::FindWindowExA(WindowHandle after, std::string_view className, std::string_view caption) {
+  const WindowHandle found = desktop_.FindWindow(className, caption, after);
   if (found == kNoWindow) {
     lastError_ = kErrorFileNotFound;
   }
@@ -306,6 +321,26 @@ KernelHandle SimProcess::OpenFileMappingA(std::uint32_t access, bool /*inheritHa
   return KernelHandle{AddHandle({HandleKind::Mapping, std::string(name), 0, access})};
 }
 
+KernelHandle SimProcess::CreateMutexA(std::string_view name) {
+  const bool existed = desktop_.mutexes_.contains(std::string(name));
+  const std::uintptr_t value = AddHandle({HandleKind::Mutex, std::string(name), 0, 0});
+  lastError_ = existed ? win32::kErrorAlreadyExists : win32::kErrorSuccess;
+  return KernelHandle{value};
+}
+
+bool SimProcess::ReleaseMutex(KernelHandle mutex) {
+  const HandleEntry* entry = FindHandle(Raw(mutex), HandleKind::Mutex);
+  if (entry == nullptr) {
+    return Fail(kErrorInvalidHandle);
+  }
+  SimDesktop::Mutex& object = desktop_.mutexes_.at(entry->name);
+  if (object.owner != id_) {
+    return Fail(kErrorNotOwner);
+  }
+  object.owner = 0;
+  return true;
+}
+
 bool SimProcess::CloseHandle(KernelHandle handle) {
   if (terminated_) {
     return false;
@@ -314,7 +349,7 @@ bool SimProcess::CloseHandle(KernelHandle handle) {
   if (value == kCurrentProcessPseudoHandle) {
     return true;
   }
-  for (const HandleKind kind : {HandleKind::Mapping, HandleKind::Process, HandleKind::Token}) {
+  for (const HandleKind kind : {HandleKind::Mapping, HandleKind::Mutex, HandleKind::Process, HandleKind::Token}) {
     if (RemoveHandle(value, kind)) {
       return true;
     }
@@ -328,13 +363,17 @@ void SimProcess::Sleep(std::uint32_t milliseconds) {
   desktop_.MoveClockTo(desktop_.Now() + milliseconds);
 }
 
-bool SimProcess::SetCurrentDirectoryA(std::string_view path) {
-  directoryChanges_.emplace_back(path);
+bool SimProcess::SetCurrentDirectoryW(std::wstring_view path) {
+  directoryChanges_.push_back(Utf8FromWide(path));
   if (path.empty()) {
     return Fail(kErrorPathNotFound);
   }
-  currentDirectory_ = std::string(path);
+  currentDirectory_ = directoryChanges_.back();
   return true;
+}
+
+std::wstring SimProcess::GetModuleFileNameW() {
+  return WideFromUtf8(modulePath_);
 }
 
 bool SimProcess::IsDBCSLeadByte(std::uint8_t byte) {
@@ -369,6 +408,21 @@ bool SimProcess::TerminateProcess(KernelHandle process, std::uint32_t /*exitCode
 }
 
 std::uint32_t SimProcess::WaitForSingleObject(KernelHandle handle, std::uint32_t timeoutMs) {
+  if (const HandleEntry* mutexEntry = FindHandle(Raw(handle), HandleKind::Mutex)) {
+    // One thread per process: a mutex is free, owned by this process (recursion), or held by another,
+    // which cannot let go while this process waits (no other handler runs meanwhile).
+    SimDesktop::Mutex& mutex = desktop_.mutexes_.at(mutexEntry->name);
+    if (mutex.owner == 0 || mutex.owner == id_) {
+      mutex.owner = id_;
+      return std::exchange(mutex.abandoned, false) ? kWaitAbandoned : kWaitObject0;
+    }
+    if (timeoutMs == kInfinite) {
+      desktop_.Fault("WaitForSingleObject without time-out on a mutex another process holds");
+      return kWaitFailed;
+    }
+    desktop_.MoveClockTo(desktop_.Now() + timeoutMs);
+    return kWaitTimeout;
+  }
   const HandleEntry* entry = FindHandle(Raw(handle), HandleKind::Process);
   if (entry == nullptr) {
     lastError_ = kErrorInvalidHandle;
@@ -459,7 +513,7 @@ Win32Status SimProcess::RegOpenKeyExA(RegistryKey root, std::string_view subKey,
   return win32::kErrorSuccess;
 }
 
-Win32Status SimProcess::RegQueryValueExA(RegistryKey key, std::string_view valueName, std::uint32_t& type,
+Win32Status SimProcess::RegQueryValueExW(RegistryKey key, std::wstring_view valueName, std::uint32_t& type,
                                          std::uint8_t* data, std::uint32_t& size) {
   const HandleEntry* entry = FindHandle(Raw(key), HandleKind::RegistryKey);
   if (entry == nullptr) {
@@ -468,7 +522,7 @@ Win32Status SimProcess::RegQueryValueExA(RegistryKey key, std::string_view value
   if ((entry->access & win32::kKeyQueryValue) == 0) {
     return win32::kErrorAccessDenied;
   }
-  const std::optional<RegValue> value = RegistryView(entry->access).Value(entry->name, valueName);
+  const std::optional<RegValue> value = RegistryView(entry->access).Value(entry->name, Utf8FromWide(valueName));
   if (!value) {
     return kErrorFileNotFound;
   }
@@ -485,7 +539,7 @@ Win32Status SimProcess::RegQueryValueExA(RegistryKey key, std::string_view value
   return win32::kErrorSuccess;
 }
 
-Win32Status SimProcess::RegSetValueExA(RegistryKey key, std::string_view valueName, std::uint32_t type,
+Win32Status SimProcess::RegSetValueExW(RegistryKey key, std::wstring_view valueName, std::uint32_t type,
                                        const std::uint8_t* data, std::uint32_t size) {
   const HandleEntry* entry = FindHandle(Raw(key), HandleKind::RegistryKey);
   if (entry == nullptr) {
@@ -499,9 +553,10 @@ Win32Status SimProcess::RegSetValueExA(RegistryKey key, std::string_view valueNa
   if (data != nullptr) {
     value.bytes.assign(data, data + size);
   }
+  const std::string name = Utf8FromWide(valueName);
   SimRegistry& view = RegistryView(entry->access);
-  view.writes.push_back({id_, entry->name, std::string(valueName), value});
-  view.SetValue(entry->name, valueName, std::move(value));
+  view.writes.push_back({id_, entry->name, name, value});
+  view.SetValue(entry->name, name, std::move(value));
   return win32::kErrorSuccess;
 }
 

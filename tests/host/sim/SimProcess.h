@@ -21,11 +21,11 @@ namespace velmor::sim {
 
 class SimDesktop;
 
-enum class HandleKind { Mapping, Process, Token, ServiceManager, Service, RegistryKey };
+enum class HandleKind { Mapping, Mutex, Process, Token, ServiceManager, Service, RegistryKey };
 
 struct HandleEntry {
   HandleKind kind;
-  std::string name;             // mapping name or registry key path
+  std::string name;             // mapping or mutex name, or registry key path
   std::uint32_t targetProcess;  // process handles: the process id
   std::uint32_t access;
 };
@@ -44,6 +44,7 @@ struct QueuedMessage {
 
 class SimProcess final : public AgentPlatform {
  public:
+  // `modulePath` is the executable's path in UTF-8, as GetModuleFileNameW gives it once converted.
   SimProcess(SimDesktop& desktop, std::uint32_t id, std::wstring commandLine, AnsiString modulePath);
   ~SimProcess() override;
 
@@ -58,6 +59,7 @@ class SimProcess final : public AgentPlatform {
   [[nodiscard]] AgentState* State() const { return state_.get(); }
   [[nodiscard]] velmor::AgentWindow* Agent() const { return window_.get(); }
 
+  // The current directory and each change asked for, in UTF-8.
   [[nodiscard]] const std::string& CurrentDirectory() const { return currentDirectory_; }
   [[nodiscard]] const std::vector<std::string>& DirectoryChanges() const { return directoryChanges_; }
   [[nodiscard]] const std::vector<SleepRecord>& Sleeps() const { return sleeps_; }
@@ -99,6 +101,7 @@ class SimProcess final : public AgentPlatform {
   void TerminateApplication() override;
 
   WindowHandle FindWindowA(std::string_view className, std::string_view caption) override;
+  WindowHandle FindWindowExA(WindowHandle after, std::string_view className, std::string_view caption) override;
   bool IsWindow(WindowHandle window) override;
   bool IsWindowVisible(WindowHandle window) override;
   bool PostMessageA(WindowHandle window, std::uint32_t message, MessageWParam wParam, MessageLParam lParam) override;
@@ -114,12 +117,14 @@ class SimProcess final : public AgentPlatform {
   KernelHandle CreateFileMappingA(std::uint32_t protect, std::uint32_t maxSizeHigh, std::uint32_t maxSizeLow,
                                   std::string_view name) override;
   KernelHandle OpenFileMappingA(std::uint32_t access, bool inheritHandle, std::string_view name) override;
+  KernelHandle CreateMutexA(std::string_view name) override;
+  bool ReleaseMutex(KernelHandle mutex) override;
   bool CloseHandle(KernelHandle handle) override;
   Win32Status GetLastError() override { return lastError_; }
   void SetLastError(Win32Status error) override { lastError_ = error; }
   void Sleep(std::uint32_t milliseconds) override;
-  bool SetCurrentDirectoryA(std::string_view path) override;
-  AnsiString GetModuleFileNameA() override { return modulePath_; }
+  bool SetCurrentDirectoryW(std::wstring_view path) override;
+  std::wstring GetModuleFileNameW() override;
   std::wstring GetCommandLineW() override { return commandLine_; }
   bool IsDBCSLeadByte(std::uint8_t byte) override;
   KernelHandle GetCurrentProcess() override;
@@ -138,9 +143,9 @@ class SimProcess final : public AgentPlatform {
 
   Win32Status RegOpenKeyExA(RegistryKey root, std::string_view subKey, std::uint32_t options, std::uint32_t access,
                             RegistryKey& result) override;
-  Win32Status RegQueryValueExA(RegistryKey key, std::string_view valueName, std::uint32_t& type, std::uint8_t* data,
+  Win32Status RegQueryValueExW(RegistryKey key, std::wstring_view valueName, std::uint32_t& type, std::uint8_t* data,
                                std::uint32_t& size) override;
-  Win32Status RegSetValueExA(RegistryKey key, std::string_view valueName, std::uint32_t type, const std::uint8_t* data,
+  Win32Status RegSetValueExW(RegistryKey key, std::wstring_view valueName, std::uint32_t type, const std::uint8_t* data,
                              std::uint32_t size) override;
   Win32Status RegCloseKey(RegistryKey key) override;
 

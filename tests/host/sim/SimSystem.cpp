@@ -1,6 +1,7 @@
 #include "tests/host/sim/SimSystem.h"
 
 #include <array>
+#include <cstddef>
 #include <utility>
 
 #include "app/AsciiCase.h"
@@ -50,6 +51,59 @@ bool Holds(std::uint8_t condition, int comparison) {  // comparison: system <=> 
 
 }  // namespace
 
+// --- Text ----------------------------------------------------------------------------------------
+
+std::wstring WideFromUtf8(std::string_view text) {
+  std::wstring wide;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<std::uint8_t>(text[i]);
+    const std::size_t length = lead < 0x80U ? 1 : lead < 0xE0U ? 2 : lead < 0xF0U ? 3 : 4;
+    std::uint32_t code = length == 1 ? lead : lead & (0x7FU >> length);
+    for (std::size_t k = 1; k < length && i + k < text.size(); ++k) {
+      code = (code << 6U) | (static_cast<std::uint8_t>(text[i + k]) & 0x3FU);
+    }
+    i += length;
+    if (code >= 0x10000U) {
+      code -= 0x10000U;
+      wide += static_cast<wchar_t>(0xD800U + (code >> 10U));
+      wide += static_cast<wchar_t>(0xDC00U + (code & 0x3FFU));
+    } else {
+      wide += static_cast<wchar_t>(code);
+    }
+  }
+  return wide;
+}
+
+std::string Utf8FromWide(std::wstring_view text) {
+  std::string utf8;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    auto code = static_cast<std::uint32_t>(text[i]) & 0xFFFFU;
+    const bool high = code >= 0xD800U && code < 0xDC00U;
+    const bool low = code >= 0xDC00U && code < 0xE000U;
+    if (high && i + 1 < text.size() && (static_cast<std::uint32_t>(text[i + 1]) & 0xFC00U) == 0xDC00U) {
+      code = 0x10000U + ((code - 0xD800U) << 10U) + ((static_cast<std::uint32_t>(text[++i]) & 0xFFFFU) - 0xDC00U);
+    } else if (high || low) {
+      code = 0xFFFDU;
+    }
+    if (code < 0x80U) {
+      utf8 += static_cast<char>(code);
+    } else if (code < 0x800U) {
+      utf8 += static_cast<char>(0xC0U | (code >> 6U));
+      utf8 += static_cast<char>(0x80U | (code & 0x3FU));
+    } else if (code < 0x10000U) {
+      utf8 += static_cast<char>(0xE0U | (code >> 12U));
+      utf8 += static_cast<char>(0x80U | ((code >> 6U) & 0x3FU));
+      utf8 += static_cast<char>(0x80U | (code & 0x3FU));
+    } else {
+      utf8 += static_cast<char>(0xF0U | (code >> 18U));
+      utf8 += static_cast<char>(0x80U | ((code >> 12U) & 0x3FU));
+      utf8 += static_cast<char>(0x80U | ((code >> 6U) & 0x3FU));
+      utf8 += static_cast<char>(0x80U | (code & 0x3FU));
+    }
+  }
+  return utf8;
+}
+
 // --- Registry ------------------------------------------------------------------------------------
 
 void SimRegistry::CreateKey(std::string_view subKey) {
@@ -59,8 +113,11 @@ void SimRegistry::CreateKey(std::string_view subKey) {
 void SimRegistry::SetString(std::string_view subKey, std::string_view valueName, std::string_view text) {
   RegValue value;
   value.type = win32::kRegSz;
-  value.bytes.assign(text.begin(), text.end());
-  value.bytes.push_back(0);
+  for (const wchar_t unit : WideFromUtf8(text)) {
+    value.bytes.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(unit) & 0xFFU));
+    value.bytes.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(unit) >> 8U));
+  }
+  value.bytes.insert(value.bytes.end(), 2, 0);
   SetValue(subKey, valueName, std::move(value));
 }
 
@@ -85,8 +142,11 @@ std::optional<std::string> SimRegistry::StringValue(std::string_view subKey, std
   if (!value) {
     return std::nullopt;
   }
-  std::string text(value->bytes.begin(), value->bytes.end());
-  return text.substr(0, text.find('\0'));
+  std::wstring text;
+  for (std::size_t i = 0; i + 1 < value->bytes.size(); i += 2) {
+    text += static_cast<wchar_t>(value->bytes[i] | (value->bytes[i + 1] << 8U));
+  }
+  return Utf8FromWide(text.substr(0, text.find(L'\0')));
 }
 
 std::map<std::string, RegValue>* SimRegistry::FindKey(std::string_view subKey) {

@@ -18,7 +18,14 @@ namespace velmor::sim {
 
 using Ms = std::uint64_t;  // virtual milliseconds since the desktop started
 
+// --- Text -------------------------------------------------------------------------------------
+// Tests write the system's text in UTF-8; the system holds it in UTF-16 code units, one a wchar_t.
+// A code unit that is no character of its own (a lone surrogate) comes out in UTF-8 as U+FFFD.
+std::wstring WideFromUtf8(std::string_view text);
+std::string Utf8FromWide(std::wstring_view text);
+
 // --- Registry (HKEY_LOCAL_MACHINE only) --------------------------------------------------------
+// A value's type and its bytes as the registry stores them: a string in UTF-16 (little-endian).
 struct RegValue {
   std::uint32_t type = win32::kRegSz;
   std::vector<std::uint8_t> bytes;
@@ -35,11 +42,11 @@ class SimRegistry {
  public:
   // Key paths and value names are matched without regard to ASCII case, as Windows does.
   void CreateKey(std::string_view subKey);
-  // Stores `text` plus its terminating NUL as REG_SZ (creating the key when needed).
+  // Stores `text` (UTF-8) plus its terminating NUL as REG_SZ in UTF-16 (creating the key when needed).
   void SetString(std::string_view subKey, std::string_view valueName, std::string_view text);
   void SetValue(std::string_view subKey, std::string_view valueName, RegValue value);
   [[nodiscard]] std::optional<RegValue> Value(std::string_view subKey, std::string_view valueName) const;
-  // The value's bytes up to its first NUL; nothing when the value is missing.
+  // The value's text up to its first NUL, in UTF-8; nothing when the value is missing.
   [[nodiscard]] std::optional<std::string> StringValue(std::string_view subKey, std::string_view valueName) const;
 
   // When set, opening any key with KEY_SET_VALUE fails with ERROR_ACCESS_DENIED (5): no admin rights.

@@ -1,0 +1,133 @@
+// The takeover: a second agent whose product window did not come forward in time makes the agent it
+// waited on quit and takes its place. Of several that do so at once, one stays.
+#include <algorithm>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "app/AgentWindow.h"
+#include "app/AsciiCase.h"
+#include "integration/AnsiText.h"
+#include "peers/AgentContract.h"
+#include "platform/ScopedHandles.h"
+#include "platform/Trace.h"
+
+namespace velmor {
+
+namespace {
+
+// A healthy agent handles the quit command within milliseconds. The one stretch in which a healthy
+// agent pumps no messages for longer is its service request's retries (up to about 20 s), in the
+// rare case that it took over itself shortly before; it would quit right after them anyway, so
+// ending it then changes only the moment. Five seconds without an answer therefore counts as hung.
+constexpr std::uint32_t kQuitAnswerTimeoutMs = 5000;
+// How long to wait for a hung agent's process to go after it was ended.
+constexpr std::uint32_t kHungAgentExitWaitMs = 5000;
+
+// Ending a process is safe only for an agent: its image is velmor.exe, it runs in this session, and
+// its integrity level is not above this agent's.
+bool IsAgentProcessToEnd(AgentPlatform& os, KernelHandle process, std::uint32_t processId) {
+  const AnsiString image = os.QueryFullProcessImageNameA(process);
+  const std::optional<std::size_t> backslash = FindLastAnsiChar(os, image, '\\');
+  const std::string_view fileName = std::string_view(image).substr(backslash ? *backslash + 1 : 0);
+  if (!EqualsIgnoringAsciiCase(fileName, peers::kAgentExecutableName)) {
+    return false;
+  }
+  std::uint32_t session = 0;
+  std::uint32_t ownSession = 0;
+  if (!os.ProcessIdToSessionId(processId, session) || !os.ProcessIdToSessionId(os.GetCurrentProcessId(), ownSession) ||
+      session != ownSession) {
+    return false;
+  }
+  const std::optional<std::uint32_t> level = os.GetProcessIntegrityLevel(process);
+  const std::optional<std::uint32_t> ownLevel = os.GetProcessIntegrityLevel(os.GetCurrentProcess());
+  return level && ownLevel && *level <= *ownLevel;
+}
+
+// Makes the other agent quit and waits until it has released its marker handle. An agent that does
+// not answer in time while its window still exists hangs: its process is ended, so that no hung
+// twin stays findable under the agent's caption. Any other owner of such a window is left alone.
+// Returns what became of it, for the trace.
+std::string_view MakeAgentQuit(AgentPlatform& os, WindowHandle other) {
+  MessageResult ignored = 0;
+  if (os.SendMessageTimeoutA(other, peers::kAgentCommandMessage, peers::kAgentCommandQuit, 0, win32::kSmtoAbortIfHung,
+                             kQuitAnswerTimeoutMs, ignored)) {
+    return "quit";
+  }
+  if (!os.IsWindow(other)) {
+    return "gone";  // it ended meanwhile
+  }
+  const std::uint32_t processId = os.GetWindowThreadProcessId(other);
+  if (processId == 0) {
+    return "gone";
+  }
+  const UniqueKernelHandle process(
+      os, os.OpenProcess(win32::kProcessTerminate | win32::kSynchronize | win32::kProcessQueryLimitedInformation, false,
+                         processId));
+  if (!process) {
+    return "hung-left-alone";
+  }
+  // With the handle open, the id cannot pass to another process: the window must still be this one's.
+  if (os.GetWindowThreadProcessId(other) != processId || !IsAgentProcessToEnd(os, process.get(), processId)) {
+    return "hung-left-alone";
+  }
+  if (!os.TerminateProcess(process.get(), 0)) {
+    return "hung-not-ended";
+  }
+  os.WaitForSingleObject(process.get(), kHungAgentExitWaitMs);
+  return "hung-ended";
+}
+
+// How long a successor waits for the residence lock once the agents it waited on have quit: they
+// gave it back as they quit, so the wait only settles which of several successors gets it.
+constexpr std::uint32_t kResidenceWaitMs = 1000;
+
+// No desktop has more than a handful of windows bearing the agent's name; a program that makes
+// thousands does not make the takeover walk them all.
+constexpr std::size_t kAgentWindowLimit = 16;
+
+}  // namespace
+
+std::vector<WindowHandle> FindAgentWindows(AgentPlatform& os) {
+  std::vector<WindowHandle> windows;
+  WindowHandle window = kNoWindow;
+  while (windows.size() < kAgentWindowLimit &&
+         (window = os.FindWindowExA(window, peers::kAgentWindowClass, peers::kAgentWindowCaption)) != kNoWindow) {
+    windows.push_back(window);
+  }
+  return windows;
+}
+
+void AgentWindow::TakeOverFromStuckAgent() {
+  StopAllTimers();
+
+  // Every window that bears the agent's class and caption (a program may give one of its own windows
+  // that name), but only those that were there at this agent's start: one that came since is another
+  // successor, which this agent leaves alone. This agent is still called "Shell" and is not among them.
+  bool anyFound = false;
+  for (const WindowHandle other : FindAgentWindows(os_)) {
+    if (!agentsSeenAtStart_.empty() &&
+        std::find(agentsSeenAtStart_.begin(), agentsSeenAtStart_.end(), other) == agentsSeenAtStart_.end()) {
+      continue;
+    }
+    anyFound = true;
+    TraceLine(os_, "takeover").Add("first-agent", MakeAgentQuit(os_, other));
+  }
+  if (!anyFound) {
+    TraceLine(os_, "takeover").Add("first-agent", "none-found");
+  }
+  // The agents that quit gave the lock back. Of several successors, the one that gets it stays.
+  if (!residence_.Take(kResidenceWaitMs)) {
+    EndBecause("takeover-lost");
+    return;
+  }
+  // An agent that found the marker's name taken at its start holds no marker: it makes it now, so that
+  // the next start finds it and behaves as a second agent.
+  if (!state_.instanceMarker) {
+    state_.instanceMarker = CreateInstanceMarker(os_);
+  }
+  state_.role = AgentRole::Successor;  // keeps the marker handle; never claims the marker again
+  RunStartSequence();
+}
+
+}  // namespace velmor
