@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/AgentVersion.h"
+#include "VelmorVersion.h"
 #include "peers/AgentContract.h"
 #include "tools/velmorctl/Console.h"
 #include "tools/velmorctl/OwnedHandle.h"
@@ -216,7 +216,7 @@ int Run(int argc, wchar_t** argv) {
     return kDone;
   }
   if (command == L"--version" && argc == 2) {
-    const std::string_view version = velmor::AgentVersion();
+    const std::string_view version = VELMOR_VERSION_TEXT;  // the build's, as the agent's own
     Say(std::wstring(version.begin(), version.end()) + L"\n");
     return kDone;
   }
