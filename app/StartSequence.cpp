@@ -3,6 +3,7 @@
 // the second agent's road or the first agent's.
 #include <string>
 
+#include "app/AgentVersion.h"
 #include "app/AgentWindow.h"
 #include "integration/AnsiText.h"
 #include "integration/Autostart.h"
@@ -61,7 +62,8 @@ void AgentWindow::RunStartSequence() {
       .Add("arg", DescribeArgument(argument_))
       .Add("marker", marker)
       .Add("product", DescribeProduct(os_, productWindow))
-      .Add("elevated", elevated_);
+      .Add("elevated", elevated_)
+      .Add("version", AgentVersion());
 
   switch (argument_) {
     case StartArgument::FirstStart:
@@ -94,7 +96,7 @@ bool AgentWindow::ClaimInstanceMarker(std::string_view& outcome) {
     // squats the name; an invalid handle: an object of another kind bears its name. Either is taken
     // as held by another agent, so that the user's start still does its part.
     if (error != win32::kErrorAccessDenied && error != win32::kErrorInvalidHandle) {
-      TraceLine(os_, "start").Add("marker", "failed").Add("error", error);
+      TraceLine(os_, "start").Add("marker", "failed").Add("error", error).Add("version", AgentVersion());
       EndBecause("marker-failed");
       return false;
     }

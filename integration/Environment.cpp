@@ -41,11 +41,18 @@ bool IsOtherVersionRunning(AgentPlatform& os) {
 }
 
 bool ShowRestartPrompt(AgentPlatform& os) {
-  std::wstring text(kOtherVersionRunningText);
-  text += kRestartQuestionText;
-  // Esc, or the dialog closed with the agent window, counts as No.
-  const bool rebootRequested = os.ShowMessageDialog(DialogKind::Confirmation, text, true) == DialogResult::Yes;
-  TraceLine(os, "restart-prompt").Add("reboot-asked", rebootRequested);
+  bool rebootRequested = false;
+  if (os.IsWindowStationInteractive()) {
+    std::wstring text(kOtherVersionRunningText);
+    text += kRestartQuestionText;
+    // Esc, or the dialog closed with the agent window, counts as No.
+    rebootRequested = os.ShowMessageDialog(DialogKind::Confirmation, text, true) == DialogResult::Yes;
+    TraceLine(os, "restart-prompt").Add("reboot-asked", rebootRequested);
+  } else {
+    // Nobody could see the prompt, let alone answer it (an installer service's elevated action):
+    // the agent, and the install waiting for it, would hang. It goes on as after No.
+    TraceLine(os, "restart-prompt").Add("shown", false).Add("window-station", "non-interactive");
+  }
   // The user asked for the reboot: one that fails is reported, and the agent ends all the same.
   if (rebootRequested && !RebootComputer(os)) {
     const Win32Status error = os.GetLastError();

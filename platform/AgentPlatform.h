@@ -206,6 +206,10 @@ class AgentPlatform {
   virtual bool ReplyMessage(MessageResult result) = 0;
 
   // --- Dialogs --------------------------------------------------------------------------------
+  // True when this process's window station is interactive (WSF_VISIBLE): a dialog it shows can be
+  // seen and answered. A service's station is not, nor an installer service's, where an install's
+  // elevated actions run on Windows; a dialog there waits for an answer that never comes.
+  virtual bool IsWindowStationInteractive() = 0;
   // Shows a modal message dialog owned by the agent window. While it is open, the agent window
   // keeps receiving its timer ticks and messages.
   virtual DialogResult ShowMessageDialog(DialogKind kind, std::wstring_view text, bool topmost) = 0;

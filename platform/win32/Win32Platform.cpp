@@ -352,6 +352,18 @@ class Win32Platform final : public AgentPlatform {
 
   // --- Dialogs ---------------------------------------------------------------------------------
 
+  bool IsWindowStationInteractive() override {
+    // The process's window station handle is not to be closed. When its flags cannot be read, the
+    // station counts as interactive: the dialog is shown as it always was.
+    USEROBJECTFLAGS flags{};
+    const HWINSTA station = ::GetProcessWindowStation();
+    if (station == nullptr ||
+        ::GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof(flags), nullptr) == FALSE) {
+      return true;
+    }
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
+  }
+
   DialogResult ShowMessageDialog(DialogKind kind, std::wstring_view text, bool topmost) override {
     // Owned by the agent window while it exists, so that destroying the window closes the dialog.
     const HWND owner = agentWindow_ != nullptr && ::IsWindow(agentWindow_) ? agentWindow_ : nullptr;

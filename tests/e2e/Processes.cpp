@@ -2,8 +2,10 @@
 
 #include <tlhelp32.h>
 
+#include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/AsciiCase.h"
 
@@ -252,6 +254,45 @@ ConsoleRun RunConsoleProgram(const std::string& exe, const std::string& argument
     run.exitCode = code;
   }
   return run;
+}
+
+namespace {
+
+std::vector<char> VersionResourceOf(const std::string& path) {
+  DWORD ignored = 0;
+  const DWORD size = ::GetFileVersionInfoSizeA(path.c_str(), &ignored);
+  std::vector<char> data(size);
+  if (size == 0 || ::GetFileVersionInfoA(path.c_str(), 0, size, data.data()) == FALSE) {
+    data.clear();
+  }
+  return data;
+}
+
+}  // namespace
+
+std::string FileVersionOf(const std::string& path) {
+  std::vector<char> data = VersionResourceOf(path);
+  char* text = nullptr;
+  UINT length = 0;
+  if (data.empty() ||
+      ::VerQueryValueA(data.data(), "\\StringFileInfo\\040904B0\\FileVersion", reinterpret_cast<void**>(&text),
+                       &length) == FALSE ||
+      length == 0) {
+    return {};
+  }
+  return {text, ::strnlen(text, length)};
+}
+
+std::string FixedFileVersionOf(const std::string& path) {
+  std::vector<char> data = VersionResourceOf(path);
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT length = 0;
+  if (data.empty() || ::VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&info), &length) == FALSE ||
+      length < sizeof(VS_FIXEDFILEINFO)) {
+    return {};
+  }
+  return std::to_string(HIWORD(info->dwFileVersionMS)) + "." + std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
+         std::to_string(HIWORD(info->dwFileVersionLS)) + "." + std::to_string(LOWORD(info->dwFileVersionLS));
 }
 
 }  // namespace velmor::e2e

@@ -58,6 +58,11 @@ class ChildProcess {
 // and stand-ins that a case did not start itself. Any other program is left alone.
 void TerminateOurProgram(DWORD processId);
 
+// The FileVersion text of an executable's version resource; empty when it has none or is missing.
+std::string FileVersionOf(const std::string& path);
+// The four numbers of its fixed version information, "a.b.c.d"; empty when it has none.
+std::string FixedFileVersionOf(const std::string& path);
+
 // Whether the process has loaded the DLL of this file name (for example "shell32.dll").
 bool ProcessHasModule(DWORD processId, const std::string& dllName);
 

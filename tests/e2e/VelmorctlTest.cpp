@@ -1,6 +1,7 @@
 // velmorctl.exe against the real agent: its usage errors, each command with and without a resident
 // agent, a quit that times out while the agent is busy in its service request, and the trace that
 // tells which road each start took.
+#include <algorithm>
 #include <future>
 #include <string>
 #include <vector>
@@ -141,6 +142,31 @@ TEST_F(VelmorctlTest, TraceTellsTheRoadOfEachStart) {
   EXPECT_TRUE(Holds(secondAgent, "second-agent"));
   EXPECT_TRUE(Holds(secondAgent, "end reason=activation-done"));
   EXPECT_TRUE(Holds(TraceOf(run.output, logon.Id()), "end reason=switched-off"));
+}
+
+// One version everywhere: the version resources of both programs (text and numbers), velmorctl
+// --version and the line that starts the agent's trace all carry the build's version.
+TEST_F(VelmorctlTest, TheBuildsVersionIsInTheResourcesTheVersionOptionAndTheTrace) {
+  const std::string version = VELMOR_TEST_VERSION;
+  const std::string numbers = std::count(version.begin(), version.end(), '.') == 2 ? version + ".0" : version;
+  for (const std::string& program : {AgentPath(), ExecutableFolder() + "velmorctl.exe"}) {
+    EXPECT_EQ(FileVersionOf(program), version) << program;
+    EXPECT_EQ(FixedFileVersionOf(program), numbers) << program;
+  }
+  const ConsoleRun printed = Ctl("--version");
+  EXPECT_EQ(printed.exitCode, kDone);
+  EXPECT_EQ(printed.output, version + "\n");
+
+  std::future<ConsoleRun> trace = std::async(std::launch::async, [] { return Ctl("trace --seconds 8"); });
+  ASSERT_TRUE(WaitUntil(TraceChannelHeld, kStartBound));
+  StartProductWindow("--visible");
+  ChildProcess& agent = StartAgent("1");
+  ASSERT_NE(WaitForNamedAgent(agent), nullptr);
+  const ConsoleRun run = trace.get();
+  const std::vector<std::string> lines = TraceOf(run.output, agent.Id());
+  ASSERT_FALSE(lines.empty()) << run.output;
+  EXPECT_EQ(lines.front().rfind("start ", 0), 0U) << lines.front();
+  EXPECT_TRUE(lines.front().ends_with(" version=" + version)) << lines.front();
 }
 
 }  // namespace

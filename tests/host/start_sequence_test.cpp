@@ -605,5 +605,33 @@ TEST_F(StartSequence, ValuesBeyondTheCodePageOrTheReadLimitAreNeverCorrupted) {
   }
 }
 
+// An install-time start where nobody can answer (an installer service's non-interactive window
+// station, where an install's elevated actions run on Windows) never waits on the restart prompt:
+// it shows nothing, says so in its trace and ends as after No. Where the user sees the desktop, the
+// same start asks as before.
+TEST_F(StartSequence, InstallTimeStartWhereNobodyCanAnswerNeverPromptsAndEndsAsAfterNo) {
+  ProductUp();
+  for (const wchar_t* argument : {L"firstnotstartbutrestart", L"firststart"}) {
+    SCOPED_TRACE(argument);
+    SetAutostart("\"C:\\Old\\velmor.exe\" 1");
+    SimProcess& unattended = Launch(argument);
+    unattended.interactiveWindowStation = false;  // a dialog there is a fault of the simulated desktop
+    desktop.AdvanceBy(kStartTick);
+    EXPECT_TRUE(unattended.Ended());
+    EXPECT_TRUE(Traced(unattended, "restart-prompt shown=no window-station=non-interactive"));
+    EXPECT_TRUE(Traced(unattended, "end reason=restart-prompt"));
+    EXPECT_EQ(Autostart(), "\"C:\\P\\velmor.exe\" 1") << "the install-time rewrite is done all the same";
+    EXPECT_TRUE(DialogTexts().empty());
+  }
+  EXPECT_TRUE(desktop.privileges.exitWindowsCalls.empty());
+  EXPECT_TRUE(desktop.switches.empty());
+  EXPECT_EQ(VersionChecks() + ServiceRequests(), 0U);
+
+  SimProcess& attended = Start(L"firstnotstartbutrestart");
+  EXPECT_TRUE(attended.Ended());
+  EXPECT_EQ(DialogTexts(), std::vector<std::wstring>{kRestartPromptText});
+  EXPECT_TRUE(Traced(attended, "restart-prompt reboot-asked=no"));
+}
+
 }  // namespace
 }  // namespace velmor::test

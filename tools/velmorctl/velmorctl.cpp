@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "VelmorVersion.h"
 #include "peers/AgentContract.h"
 #include "tools/velmorctl/Console.h"
 #include "tools/velmorctl/OwnedHandle.h"
@@ -50,6 +51,7 @@ constexpr std::wstring_view kUsage =
     L"                                   home, contact, feedback or version\n"
     L"  velmorctl trace [--seconds N]    print the agents' trace lines as they come, until interrupted\n"
     L"                                   or for N seconds\n"
+    L"  velmorctl --version              the version of this program and of the agent it ships with\n"
     L"  velmorctl help                   this text\n"
     L"\n"
     L"exit codes:\n"
@@ -211,6 +213,11 @@ int Run(int argc, wchar_t** argv) {
   const std::wstring_view command = argv[1];
   if (command == L"help" || command == L"--help" || command == L"/?") {
     Say(kUsage);
+    return kDone;
+  }
+  if (command == L"--version" && argc == 2) {
+    const std::string_view version = VELMOR_VERSION_TEXT;  // the build's, as the agent's own
+    Say(std::wstring(version.begin(), version.end()) + L"\n");
     return kDone;
   }
   if (command == L"status" && argc == 2) {

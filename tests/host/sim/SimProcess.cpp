@@ -265,6 +265,9 @@ bool SimProcess::ReplyMessage(MessageResult /*result*/) {
 DialogResult SimProcess::ShowMessageDialog(DialogKind kind, std::wstring_view text, bool topmost) {
   const std::size_t record = desktop_.dialogs.shown.size();
   desktop_.dialogs.shown.push_back({id_, kind, std::wstring(text), topmost, desktop_.Now()});
+  if (!interactiveWindowStation) {
+    desktop_.Fault("a dialog in a non-interactive window station: nobody can answer it, it waits for ever");
+  }
   DialogAnswer answer = desktop_.dialogs.Next(kind);
 
   const bool hasOwner = agentWindow_ != kNoWindow && IsWindow(agentWindow_);

@@ -85,6 +85,9 @@ class SimProcess final : public AgentPlatform {
   bool elevated = false;
   std::uint32_t session = 1;
   std::uint32_t integrityLevel = 0x2000;  // medium
+  // False for a process in a non-interactive window station (an installer service's): a dialog it
+  // shows there is a fault, as nobody could ever answer it.
+  bool interactiveWindowStation = true;
 
   // --- AgentPlatform ---------------------------------------------------------------------------
   WindowHandle CreateAgentWindow(std::string_view className, std::string_view caption,
@@ -108,6 +111,7 @@ class SimProcess final : public AgentPlatform {
   std::uint32_t GetWindowThreadProcessId(WindowHandle window) override;
   bool ReplyMessage(MessageResult result) override;
 
+  bool IsWindowStationInteractive() override { return interactiveWindowStation; }
   DialogResult ShowMessageDialog(DialogKind kind, std::wstring_view text, bool topmost) override;
 
   KernelHandle CreateFileMappingA(std::uint32_t protect, std::uint32_t maxSizeHigh, std::uint32_t maxSizeLow,
