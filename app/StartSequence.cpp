@@ -7,6 +7,7 @@
 #include "app/AgentWindow.h"
 #include "integration/AnsiText.h"
 #include "integration/Autostart.h"
+#include "integration/Dialog.h"
 #include "integration/Environment.h"
 #include "integration/ServiceRequest.h"
 #include "peers/AgentContract.h"
@@ -195,7 +196,7 @@ void AgentWindow::RunFirstAgentRoad() {
     const bool supported = IsOsSupported(os_);
     TraceLine(os_, "version-gate").Add("passed", supported);
     if (!supported) {
-      os_.ShowMessageDialog(DialogKind::Information, kOsNotSupportedText, false);
+      ShowAgentDialog(os_, DialogKind::Information, kOsNotSupportedText);
       EndBecause("os-not-supported");
       return;
     }

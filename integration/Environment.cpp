@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "integration/Dialog.h"
 #include "integration/ErrorText.h"
 #include "peers/ProductPeers.h"
 #include "platform/ScopedHandles.h"
@@ -41,23 +42,16 @@ bool IsOtherVersionRunning(AgentPlatform& os) {
 }
 
 bool ShowRestartPrompt(AgentPlatform& os) {
-  bool rebootRequested = false;
-  if (os.IsWindowStationInteractive()) {
-    std::wstring text(kOtherVersionRunningText);
-    text += kRestartQuestionText;
-    // Esc, or the dialog closed with the agent window, counts as No.
-    rebootRequested = os.ShowMessageDialog(DialogKind::Confirmation, text, true) == DialogResult::Yes;
-    TraceLine(os, "restart-prompt").Add("reboot-asked", rebootRequested);
-  } else {
-    // Nobody could see the prompt, let alone answer it (an installer service's elevated action):
-    // the agent, and the install waiting for it, would hang. It goes on as after No.
-    TraceLine(os, "restart-prompt").Add("shown", false).Add("window-station", "non-interactive");
-  }
+  std::wstring text(kOtherVersionRunningText);
+  text += kRestartQuestionText;
+  // Esc, the dialog closed with the agent window, or no dialog where nobody can answer, counts as No.
+  const bool rebootRequested = ShowAgentDialog(os, DialogKind::Confirmation, text, true) == DialogResult::Yes;
+  TraceLine(os, "restart-prompt").Add("reboot-asked", rebootRequested);
   // The user asked for the reboot: one that fails is reported, and the agent ends all the same.
   if (rebootRequested && !RebootComputer(os)) {
     const Win32Status error = os.GetLastError();
     TraceLine(os, "reboot").Add("error", error);
-    os.ShowMessageDialog(DialogKind::Error, WithCode(kRebootFailedText, error) + L".", false);
+    ShowAgentDialog(os, DialogKind::Error, WithCode(kRebootFailedText, error) + L".");
   }
   return rebootRequested;
 }

@@ -33,8 +33,8 @@ bool IsOtherVersionRunning(AgentPlatform& os);
 
 // Asks, in a topmost confirmation dialog, whether to reboot now, and reboots on Yes (saying so in an
 // error dialog when that fails). Returns true when the answer was Yes; the caller ends the agent
-// whatever the answer. In a non-interactive window station, where nobody could answer, it shows
-// nothing and returns as after No.
+// whatever the answer. Where nobody could answer (integration/Dialog.h) it shows nothing and returns
+// as after No.
 bool ShowRestartPrompt(AgentPlatform& os);
 
 // Enables the shutdown privilege and asks for a reboot. False when the privilege could not be

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "integration/Dialog.h"
 #include "integration/ErrorText.h"
 #include "peers/ProductPeers.h"
 #include "platform/ScopedHandles.h"
@@ -11,7 +12,7 @@ namespace velmor {
 namespace {
 
 void ShowError(AgentPlatform& os, std::wstring_view text) {
-  os.ShowMessageDialog(DialogKind::Error, text, false);
+  ShowAgentDialog(os, DialogKind::Error, text);
 }
 
 bool IsNotReadyYet(Win32Status status) {

@@ -606,10 +606,10 @@ TEST_F(StartSequence, ValuesBeyondTheCodePageOrTheReadLimitAreNeverCorrupted) {
 }
 
 // An install-time start where nobody can answer (an installer service's non-interactive window
-// station, where an install's elevated actions run on Windows) never waits on the restart prompt:
-// it shows nothing, says so in its trace and ends as after No. Where the user sees the desktop, the
-// same start asks as before.
-TEST_F(StartSequence, InstallTimeStartWhereNobodyCanAnswerNeverPromptsAndEndsAsAfterNo) {
+// station, where an install's elevated actions run on Windows) never waits on a dialog: the restart
+// prompt counts as No, the version gate's and the service request's dialogs are not shown, the trace
+// says so, and the agent ends. Where the user sees the desktop, the same start asks as before.
+TEST_F(StartSequence, InstallTimeStartWhereNobodyCanAnswerNeverWaitsOnADialog) {
   ProductUp();
   for (const wchar_t* argument : {L"firstnotstartbutrestart", L"firststart"}) {
     SCOPED_TRACE(argument);
@@ -618,7 +618,8 @@ TEST_F(StartSequence, InstallTimeStartWhereNobodyCanAnswerNeverPromptsAndEndsAsA
     unattended.interactiveWindowStation = false;  // a dialog there is a fault of the simulated desktop
     desktop.AdvanceBy(kStartTick);
     EXPECT_TRUE(unattended.Ended());
-    EXPECT_TRUE(Traced(unattended, "restart-prompt shown=no window-station=non-interactive"));
+    EXPECT_TRUE(Traced(unattended, "dialog shown=no window-station=non-interactive"));
+    EXPECT_TRUE(Traced(unattended, "restart-prompt reboot-asked=no"));
     EXPECT_TRUE(Traced(unattended, "end reason=restart-prompt"));
     EXPECT_EQ(Autostart(), "\"C:\\P\\velmor.exe\" 1") << "the install-time rewrite is done all the same";
     EXPECT_TRUE(DialogTexts().empty());
@@ -631,6 +632,20 @@ TEST_F(StartSequence, InstallTimeStartWhereNobodyCanAnswerNeverPromptsAndEndsAsA
   EXPECT_TRUE(attended.Ended());
   EXPECT_EQ(DialogTexts(), std::vector<std::wstring>{kRestartPromptText});
   EXPECT_TRUE(Traced(attended, "restart-prompt reboot-asked=no"));
+
+  // Nor do the version gate's and the service request's dialogs wait there: the agent ends at once.
+  desktop.Products().front()->Close();
+  desktop.services.serviceInstalled = false;
+  SimProcess& noService = Launch(L"firststart");
+  noService.interactiveWindowStation = false;
+  desktop.AdvanceBy(kStartTick);
+  EXPECT_TRUE(Traced(noService, "end reason=service-request-failed"));
+  desktop.version = {6, 1, 0, 0, {}};
+  SimProcess& oldWindows = Launch(L"firststart");
+  oldWindows.interactiveWindowStation = false;
+  desktop.AdvanceBy(kStartTick);
+  EXPECT_TRUE(Traced(oldWindows, "end reason=os-not-supported"));
+  EXPECT_EQ(DialogTexts().size(), 1U) << "the attended start's prompt alone";
 }
 
 }  // namespace
