@@ -67,6 +67,7 @@ class AgentWindow final : public AgentWindowEvents {
   void OnWatchdogTick() override;
   void OnAgentCommand(MessageWParam command, MessageLParam argument) override;
   void OnCloseRequest() override;
+  void OnWindowGone() override;
 
   // The start sequence: single-instance arbitration, the start cases, the checks and the first
   // activation attempt (StartSequence.cpp).
