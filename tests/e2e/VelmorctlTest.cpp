@@ -153,14 +153,25 @@ class StalledListener {
       : bufferReady_(::CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY")),
         dataReady_(::CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY")),
         buffer_(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, L"DBWIN_BUFFER")),
-        mutex_(holdMutex ? ::CreateMutexW(nullptr, TRUE, L"DBWinMutex") : nullptr) {}
-  [[nodiscard]] bool Holds() const { return bufferReady_ && dataReady_ && buffer_; }
+        mutex_(holdMutex ? ::CreateMutexW(nullptr, FALSE, L"DBWinMutex") : nullptr) {
+    // The mutex may exist already (a program that wrote a line keeps it open): taken, not created owned.
+    mutexTaken_ = mutex_ && ::WaitForSingleObject(mutex_.get(), 0) == WAIT_OBJECT_0;
+  }
+  StalledListener(const StalledListener&) = delete;
+  StalledListener& operator=(const StalledListener&) = delete;
+  ~StalledListener() {
+    if (mutexTaken_) {
+      ::ReleaseMutex(mutex_.get());
+    }
+  }
+  [[nodiscard]] bool Holds() const { return bufferReady_ && dataReady_ && buffer_ && (!mutex_ || mutexTaken_); }
 
  private:
   UniqueHandle bufferReady_;
   UniqueHandle dataReady_;
   UniqueHandle buffer_;
   UniqueHandle mutex_;
+  bool mutexTaken_ = false;
 };
 
 // A listener that never reads, and one that also keeps the writers' mutex: a resident agent still
