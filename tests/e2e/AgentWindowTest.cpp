@@ -134,10 +134,11 @@ TEST_F(AgentWindowTest, ForgedCreationDestructionAndTimerMessagesChangeNothing) 
   EXPECT_EQ(first.WaitForExit(kExitBound), 0U) << "deaf to the quit command, or crashed";
 }
 
-// Any program on the desktop can write the agent window's user data. The agent keeps where its
-// messages go in its own memory: cleared or set to garbage, the user data changes nothing.
+// Any program on the desktop can write the user data of the agent window and of its dialogs, and send
+// a dialog WM_INITDIALOG. The agent keeps where their messages go in its own memory: cleared or set to
+// garbage, the user data changes nothing.
 TEST_F(AgentWindowTest, UserDataWrittenByAnotherProgramChangesNothing) {
-  StartProductWindow("--visible");
+  ChildProcess& product = StartProductWindow("--visible");
   ChildProcess& agent = StartAgent("1");
   HWND window = WaitForNamedAgent(agent);
   ASSERT_NE(window, nullptr);
@@ -151,6 +152,16 @@ TEST_F(AgentWindowTest, UserDataWrittenByAnotherProgramChangesNothing) {
   ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
   EXPECT_EQ(agent.WaitForExit(kExitBound), 0U) << "deaf to the quit command, or crashed";
   EXPECT_TRUE(WaitUntil([] { return !AgentMarkerExists(); }, 10s));
+  product.Terminate();
+
+  // A dialog: the service is not installed, and the agent says so until answered.
+  ChildProcess& told = StartAgent("");
+  const std::optional<DialogContent> dialog = WaitForDialog(told.Id(), kStartBound);
+  ASSERT_TRUE(dialog.has_value()) << "no error dialog";
+  ::SetWindowLongPtrA(dialog->window, DWLP_USER, 0x12345678);
+  ::SendMessageTimeoutA(dialog->window, WM_INITDIALOG, 0, 0x12345678, SMTO_NORMAL, 5000, &ignored);
+  AnswerDialog(dialog->window, IDOK);
+  EXPECT_EQ(told.WaitForExit(kExitBound), 0U) << "the answer went unheard, or the agent crashed";
 }
 
 // A posted timer message whose lParam holds a function's address would have that function called by
