@@ -1,6 +1,7 @@
 // velmorctl.exe against the real agent: its usage errors, each command with and without a resident
-// agent, a quit that times out while the agent is busy in its service request, and the trace that
-// tells which road each start took.
+// agent, a quit that times out while the agent is busy in its service request, the trace that tells
+// which road each start took, a listener that never reads (the agent does not wait for it), and the
+// writers and buffers that velmorctl trace trusts.
 #include <chrono>
 #include <future>
 #include <string>
