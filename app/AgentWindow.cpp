@@ -102,4 +102,11 @@ void AgentWindow::OnCloseRequest() {
   EndBecause("close-request");
 }
 
+void AgentWindow::OnWindowGone() {
+  // Nobody can find this agent or tell it anything any more: it ends, releasing the marker, so that
+  // the next start is a first agent again.
+  handle_ = kNoWindow;
+  EndBecause("window-gone");
+}
+
 }  // namespace velmor

@@ -83,6 +83,7 @@ class AgentWindow final : public AgentWindowEvents {
   void OnWatchdogTick() override;
   void OnAgentCommand(MessageWParam command, MessageLParam argument) override;
   void OnCloseRequest() override;
+  void OnWindowGone() override;
 
   // The start sequence, one step after another (StartSequence.cpp): once per start, and once more
   // after a takeover.

@@ -143,6 +143,9 @@ class AgentWindowEvents {
   // A request to close the window from outside (WM_CLOSE, the system menu). The default handling,
   // which would destroy the window at once, does not run: the logic ends the agent itself.
   virtual void OnCloseRequest() = 0;
+  // The window was destroyed by another program (made a child of a window of its own, which it then
+  // destroyed): the agent can no longer be found or told anything. No event follows this one.
+  virtual void OnWindowGone() = 0;
 };
 
 // Hands a tick of `timer` to its event.
@@ -288,8 +291,9 @@ class AgentPlatform {
   virtual bool ExitWindowsEx(std::uint32_t flags, std::uint32_t reason) = 0;
 
   // --- The trace -----------------------------------------------------------------------------
-  // One line for whoever listens on the system's debug output channel (platform/Trace.h). Keeps
-  // the thread's last error, as a line may be written between a call and the look at its error.
+  // One line for whoever listens on the system's debug output channel (platform/Trace.h), written
+  // without waiting more than a few milliseconds on the listener: a line that cannot go now is lost.
+  // Keeps the thread's last error, as a line may be written between a call and the look at its error.
   virtual void OutputDebugStringA(std::string_view text) = 0;
 
   // --- Shell ----------------------------------------------------------------------------------

@@ -218,17 +218,39 @@ void LayOut(HWND dialog, const DialogState& state) {
                SWP_NOACTIVATE | (state.topmost ? 0U : static_cast<UINT>(SWP_NOZORDER)));
 }
 
+// The agent's open dialogs and their states, innermost first (a dialog's loop can run a handler that
+// shows another), kept in this process's own memory: any program of the desktop can write a dialog's
+// DWLP_USER, or send it WM_INITDIALOG with an lParam of its choosing. Used on the agent's one thread.
+struct OpenDialog {
+  HWND window = nullptr;  // null until the dialog's own WM_INITDIALOG
+  DialogState* state = nullptr;
+  OpenDialog* outer = nullptr;
+};
+OpenDialog* innermostDialog = nullptr;
+
+DialogState* StateOf(HWND dialog) {
+  for (const OpenDialog* open = innermostDialog; open != nullptr; open = open->outer) {
+    if (open->window == dialog) {
+      return open->state;
+    }
+  }
+  return nullptr;
+}
+
 void Answer(HWND dialog, DialogState& state, const Button& button) {
   state.answer = button.answer;
   EndDialog(dialog, button.id);
 }
 
-INT_PTR CALLBACK MessageDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* state = reinterpret_cast<DialogState*>(GetWindowLongPtrW(dialog, DWLP_USER));
+INT_PTR CALLBACK MessageDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM /*lParam*/) {
+  DialogState* state = StateOf(dialog);
   switch (message) {
     case WM_INITDIALOG:
-      SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-      state = reinterpret_cast<DialogState*>(lParam);
+      if (innermostDialog == nullptr || innermostDialog->window != nullptr || ::InSendMessage() != FALSE) {
+        return FALSE;  // not the creation of the dialog being shown
+      }
+      innermostDialog->window = dialog;
+      state = innermostDialog->state;
       SendDlgItemMessageW(dialog, kIconId, STM_SETICON, reinterpret_cast<WPARAM>(LoadIconA(nullptr, state->look.icon)),
                           0);
       LayOut(dialog, *state);
@@ -280,8 +302,10 @@ DialogResult ShowMessageDialog(HWND owner, DialogKind kind, std::wstring_view te
   // The return value is not used: under Wine it is the default button's id when WM_QUIT ends the
   // dialog. The state says whether an answer was given; a dialog torn down without one (its owner
   // destroyed, WM_QUIT) leaves it Cancelled.
-  DialogBoxIndirectParamW(GetModuleHandleW(nullptr), dialogTemplate.Get(), owner, MessageDialogProc,
-                          reinterpret_cast<LPARAM>(&state));
+  OpenDialog open{nullptr, &state, innermostDialog};
+  innermostDialog = &open;
+  DialogBoxIndirectParamW(GetModuleHandleW(nullptr), dialogTemplate.Get(), owner, MessageDialogProc, 0);
+  innermostDialog = open.outer;
   return state.answer;
 }
 

@@ -28,6 +28,7 @@
 
 #include "peers/AgentContract.h"
 #include "platform/win32/MessageDialog.h"
+#include "platform/win32/TraceChannel.h"
 
 namespace velmor {
 
@@ -88,11 +89,58 @@ struct AgentWindowLink {
 // A tick may be seen a little before its due time by the clock read here.
 constexpr ULONGLONG kTickToleranceMs = 50;
 
-// Set only while the agent's own CreateWindowExA, and its own DestroyWindow, run on this thread:
-// WM_NCCREATE and WM_NCDESTROY attach and detach the link only then. Any process can send the
-// window these messages; from elsewhere they change nothing (their lParam is not the agent's).
+// Set only while the agent's own CreateWindowExA, DestroyWindow and SetWindowTextA run on this
+// thread: WM_NCCREATE attaches the link, WM_NCDESTROY detaches it and WM_SETTEXT renames the window
+// only then. Any process can send the window these messages; from elsewhere they change nothing.
 AgentWindowLink* linkOfWindowBeingCreated = nullptr;
 HWND windowBeingDestroyed = nullptr;
+bool renamingAgentWindow = false;
+
+// The agent window and where its messages go, kept in this process's own memory: a window's user
+// data can be written by any program of the desktop. The agent has one window.
+struct AttachedWindow {
+  HWND window = nullptr;
+  AgentWindowLink* link = nullptr;
+};
+AttachedWindow attached;
+
+// Set when the agent window received WM_NCDESTROY without the agent destroying it: forged, or the
+// window really going (another program made it a child of its own window and destroyed that). The
+// message loop then looks whether the window is still there.
+bool foreignDestructionSeen = false;
+
+// DispatchMessage calls the function whose address a timer message carries in its lParam, whichever
+// window the message names, or none. The agent's timers have no such function, and any program can
+// post the agent's windows or thread such a message: it is never dispatched.
+constexpr UINT kWmSysTimer = 0x0118;  // the system's own timer message, dispatched the same way
+bool CarriesTimerCallback(const MSG& message) {
+  return (message.message == WM_TIMER || message.message == kWmSysTimer) && message.lParam != 0;
+}
+
+// The same for the message loops that are not the agent's own (its modal dialogs): they hand each
+// message to the thread's message filter before they dispatch it, and skip it when the filter says so.
+LRESULT CALLBACK FilterModalLoopMessage(int code, WPARAM wParam, LPARAM lParam) noexcept {
+  if (code >= 0 && lParam != 0 && CarriesTimerCallback(*reinterpret_cast<const MSG*>(lParam))) {
+    return TRUE;
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// The message filter of this thread, for as long as the platform lives.
+class ModalLoopFilter {
+ public:
+  ModalLoopFilter() : hook_(SetWindowsHookExW(WH_MSGFILTER, FilterModalLoopMessage, nullptr, ::GetCurrentThreadId())) {}
+  ModalLoopFilter(const ModalLoopFilter&) = delete;
+  ModalLoopFilter& operator=(const ModalLoopFilter&) = delete;
+  ~ModalLoopFilter() {
+    if (hook_ != nullptr) {
+      UnhookWindowsHookEx(hook_);
+    }
+  }
+
+ private:
+  HHOOK hook_;
+};
 
 // The timer of a tick, when it is one of the agent's, runs and is due; anyone can post WM_TIMER. The
 // id is compared whole, as WPARAM: no wider value passes for an agent timer by truncation.
@@ -122,6 +170,11 @@ LRESULT HandleAgentMessage(AgentWindowLink& link, HWND window, UINT message, WPA
     case WM_CLOSE:
       link.events->OnCloseRequest();
       return 0;
+    case WM_SETTEXT:
+      if (!renamingAgentWindow || ::InSendMessage() != FALSE) {
+        return FALSE;  // the agent keeps the caption it set: others find it by it
+      }
+      return DefWindowProcA(window, message, wParam, lParam);
     case peers::kAgentCommandMessage:
       link.events->OnAgentCommand(wParam, lParam);
       return 0;
@@ -130,30 +183,31 @@ LRESULT HandleAgentMessage(AgentWindowLink& link, HWND window, UINT message, WPA
   }
 }
 
-// Forwards the agent window's messages to the link kept in its user data, which only the agent's
-// own creation and destruction of the window set and clear. The agent is built without exceptions,
-// so none can unwind through the system's code that called this procedure.
+// Forwards the agent window's messages to the link that the agent's own creation of the window
+// attached. The agent is built without exceptions, so none can unwind through the system's code
+// that called this procedure.
 LRESULT CALLBACK AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   if (message == WM_NCCREATE) {
     if (linkOfWindowBeingCreated == nullptr || ::InSendMessage() != FALSE) {
       return 0;  // not the agent's own creation: neither the link nor the default handling
     }
-    SetWindowLongPtrA(window, GWLP_USERDATA,
-                      reinterpret_cast<LONG_PTR>(std::exchange(linkOfWindowBeingCreated, nullptr)));
+    attached = {window, std::exchange(linkOfWindowBeingCreated, nullptr)};
+    return DefWindowProcA(window, message, wParam, lParam);
+  }
+  if (window != attached.window) {
     return DefWindowProcA(window, message, wParam, lParam);
   }
   if (message == WM_NCDESTROY) {
     if (window != windowBeingDestroyed || ::InSendMessage() != FALSE) {
+      // Have the loop look, once this message is over, whether the window is really gone.
+      foreignDestructionSeen = true;
+      ::PostThreadMessageA(::GetCurrentThreadId(), WM_NULL, 0, 0);
       return 0;
     }
-    SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+    attached = {};
     return DefWindowProcA(window, message, wParam, lParam);
   }
-  auto* link = reinterpret_cast<AgentWindowLink*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-  if (link == nullptr) {
-    return DefWindowProcA(window, message, wParam, lParam);
-  }
-  return HandleAgentMessage(*link, window, message, wParam, lParam);
+  return HandleAgentMessage(*attached.link, window, message, wParam, lParam);
 }
 
 // Closes a kernel handle that the platform opens for its own use.
@@ -273,7 +327,10 @@ class Win32Platform final : public AgentPlatform {
 
   bool SetWindowTextA(WindowHandle window, std::string_view caption) override {
     const std::string copy(caption);
-    return ::SetWindowTextA(ToHwnd(window), copy.c_str()) != FALSE;
+    renamingAgentWindow = true;
+    const BOOL renamed = ::SetWindowTextA(ToHwnd(window), copy.c_str());
+    renamingAgentWindow = false;
+    return renamed != FALSE;
   }
 
   void HideWindow(WindowHandle window) override { ShowWindow(ToHwnd(window), SW_HIDE); }
@@ -300,13 +357,27 @@ class Win32Platform final : public AgentPlatform {
   int RunMessageLoop() override {
     MSG message{};
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {  // 0 is WM_QUIT, -1 an error
-      TranslateMessage(&message);
-      DispatchMessageA(&message);
+      if (!CarriesTimerCallback(message)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+      }
+      EndIfWindowGone();
     }
     return 0;
   }
 
   void TerminateApplication() override { PostQuitMessage(0); }
+
+  // After a WM_NCDESTROY that the agent did not cause: when the window is really gone, the agent can
+  // no longer be found or told anything, and its events learn so. A forged message changes nothing.
+  void EndIfWindowGone() {
+    if (!std::exchange(foreignDestructionSeen, false) || agentWindow_ == nullptr || ::IsWindow(agentWindow_)) {
+      return;
+    }
+    agentWindow_ = nullptr;
+    attached = {};
+    link_.events->OnWindowGone();
+  }
 
   // --- Other windows ---------------------------------------------------------------------------
 
@@ -596,8 +667,7 @@ class Win32Platform final : public AgentPlatform {
   void OutputDebugStringA(std::string_view text) override {
     // A line may be written between a call and the caller's look at its error: keep that error.
     const DWORD error = ::GetLastError();
-    const std::string copy(text);
-    ::OutputDebugStringA(copy.c_str());
+    traceChannel_.Write(text);
     ::SetLastError(error);
   }
 
@@ -619,6 +689,8 @@ class Win32Platform final : public AgentPlatform {
   static constexpr std::size_t kMaxModulePath = 32768;
 
   Shell shell_;
+  ModalLoopFilter modalLoopFilter_;
+  win32impl::TraceChannel traceChannel_;
   bool classRegistered_ = false;
   HWND agentWindow_ = nullptr;  // the owner of the dialogs while it exists
   AgentWindowLink link_;

@@ -1,6 +1,7 @@
 // The agent window as other processes see it: found by class and caption while hidden, never
-// shown, closed by WM_CLOSE, deaf to forged creation and timer messages; a second agent keeps its
-// first caption.
+// shown, closed by WM_CLOSE, deaf to forged creation and timer messages, to its user data and to a
+// rename from outside, and gone with the agent when another program destroys it; a second agent
+// keeps its first caption.
 #include "peers/AgentContract.h"
 #include "platform/AgentPlatform.h"
 #include "tests/e2e/AgentTest.h"
@@ -131,6 +132,114 @@ TEST_F(AgentWindowTest, ForgedCreationDestructionAndTimerMessagesChangeNothing) 
   EXPECT_EQ(second.WaitForExit(kExitBound), 0U);
   ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
   EXPECT_EQ(first.WaitForExit(kExitBound), 0U) << "deaf to the quit command, or crashed";
+}
+
+// Any program on the desktop can write the user data of the agent window and of its dialogs, and send
+// a dialog WM_INITDIALOG. The agent keeps where their messages go in its own memory: cleared or set to
+// garbage, the user data changes nothing.
+TEST_F(AgentWindowTest, UserDataWrittenByAnotherProgramChangesNothing) {
+  ChildProcess& product = StartProductWindow("--visible");
+  ChildProcess& agent = StartAgent("1");
+  HWND window = WaitForNamedAgent(agent);
+  ASSERT_NE(window, nullptr);
+
+  ::SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+  DWORD_PTR ignored = 0;
+  ::SendMessageTimeoutA(window, peers::kAgentCommandMessage, 1, 1, SMTO_NORMAL, 5000, &ignored);
+  EXPECT_TRUE(WaitUntil([&] { return LogLines(UrlLog()).size() == 1; }, 5s)) << "the command went unserved";
+
+  ::SetWindowLongPtrA(window, GWLP_USERDATA, 0x12345678);
+  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
+  EXPECT_EQ(agent.WaitForExit(kExitBound), 0U) << "deaf to the quit command, or crashed";
+  EXPECT_TRUE(WaitUntil([] { return !AgentMarkerExists(); }, 10s));
+  product.Terminate();
+
+  // A dialog: the service is not installed, and the agent says so until answered.
+  ChildProcess& told = StartAgent("");
+  const std::optional<DialogContent> dialog = WaitForDialog(told.Id(), kStartBound);
+  ASSERT_TRUE(dialog.has_value()) << "no error dialog";
+  ::SetWindowLongPtrA(dialog->window, DWLP_USER, 0x12345678);
+  ::SendMessageTimeoutA(dialog->window, WM_INITDIALOG, 0, 0x12345678, SMTO_NORMAL, 5000, &ignored);
+  AnswerDialog(dialog->window, IDOK);
+  EXPECT_EQ(told.WaitForExit(kExitBound), 0U) << "the answer went unheard, or the agent crashed";
+}
+
+// A posted timer message whose lParam holds a function's address would have that function called by
+// the message dispatch. The agent's timers have none: such a message is never dispatched, neither by
+// the agent's own loop nor by the loop of one of its dialogs, whichever window it names (or none).
+TEST_F(AgentWindowTest, TimerMessageCarryingACallbackIsNeverDispatched) {
+  const auto exitProcess =
+      reinterpret_cast<LPARAM>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "ExitProcess"));
+  ASSERT_NE(exitProcess, 0);
+  const auto postTicks = [&](HWND window, DWORD thread) {
+    for (const UINT message : {static_cast<UINT>(WM_TIMER), 0x0118U /* WM_SYSTIMER */}) {
+      ::PostMessageA(window, message, static_cast<WPARAM>(AgentTimer::Activation), exitProcess);
+      ::PostThreadMessageA(thread, message, static_cast<WPARAM>(AgentTimer::Activation), exitProcess);
+    }
+  };
+
+  // The agent's own loop: a resident agent.
+  ChildProcess& product = StartProductWindow("--visible");
+  ChildProcess& resident = StartAgent("1");
+  HWND window = WaitForNamedAgent(resident);
+  ASSERT_NE(window, nullptr);
+  postTicks(window, ::GetWindowThreadProcessId(window, nullptr));
+  EXPECT_FALSE(WaitUntil([&] { return !resident.IsRunning(); }, 2s)) << "a callback in a timer message ran";
+  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
+  EXPECT_EQ(resident.WaitForExit(kExitBound), 0U);
+  product.Terminate();
+
+  // A dialog's loop: the service is not installed, and the agent says so until answered.
+  ChildProcess& agent = StartAgent("");
+  const std::optional<DialogContent> dialog = WaitForDialog(agent.Id(), kStartBound);
+  ASSERT_TRUE(dialog.has_value()) << "no error dialog";
+  HWND agentWindow = WaitForAgentWindow(agent);
+  ASSERT_NE(agentWindow, nullptr);
+  const DWORD thread = ::GetWindowThreadProcessId(agentWindow, nullptr);
+  postTicks(agentWindow, thread);
+  postTicks(dialog->window, thread);
+  EXPECT_FALSE(WaitUntil([&] { return !agent.IsRunning(); }, 2s)) << "a callback in a timer message ran";
+  EXPECT_TRUE(::IsWindow(dialog->window));
+  AnswerDialog(dialog->window, IDOK);
+  EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
+}
+
+// Another program renames the agent window, by SetWindowText or by sending WM_SETTEXT: the agent keeps
+// the caption it set, so that others still find it.
+TEST_F(AgentWindowTest, CaptionIsKeptWhenAnotherProgramRenamesTheWindow) {
+  StartProductWindow("--visible");
+  ChildProcess& agent = StartAgent("1");
+  HWND window = WaitForNamedAgent(agent);
+  ASSERT_NE(window, nullptr);
+
+  ::SetWindowTextA(window, "renamed");
+  DWORD_PTR ignored = 0;
+  ::SendMessageTimeoutA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("renamed too"), SMTO_NORMAL, 5000, &ignored);
+  EXPECT_EQ(WindowCaption(window), "velmor8476035");
+  EXPECT_EQ(FindNamedAgentWindow(), window);
+
+  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
+  EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
+}
+
+// Another program makes the agent window a child of its own window and destroys that: the agent
+// window goes with it. The agent, no longer findable, ends and releases the marker, so that the
+// next start is a first agent again.
+TEST_F(AgentWindowTest, WindowDestroyedFromOutsideEndsTheAgentAndReleasesTheMarker) {
+  StartProductWindow("--visible");
+  ChildProcess& agent = StartAgent("1");
+  HWND window = WaitForNamedAgent(agent);
+  ASSERT_NE(window, nullptr);
+
+  HWND parent = ::CreateWindowExA(0, "STATIC", "parent", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(parent, nullptr);
+  ::SetParent(window, parent);
+  ::DestroyWindow(parent);
+  ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(window); }, 5s))
+      << "the agent window outlived the window it was made a child of";
+
+  EXPECT_EQ(agent.WaitForExit(kExitBound), 0U) << "the agent lives on without its window";
+  EXPECT_TRUE(WaitUntil([] { return !AgentMarkerExists(); }, 10s)) << "the marker outlived the agent window";
 }
 
 // The watch behind "never visible" in every case: it does see a shown window of the agent's class.

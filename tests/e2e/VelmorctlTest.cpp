@@ -1,7 +1,9 @@
 // velmorctl.exe against the real agent: its usage errors, each command with and without a resident
-// agent, a quit that times out while the agent is busy in its service request, and the trace that
-// tells which road each start took.
+// agent, a quit that times out while the agent is busy in its service request, the trace that tells
+// which road each start took, a listener that never reads (the agent does not wait for it), the
+// writers and buffers that velmorctl trace trusts, and the build's version.
 #include <algorithm>
+#include <chrono>
 #include <future>
 #include <string>
 #include <vector>
@@ -16,6 +18,7 @@ constexpr DWORD kDone = 0;
 constexpr DWORD kNoAgent = 1;
 constexpr DWORD kUsageError = 2;
 constexpr DWORD kTimedOut = 3;
+constexpr DWORD kChannelTaken = 5;
 
 class VelmorctlTest : public AgentTest {
  protected:
@@ -115,7 +118,7 @@ TEST_F(VelmorctlTest, TraceTellsTheRoadOfEachStart) {
   ASSERT_EQ(StartServiceStandin(), 0U);
   std::future<ConsoleRun> trace = std::async(std::launch::async, [] { return Ctl("trace --seconds 20"); });
   ASSERT_TRUE(WaitUntil(TraceChannelHeld, kStartBound));
-  EXPECT_EQ(Ctl("trace --seconds 1").exitCode, 5U) << "a second listener is told the channel is taken";
+  EXPECT_EQ(Ctl("trace --seconds 1").exitCode, kChannelTaken) << "a second listener is told the channel is taken";
 
   ChildProcess& first = StartAgent("");
   HWND window = WaitForNamedAgent(first);
@@ -167,6 +170,83 @@ TEST_F(VelmorctlTest, TheBuildsVersionIsInTheResourcesTheVersionOptionAndTheTrac
   ASSERT_FALSE(lines.empty()) << run.output;
   EXPECT_EQ(lines.front().rfind("start ", 0), 0U) << lines.front();
   EXPECT_TRUE(lines.front().ends_with(" version=" + version)) << lines.front();
+}
+
+// The debug output channel as a program posing as a listener holds it: its events and buffer made,
+// the buffer never handed to a writer; and, when asked, the writers' mutex taken and kept.
+class StalledListener {
+ public:
+  explicit StalledListener(bool holdMutex)
+      : bufferReady_(::CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY")),
+        dataReady_(::CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY")),
+        buffer_(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, L"DBWIN_BUFFER")),
+        mutex_(holdMutex ? ::CreateMutexW(nullptr, FALSE, L"DBWinMutex") : nullptr) {
+    // The mutex may exist already (a program that wrote a line keeps it open): taken, not created owned.
+    mutexTaken_ = mutex_ && ::WaitForSingleObject(mutex_.get(), 0) == WAIT_OBJECT_0;
+  }
+  StalledListener(const StalledListener&) = delete;
+  StalledListener& operator=(const StalledListener&) = delete;
+  ~StalledListener() {
+    if (mutexTaken_) {
+      ::ReleaseMutex(mutex_.get());
+    }
+  }
+  [[nodiscard]] bool Holds() const { return bufferReady_ && dataReady_ && buffer_ && (!mutex_ || mutexTaken_); }
+
+ private:
+  UniqueHandle bufferReady_;
+  UniqueHandle dataReady_;
+  UniqueHandle buffer_;
+  UniqueHandle mutex_;
+  bool mutexTaken_ = false;
+};
+
+// A listener that never reads, and one that also keeps the writers' mutex: a resident agent still
+// starts and quits at once, its lines that cannot go dropped.
+TEST_F(VelmorctlTest, ListenerThatDoesNotReadNeverHoldsTheAgentUp) {
+  StartProductWindow("--visible");
+  for (const bool holdMutex : {false, true}) {
+    SCOPED_TRACE(holdMutex ? "the writers' mutex held" : "the buffer never handed over");
+    const StalledListener listener(holdMutex);
+    ASSERT_TRUE(listener.Holds());
+    ChildProcess& agent = StartAgent("1");
+    HWND window = WaitForNamedAgent(agent);
+    ASSERT_NE(window, nullptr);
+    // Two lines, the command and the end, lie between the quit command and the end of the process.
+    const auto asked = std::chrono::steady_clock::now();
+    ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
+    EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked);
+    EXPECT_LT(took.count(), 2000) << "the quit took " << took.count() << " ms";
+  }
+}
+
+// velmorctl shows only the lines that a velmor.exe process wrote (this test process writes one that
+// names its own id), and listens only on a buffer it made: one that exists already may be a squatter's.
+TEST_F(VelmorctlTest, TraceShowsOnlyTheAgentsLinesOnABufferOfItsOwn) {
+  {
+    const UniqueHandle squatted(
+        ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, L"DBWIN_BUFFER"));
+    ASSERT_TRUE(squatted);
+    const ConsoleRun refused = Ctl("trace --seconds 1");
+    EXPECT_EQ(refused.exitCode, kChannelTaken) << refused.output;
+  }
+
+  StartProductWindow("--visible");
+  std::future<ConsoleRun> trace = std::async(std::launch::async, [] { return Ctl("trace --seconds 8"); });
+  ASSERT_TRUE(WaitUntil(TraceChannelHeld, kStartBound));
+  const std::string forged = "velmor " + std::to_string(::GetCurrentProcessId()) + ": end reason=forged\n";
+  ::OutputDebugStringA(forged.c_str());
+  ChildProcess& agent = StartAgent("1");
+  HWND window = WaitForNamedAgent(agent);
+  ASSERT_NE(window, nullptr);
+  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
+  EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
+
+  const ConsoleRun run = trace.get();
+  EXPECT_EQ(run.exitCode, kDone) << run.output;
+  EXPECT_TRUE(Holds(TraceOf(run.output, agent.Id()), "end reason=quit-command"));
+  EXPECT_TRUE(TraceOf(run.output, ::GetCurrentProcessId()).empty()) << run.output;
 }
 
 }  // namespace

@@ -51,6 +51,22 @@ TEST_F(AgentWindowTest, ResidentAgentIsFindableByItsNameWhileNeverShown) {
   EXPECT_EQ(agent.Sleeps().size(), 0U);
 }
 
+// Another program destroys the agent window (made a child of a window of its own): the agent, which
+// nobody can find any more, ends and releases the marker, so that the next start is a first agent.
+TEST_F(AgentWindowTest, WindowDestroyedByAnotherProgramEndsTheAgentAndReleasesTheMarker) {
+  SimProcess& agent = StartResident();
+  ASSERT_TRUE(desktop.MappingExists(kMarker));
+  desktop.DestroyWindow(agent.AgentWindow());
+  desktop.RunUntilIdle();
+  EXPECT_TRUE(agent.Ended());
+  EXPECT_FALSE(desktop.MappingExists(kMarker));
+  ASSERT_FALSE(agent.TraceLines().empty());
+  EXPECT_NE(agent.TraceLines().back().find("end reason=window-gone"), std::string::npos) << agent.TraceLines().back();
+
+  SimProcess& next = StartResident();
+  EXPECT_EQ(CaptionOf(next), kAgentCaption) << "the next start is not a first agent";
+}
+
 TEST_F(AgentWindowTest, SecondMarkerReleaseDoesNotCloseTheMarkerAgain) {
   SimProcess& agent = StartResident();
   ASSERT_TRUE(desktop.MappingExists(kMarker));

@@ -19,6 +19,7 @@ class Recorder final : public AgentWindowEvents {
   void OnWatchdogTick() override { Record(AgentTimer::Watchdog); }
   void OnAgentCommand(MessageWParam command, MessageLParam) override { commands.push_back(command); }
   void OnCloseRequest() override { ++closeRequests; }
+  void OnWindowGone() override {}
 
   struct Tick {
     AgentTimer timer;

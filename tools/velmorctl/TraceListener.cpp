@@ -1,13 +1,19 @@
 // The listening side of the debug output channel that OutputDebugString writes to: the writer waits
 // for DBWIN_BUFFER_READY, puts its process id and text into the DBWIN_BUFFER mapping and sets
-// DBWIN_DATA_READY. Only one listener can hold the channel at a time.
+// DBWIN_DATA_READY. Only one listener can hold the channel at a time. Writers wait for the buffer,
+// so it is handed back as soon as a line is copied out, before the line is looked at or printed.
+//
+// Any program can write to the channel and put any process id before its text: a line is shown only
+// when the process of that id runs velmor.exe.
 #include "tools/velmorctl/TraceListener.h"
 
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <string>
 #include <string_view>
 
+#include "app/AsciiCase.h"
 #include "peers/AgentContract.h"
 #include "tools/velmorctl/Console.h"
 #include "tools/velmorctl/OwnedHandle.h"
@@ -34,15 +40,74 @@ class View {
   void* view_;
 };
 
-// Made by this listener, or it refuses: a name that exists already belongs to another listener.
-HANDLE CreateOwnEvent(const wchar_t* name) {
-  HANDLE event = CreateEventW(nullptr, FALSE, FALSE, name);
-  if (event != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
-    CloseHandle(event);
+// Made by this listener, or it refuses: a name that exists already belongs to another listener, or
+// to a program squatting it to feed listeners lines of its own.
+HANDLE OwnObjectOrNull(HANDLE object) {
+  if (object != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(object);
     return nullptr;
   }
-  return event;
+  return object;
 }
+
+HANDLE CreateOwnEvent(const wchar_t* name) {
+  return OwnObjectOrNull(CreateEventW(nullptr, FALSE, FALSE, name));
+}
+
+// Whether a process's image is the agent's, by file name.
+bool RunsAgentImage(HANDLE process) {
+  std::wstring path(32768, L'\0');
+  auto length = static_cast<DWORD>(path.size());
+  if (QueryFullProcessImageNameW(process, 0, path.data(), &length) == FALSE) {
+    return false;
+  }
+  path.resize(length);
+  const std::wstring name = LowerAscii(path.substr(path.find_last_of(L"\\/") + 1));  // npos + 1: the whole path
+  const std::string_view agent = peers::kAgentExecutableName;
+  return name == LowerAscii(std::wstring(agent.begin(), agent.end()));
+}
+
+// The writers seen so far, each with its process held open, so that its id is not given to another
+// process while it is remembered: an agent's last line comes just before its process ends.
+class Writers {
+ public:
+  // Whether the process `id` runs velmor.exe.
+  bool IsAgent(DWORD id) {
+    if (const auto known = writers_.find(id); known != writers_.end()) {
+      return known->second.isAgent;
+    }
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id);
+    if (process == nullptr) {
+      return false;  // gone before its first line was looked at, or not ours to look at
+    }
+    const bool isAgent = RunsAgentImage(process);
+    if (writers_.size() >= kMaxRemembered) {
+      ForgetEnded();
+    }
+    if (writers_.size() >= kMaxRemembered) {
+      CloseHandle(process);  // looked at again at its next line
+    } else {
+      writers_.try_emplace(id, process, isAgent);
+    }
+    return isAgent;
+  }
+
+ private:
+  static constexpr std::size_t kMaxRemembered = 64;
+
+  struct Writer {
+    Writer(HANDLE process, bool agent) : handle(process), isAgent(agent) {}
+    OwnedHandle handle;
+    bool isAgent;
+  };
+
+  void ForgetEnded() {
+    std::erase_if(writers_,
+                  [](const auto& entry) { return WaitForSingleObject(entry.second.handle.Get(), 0) == WAIT_OBJECT_0; });
+  }
+
+  std::map<DWORD, Writer> writers_;
+};
 
 std::wstring TwoDigits(unsigned number) {
   return std::wstring(1, static_cast<wchar_t>(L'0' + number / 10 % 10)) + static_cast<wchar_t>(L'0' + number % 10);
@@ -81,12 +146,12 @@ void PrintLine(std::string_view text) {
 bool PrintAgentTrace(DWORD seconds) {
   const OwnedHandle bufferReady(CreateOwnEvent(L"DBWIN_BUFFER_READY"));
   const OwnedHandle dataReady(CreateOwnEvent(L"DBWIN_DATA_READY"));
-  const OwnedHandle mapping(
-      CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kBufferSize, L"DBWIN_BUFFER"));
+  const OwnedHandle mapping(OwnObjectOrNull(
+      CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kBufferSize, L"DBWIN_BUFFER")));
   if (bufferReady.Get() == nullptr || dataReady.Get() == nullptr || mapping.Get() == nullptr) {
     Write(STD_ERROR_HANDLE,
-          L"velmorctl: another program (a debugger or a debug-output viewer) already listens to debug output;\n"
-          L"close it, or read the agent's lines there.\n");
+          L"velmorctl: another program (a debugger or a debug-output viewer) already listens to debug output,\n"
+          L"or holds its names; close it, or read the agent's lines there.\n");
     return false;
   }
   const View view(mapping.Get());
@@ -97,6 +162,8 @@ bool PrintAgentTrace(DWORD seconds) {
   Say(L"Listening for the agents' trace lines" +
       (seconds == 0 ? std::wstring(L" (Ctrl+C ends)") : L" for " + Decimal(seconds) + L" seconds") + L".\n");
   const ULONGLONG end = GetTickCount64() + 1000ULL * seconds;
+  Writers writers;
+  SetEvent(bufferReady.Get());
   for (;;) {
     DWORD wait = INFINITE;
     if (seconds != 0) {
@@ -106,15 +173,15 @@ bool PrintAgentTrace(DWORD seconds) {
       }
       wait = static_cast<DWORD>(end - now);
     }
-    SetEvent(bufferReady.Get());
     if (WaitForSingleObject(dataReady.Get(), wait) != WAIT_OBJECT_0) {
       continue;  // the time is over: the loop ends at its top
     }
     DWORD writer = 0;
     std::memcpy(&writer, view.Bytes(), sizeof writer);
     const char* text = view.Bytes() + sizeof writer;
-    const std::string_view line(text, strnlen(text, kBufferSize - sizeof writer));
-    if (IsAgentLine(writer, line)) {
+    const std::string line(text, strnlen(text, kBufferSize - sizeof writer));
+    SetEvent(bufferReady.Get());  // the next writer need not wait for the console
+    if (IsAgentLine(writer, line) && writers.IsAgent(writer)) {
       PrintLine(line);
     }
   }

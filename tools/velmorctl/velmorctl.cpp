@@ -60,7 +60,8 @@ constexpr std::wstring_view kUsage =
     L"  2  usage error\n"
     L"  3  timed out: the agent's process had not ended when the wait was over\n"
     L"  4  access denied: the agent runs with rights that this program lacks\n"
-    L"  5  another program (a debugger or debug-output viewer) already listens to debug output\n";
+    L"  5  another program (a debugger or debug-output viewer) already listens to debug output,\n"
+    L"     or holds one of its names\n";
 
 struct Page {
   std::wstring_view name;

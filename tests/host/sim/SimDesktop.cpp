@@ -365,8 +365,15 @@ void SimDesktop::OnWindowDestroyed(SimWindow& window) {
 }
 
 void SimDesktop::DestroyWindow(WindowHandle handle) {
-  if (SimWindow* window = Window(handle); window != nullptr && window->alive) {
-    OnWindowDestroyed(*window);
+  SimWindow* window = Window(handle);
+  if (window == nullptr || !window->alive) {
+    return;
+  }
+  AgentWindowEvents* events = window->events;
+  OnWindowDestroyed(*window);
+  // An agent window destroyed by another program: its agent hears of it, as from the Windows loop.
+  if (SimProcess* owner = Process(window->processId); events != nullptr && owner != nullptr && !owner->ended_) {
+    Call(*owner, [events] { events->OnWindowGone(); });
   }
 }
 

@@ -1,0 +1,88 @@
+#include "platform/win32/TraceChannel.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <type_traits>
+
+namespace velmor::win32impl {
+namespace {
+
+// The listener's buffer: the writer's process id, then the text with its terminating NUL.
+constexpr std::size_t kBufferSize = 4096;
+constexpr std::size_t kMaxText = kBufferSize - sizeof(DWORD) - 1;
+
+struct HandleCloser {
+  void operator()(HANDLE handle) const { ::CloseHandle(handle); }
+};
+using OwnedHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
+
+struct ViewUnmapper {
+  void operator()(void* view) const { ::UnmapViewOfFile(view); }
+};
+using OwnedView = std::unique_ptr<void, ViewUnmapper>;
+
+// The writers' mutex, owned for the scope when it could be taken in time.
+class MutexTurn {
+ public:
+  MutexTurn(HANDLE mutex, DWORD waitMs) : mutex_(mutex) {
+    const DWORD waited = mutex_ != nullptr ? ::WaitForSingleObject(mutex_, waitMs) : WAIT_FAILED;
+    owned_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+  }
+  MutexTurn(const MutexTurn&) = delete;
+  MutexTurn& operator=(const MutexTurn&) = delete;
+  ~MutexTurn() {
+    if (owned_) {
+      ::ReleaseMutex(mutex_);
+    }
+  }
+  [[nodiscard]] bool Owned() const { return owned_; }
+
+ private:
+  HANDLE mutex_;
+  bool owned_ = false;
+};
+
+}  // namespace
+
+void TraceChannel::Write(std::string_view line) {
+  if (::IsDebuggerPresent() != FALSE) {
+    // A debugger attached to the agent takes the line itself, as an event of its own.
+    const std::string copy(line);
+    ::OutputDebugStringA(copy.c_str());
+    return;
+  }
+  const OwnedHandle mapping(::OpenFileMappingW(FILE_MAP_WRITE, FALSE, L"DBWIN_BUFFER"));
+  const OwnedHandle bufferReady(::OpenEventW(SYNCHRONIZE, FALSE, L"DBWIN_BUFFER_READY"));
+  const OwnedHandle dataReady(::OpenEventW(EVENT_MODIFY_STATE, FALSE, L"DBWIN_DATA_READY"));
+  if (!mapping || !bufferReady || !dataReady) {
+    stalled_ = false;  // nobody listens
+    return;
+  }
+  const OwnedView view(::MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, kBufferSize));
+  if (!view) {
+    return;  // not a listener's buffer (one too small to hold a line)
+  }
+  const DWORD waitMs = stalled_ ? 0 : kWaitMs;
+  // Without the writers' mutex the buffer's own event still gives the buffer to one writer at a time.
+  const OwnedHandle mutex(::OpenMutexW(SYNCHRONIZE, FALSE, L"DBWinMutex"));
+  const MutexTurn turn(mutex.get(), waitMs);
+  if ((mutex && !turn.Owned()) || ::WaitForSingleObject(bufferReady.get(), waitMs) != WAIT_OBJECT_0) {
+    stalled_ = true;
+    return;
+  }
+  auto* const bytes = static_cast<char*>(view.get());
+  const DWORD writer = ::GetCurrentProcessId();
+  std::memcpy(bytes, &writer, sizeof writer);
+  const std::size_t length = std::min(line.size(), kMaxText);
+  std::memcpy(bytes + sizeof writer, line.data(), length);
+  bytes[sizeof writer + length] = '\0';
+  ::SetEvent(dataReady.get());
+  stalled_ = false;
+}
+
+}  // namespace velmor::win32impl

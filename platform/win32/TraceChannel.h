@@ -1,0 +1,28 @@
+// The agent's side of the system's debug output channel, written without waiting on whoever listens.
+#pragma once
+
+#include <string_view>
+
+namespace velmor::win32impl {
+
+// Writes trace lines to the debug output channel as OutputDebugString does (a listener's events
+// DBWIN_BUFFER_READY and DBWIN_DATA_READY, its 4 KiB buffer DBWIN_BUFFER, the writers' mutex
+// DBWinMutex), but a line costs at most a few milliseconds whoever listens. OutputDebugString waits up
+// to 10 seconds per line for a listener to hand it the buffer, and without end while another program
+// holds the writers' mutex.
+//
+// A line is dropped, not delayed, when the mutex or the buffer is not to be had within kWaitMs. Once
+// a line was dropped, the next ones do not wait at all until the listener hands the buffer over
+// again. Lines are lost, then, while a listener does not read (or reads slowly), while another
+// program holds the mutex, and whenever nobody listens.
+class TraceChannel {
+ public:
+  static constexpr unsigned long kWaitMs = 2;
+
+  void Write(std::string_view line);
+
+ private:
+  bool stalled_ = false;  // the last line could not go: the next ones do not wait
+};
+
+}  // namespace velmor::win32impl
