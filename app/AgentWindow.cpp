@@ -86,16 +86,20 @@ void AgentWindow::ReleaseInstanceMarker() {
   state_.instanceMarker.reset();
 }
 
-void AgentWindow::OnStartTick() {
-  RunStartSequence();
-}
-
-void AgentWindow::OnActivationTick() {
-  TryActivateProduct();
-}
-
-void AgentWindow::OnWatchdogTick() {
-  TakeOverFromStuckAgent();
+void AgentWindow::OnTimer(TimerId timer) {
+  switch (timer) {
+    case AgentTimer::Start:
+      RunStartSequence();
+      break;
+    case AgentTimer::Activation:
+      TryActivateProduct();
+      break;
+    case AgentTimer::Watchdog:
+      TakeOverFromStuckAgent();
+      break;
+    default:
+      break;  // not one of the agent's
+  }
 }
 
 void AgentWindow::OnCloseRequest() {

@@ -32,6 +32,13 @@ struct AgentState {
   UniqueKernelHandle instanceMarker;
 };
 
+// The agent window's timers, by the ids it gives them.
+struct AgentTimer {
+  static constexpr TimerId Activation = 1;
+  static constexpr TimerId Start = 2;
+  static constexpr TimerId Watchdog = 3;
+};
+
 // The product's main window, found by its class and caption; null when it is not there.
 WindowHandle FindProductWindow(AgentPlatform& os);
 // The top-level windows that bear the agent's class and caption, from the top of the z-order.
@@ -70,17 +77,16 @@ class AgentWindow final : public AgentWindowEvents {
  private:
   // One of the window's timers, stopped until started. Starting a running timer keeps its rhythm.
   struct Timer {
-    AgentTimer id{};
+    TimerId id{};
     std::uint32_t intervalMs = 0;
     bool running = false;
   };
 
-  // AgentWindowEvents: each message the window serves. The ticks and the close request are handled in
-  // AgentWindow.cpp, each by the step it starts (the start sequence, an activation attempt, the
-  // takeover); the command message in AgentCommand.cpp.
-  void OnStartTick() override;
-  void OnActivationTick() override;
-  void OnWatchdogTick() override;
+  // AgentWindowEvents: each message the window serves. A tick goes, in AgentWindow.cpp, to the step its
+  // timer starts: the start sequence (StartSequence.cpp), an activation attempt (Activation.cpp) or the
+  // takeover (Takeover.cpp); the command message is handled in AgentCommand.cpp, the close request and
+  // the window's loss in AgentWindow.cpp.
+  void OnTimer(TimerId timer) override;
   void OnAgentCommand(MessageWParam command, MessageLParam argument) override;
   void OnCloseRequest() override;
   void OnWindowGone() override;

@@ -125,8 +125,9 @@ enum class DialogKind {
 // confirmation); Cancelled means the dialog was torn down unanswered (a quit request, its owner gone).
 enum class DialogResult { Ok, Yes, No, Cancelled };
 
-// The agent window's timers. The numbers are the timer ids that Windows carries in WM_TIMER.
-enum class AgentTimer : std::uint32_t { Activation = 1, Start = 2, Watchdog = 3 };
+// A timer of a window, by the id the window's owner gives it (Windows carries it in WM_TIMER's
+// wParam). The seam keeps no list of them: the agent window decides what each of its timers is for.
+using TimerId = std::uintptr_t;
 
 // What the agent window hands to the logic: one event for each message the agent serves; any other
 // message gets the default handling. A tick comes only for a timer that runs and is due: one that
@@ -135,9 +136,8 @@ class AgentWindowEvents {
  public:
   virtual ~AgentWindowEvents() = default;
 
-  virtual void OnStartTick() = 0;
-  virtual void OnActivationTick() = 0;
-  virtual void OnWatchdogTick() = 0;
+  // A tick of one of the window's running timers.
+  virtual void OnTimer(TimerId timer) = 0;
   // The agent's command message (peers/AgentContract.h), sent or posted by any process.
   virtual void OnAgentCommand(MessageWParam command, MessageLParam argument) = 0;
   // A request to close the window from outside (WM_CLOSE, the system menu). The default handling,
@@ -147,21 +147,6 @@ class AgentWindowEvents {
   // destroyed): the agent can no longer be found or told anything. No event follows this one.
   virtual void OnWindowGone() = 0;
 };
-
-// Hands a tick of `timer` to its event.
-inline void DeliverTick(AgentWindowEvents& events, AgentTimer timer) {
-  switch (timer) {
-    case AgentTimer::Start:
-      events.OnStartTick();
-      break;
-    case AgentTimer::Activation:
-      events.OnActivationTick();
-      break;
-    case AgentTimer::Watchdog:
-      events.OnWatchdogTick();
-      break;
-  }
-}
 
 class AgentPlatform {
  public:
@@ -182,8 +167,8 @@ class AgentPlatform {
   virtual bool SetWindowTextA(WindowHandle window, std::string_view caption) = 0;
   // ShowWindow(window, SW_HIDE).
   virtual void HideWindow(WindowHandle window) = 0;
-  virtual bool SetTimer(WindowHandle window, AgentTimer timer, std::uint32_t intervalMs) = 0;
-  virtual bool KillTimer(WindowHandle window, AgentTimer timer) = 0;
+  virtual bool SetTimer(WindowHandle window, TimerId timer, std::uint32_t intervalMs) = 0;
+  virtual bool KillTimer(WindowHandle window, TimerId timer) = 0;
   // Runs the message loop until the application is asked to terminate; returns the exit code.
   virtual int RunMessageLoop() = 0;
   // The framework's terminate request: the loop ends once control returns to it.

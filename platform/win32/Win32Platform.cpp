@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -78,12 +79,11 @@ constexpr int kAgentClientSize = 150;
 // running timers falls due next (GetTickCount64 milliseconds), by timer id.
 struct AgentWindowLink {
   struct Schedule {
-    bool running = false;
     ULONGLONG intervalMs = 0;
     ULONGLONG nextDue = 0;
   };
   AgentWindowEvents* events = nullptr;
-  std::array<Schedule, 4> timers{};  // the agent's timer ids are 1 to 3
+  std::map<TimerId, Schedule> timers;  // the running ones
 };
 
 // A tick may be seen a little before its due time by the clock read here.
@@ -144,27 +144,28 @@ class ModalLoopFilter {
 
 // The timer of a tick, when it is one of the agent's, runs and is due; anyone can post WM_TIMER. The
 // id is compared whole, as WPARAM: no wider value passes for an agent timer by truncation.
-std::optional<AgentTimer> TakeTick(AgentWindowLink& link, WPARAM id) {
-  if (id >= link.timers.size() || !link.timers[id].running) {
-    return std::nullopt;
+bool TakeTick(AgentWindowLink& link, WPARAM id) {
+  const auto found = link.timers.find(id);
+  if (found == link.timers.end()) {
+    return false;
   }
-  AgentWindowLink::Schedule& schedule = link.timers[id];
+  AgentWindowLink::Schedule& schedule = found->second;
   const ULONGLONG now = ::GetTickCount64() + kTickToleranceMs;
   if (now < schedule.nextDue) {
-    return std::nullopt;
+    return false;
   }
   while (schedule.nextDue <= now) {  // ticks do not pile up: the next one is the next due time
     schedule.nextDue += schedule.intervalMs;
   }
-  return static_cast<AgentTimer>(id);  // only the agent's timer ids are ever running
+  return true;
 }
 
 // Turns the messages that the agent serves into its events; every other one gets the default handling.
 LRESULT HandleAgentMessage(AgentWindowLink& link, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_TIMER:
-      if (const std::optional<AgentTimer> timer = TakeTick(link, wParam)) {
-        DeliverTick(*link.events, *timer);
+      if (TakeTick(link, wParam)) {
+        link.events->OnTimer(wParam);
       }
       return 0;
     case WM_CLOSE:
@@ -335,23 +336,22 @@ class Win32Platform final : public AgentPlatform {
 
   void HideWindow(WindowHandle window) override { ShowWindow(ToHwnd(window), SW_HIDE); }
 
-  bool SetTimer(WindowHandle window, AgentTimer timer, std::uint32_t intervalMs) override {
-    const auto id = static_cast<UINT_PTR>(timer);
-    if (::SetTimer(ToHwnd(window), id, intervalMs, nullptr) == 0) {
+  bool SetTimer(WindowHandle window, TimerId timer, std::uint32_t intervalMs) override {
+    if (::SetTimer(ToHwnd(window), timer, intervalMs, nullptr) == 0) {
       return false;
     }
-    if (ToHwnd(window) == agentWindow_ && id < link_.timers.size()) {
+    if (ToHwnd(window) == agentWindow_) {
       const ULONGLONG interval = std::max<ULONGLONG>(intervalMs, USER_TIMER_MINIMUM);  // as Windows raises it
-      link_.timers[id] = {true, interval, ::GetTickCount64() + interval};
+      link_.timers[timer] = {interval, ::GetTickCount64() + interval};
     }
     return true;
   }
 
-  bool KillTimer(WindowHandle window, AgentTimer timer) override {
-    if (const auto id = static_cast<UINT_PTR>(timer); ToHwnd(window) == agentWindow_ && id < link_.timers.size()) {
-      link_.timers[id].running = false;
+  bool KillTimer(WindowHandle window, TimerId timer) override {
+    if (ToHwnd(window) == agentWindow_) {
+      link_.timers.erase(timer);
     }
-    return ::KillTimer(ToHwnd(window), static_cast<UINT_PTR>(timer)) != FALSE;
+    return ::KillTimer(ToHwnd(window), timer) != FALSE;
   }
 
   int RunMessageLoop() override {

@@ -2,6 +2,7 @@
 // shown, closed by WM_CLOSE, deaf to forged creation and timer messages, to its user data and to a
 // rename from outside, and gone with the agent when another program destroys it; a second agent
 // keeps its first caption.
+#include "app/AgentWindow.h"
 #include "peers/AgentContract.h"
 #include "platform/AgentPlatform.h"
 #include "tests/e2e/AgentTest.h"
@@ -106,7 +107,7 @@ TEST_F(AgentWindowTest, ForgedCreationDestructionAndTimerMessagesChangeNothing) 
   ASSERT_NE(secondWindow, nullptr);
 
   for (HWND target : {window, secondWindow}) {
-    for (const AgentTimer timer : {AgentTimer::Activation, AgentTimer::Start, AgentTimer::Watchdog}) {
+    for (const TimerId timer : {AgentTimer::Activation, AgentTimer::Start, AgentTimer::Watchdog}) {
       ::PostMessageA(target, WM_TIMER, static_cast<WPARAM>(timer), 0);
     }
     ::PostMessageA(target, WM_TIMER, static_cast<WPARAM>(AgentTimer::Start), 0x12345678);  // a callback of nowhere

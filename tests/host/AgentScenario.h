@@ -71,7 +71,7 @@ class AgentScenario : public ::testing::Test {
   [[nodiscard]] std::vector<sim::PostRecord> TrayPosts() const { return desktop.PostsOf(peers::kTrayMessage); }
   [[nodiscard]] std::size_t ServiceRequests() const { return desktop.services.controls.size(); }
   [[nodiscard]] std::size_t VersionChecks() const { return desktop.version.verifications.size(); }
-  [[nodiscard]] bool Running(const SimProcess& agent, AgentTimer timer) const {
+  [[nodiscard]] bool Running(const SimProcess& agent, TimerId timer) const {
     return desktop.TimerRunning(agent.AgentWindow(), timer);
   }
   [[nodiscard]] std::string CaptionOf(const SimProcess& agent) const { return desktop.Caption(agent.AgentWindow()); }

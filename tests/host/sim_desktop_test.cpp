@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/AgentWindow.h"
 #include "tests/host/sim/SimDesktop.h"
 
 namespace velmor::sim {
@@ -14,24 +15,22 @@ namespace {
 class Recorder final : public AgentWindowEvents {
  public:
   explicit Recorder(SimDesktop& desktop) : desktop_(desktop) {}
-  void OnStartTick() override { Record(AgentTimer::Start); }
-  void OnActivationTick() override { Record(AgentTimer::Activation); }
-  void OnWatchdogTick() override { Record(AgentTimer::Watchdog); }
+  void OnTimer(TimerId timer) override { Record(timer); }
   void OnAgentCommand(MessageWParam command, MessageLParam) override { commands.push_back(command); }
   void OnCloseRequest() override { ++closeRequests; }
   void OnWindowGone() override {}
 
   struct Tick {
-    AgentTimer timer;
+    TimerId timer;
     Ms at;
   };
   std::vector<Tick> ticks;
   std::vector<MessageWParam> commands;
   int closeRequests = 0;
-  std::function<void(AgentTimer)> onTick;
+  std::function<void(TimerId)> onTick;
 
  private:
-  void Record(AgentTimer timer) {
+  void Record(TimerId timer) {
     ticks.push_back({timer, desktop_.Now()});
     if (onTick) {
       onTick(timer);
@@ -78,7 +77,7 @@ TEST_F(SimTimers, ShortIntervalsAreRaisedToTheSystemMinimum) {
 TEST_F(SimTimers, TicksDoNotPileUpWhileAHandlerSleeps) {
   process.SetTimer(window, AgentTimer::Activation, 1000);
   bool slept = false;
-  recorder.onTick = [&](AgentTimer) {
+  recorder.onTick = [&](TimerId) {
     if (!slept) {
       slept = true;
       process.Sleep(3500);  // three due times pass during the handler

@@ -179,7 +179,7 @@ bool SimDesktop::DeliverOne(SimProcess& process) {
     return true;
   }
   SimWindow* tickWindow = nullptr;
-  AgentTimer tickTimer{};
+  TimerId tickTimer{};
   Ms earliest = 0;
   for (auto& [value, window] : windows_) {
     if (!window.alive || window.processId != process.id_) {
@@ -201,7 +201,7 @@ bool SimDesktop::DeliverOne(SimProcess& process) {
   AgentWindowEvents* events = tickWindow->events;
   if (events != nullptr) {
     EnterHandler(process);
-    DeliverTick(*events, tickTimer);
+    events->OnTimer(tickTimer);
     LeaveHandler(process);
   }
   return true;
@@ -422,12 +422,12 @@ bool SimDesktop::EverShown(WindowHandle window) const {
   return found != nullptr && found->everShown;
 }
 
-bool SimDesktop::TimerRunning(WindowHandle window, AgentTimer timer) const {
+bool SimDesktop::TimerRunning(WindowHandle window, TimerId timer) const {
   const SimWindow* found = Window(window);
   return found != nullptr && found->alive && found->timers.contains(timer);
 }
 
-std::uint32_t SimDesktop::TimerInterval(WindowHandle window, AgentTimer timer) const {
+std::uint32_t SimDesktop::TimerInterval(WindowHandle window, TimerId timer) const {
   return TimerRunning(window, timer) ? Window(window)->timers.at(timer).requestedMs : 0;
 }
 

@@ -75,7 +75,7 @@ struct SimWindow {
   bool hung = false;
   AgentWindowEvents* events = nullptr;  // agent windows
   SimProduct* product = nullptr;        // product stand-in windows
-  std::map<AgentTimer, SimTimer> timers;
+  std::map<TimerId, SimTimer> timers;
 };
 
 struct PostRecord {
@@ -154,9 +154,9 @@ class SimDesktop {
   [[nodiscard]] std::string Caption(WindowHandle window) const;
   [[nodiscard]] bool Visible(WindowHandle window) const;
   [[nodiscard]] bool EverShown(WindowHandle window) const;
-  [[nodiscard]] bool TimerRunning(WindowHandle window, AgentTimer timer) const;
+  [[nodiscard]] bool TimerRunning(WindowHandle window, TimerId timer) const;
   // The interval the timer was set with (0 when it does not run).
-  [[nodiscard]] std::uint32_t TimerInterval(WindowHandle window, AgentTimer timer) const;
+  [[nodiscard]] std::uint32_t TimerInterval(WindowHandle window, TimerId timer) const;
   // A hung window's process handles no message and no tick; sends to it block or time out.
   void SetHung(WindowHandle window, bool hung);
   // From a process outside the simulation (a test, a script).

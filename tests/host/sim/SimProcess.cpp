@@ -140,7 +140,7 @@ void SimProcess::HideWindow(WindowHandle window) {
   }
 }
 
-bool SimProcess::SetTimer(WindowHandle window, AgentTimer timer, std::uint32_t intervalMs) {
+bool SimProcess::SetTimer(WindowHandle window, TimerId timer, std::uint32_t intervalMs) {
   SimWindow* found = desktop_.Window(window);
   if (terminated_ || found == nullptr || !found->alive || found->processId != id_) {
     return Fail(kErrorInvalidWindowHandle);
@@ -151,7 +151,7 @@ bool SimProcess::SetTimer(WindowHandle window, AgentTimer timer, std::uint32_t i
   return true;
 }
 
-bool SimProcess::KillTimer(WindowHandle window, AgentTimer timer) {
+bool SimProcess::KillTimer(WindowHandle window, TimerId timer) {
   SimWindow* found = desktop_.Window(window);
   if (terminated_ || found == nullptr || !found->alive || found->timers.erase(timer) == 0) {
     return Fail(kErrorInvalidWindowHandle);

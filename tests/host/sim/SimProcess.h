@@ -95,8 +95,8 @@ class SimProcess final : public AgentPlatform {
   void DestroyAgentWindow(WindowHandle window) override;
   bool SetWindowTextA(WindowHandle window, std::string_view caption) override;
   void HideWindow(WindowHandle window) override;
-  bool SetTimer(WindowHandle window, AgentTimer timer, std::uint32_t intervalMs) override;
-  bool KillTimer(WindowHandle window, AgentTimer timer) override;
+  bool SetTimer(WindowHandle window, TimerId timer, std::uint32_t intervalMs) override;
+  bool KillTimer(WindowHandle window, TimerId timer) override;
   int RunMessageLoop() override;
   void TerminateApplication() override;
 
