@@ -1,30 +1,38 @@
-// Owners for the handles that the logic opens through the seam: each closes its handle once, when it
-// goes out of scope or is reset, in the reverse order of opening. Copying is deleted, so no handle is
+// Owners for handles: each closes its handle once, when it goes out of scope or is reset, in the
+// reverse order of opening. The logic's handles are opened and closed through the seam; the Windows
+// side's own use the same owner (platform/win32/Win32Handles.h). Copying is deleted, so no handle is
 // closed twice; a close keeps the thread's last error, so that closing a handle between a call and
 // the GetLastError that tests it cannot change the answer.
 #pragma once
 
+#include <type_traits>
 #include <utility>
 
 #include "platform/AgentPlatform.h"
 
 namespace velmor {
 
+// Traits say what a handle is (Type, whose value-initialised form is "no handle"), how to close it
+// (Close) and how to read and restore the thread's last error around the close. Traits of handles
+// opened through the seam carry the platform; traits of the Win32 side's own handles
+// (platform/win32/Win32Handles.h) carry nothing.
 template <typename Traits>
 class UniqueHandle {
  public:
   using Type = typename Traits::Type;
 
   UniqueHandle() = default;
-  explicit UniqueHandle(AgentPlatform& os) : os_(&os) {}
-  UniqueHandle(AgentPlatform& os, Type handle) : os_(&os), handle_(handle) {}
+  explicit UniqueHandle(Traits traits) : traits_(traits) {}
+  UniqueHandle(Traits traits, Type handle) : traits_(traits), handle_(handle) {}
+  // For traits that carry nothing.
+  explicit UniqueHandle(Type handle) requires std::is_empty_v<Traits> : handle_(handle) {}
   UniqueHandle(const UniqueHandle&) = delete;
   UniqueHandle& operator=(const UniqueHandle&) = delete;
-  UniqueHandle(UniqueHandle&& other) noexcept : os_(other.os_), handle_(std::exchange(other.handle_, Type{})) {}
+  UniqueHandle(UniqueHandle&& other) noexcept : traits_(other.traits_), handle_(std::exchange(other.handle_, Type{})) {}
   UniqueHandle& operator=(UniqueHandle&& other) noexcept {
     if (this != &other) {
       reset();
-      os_ = other.os_;
+      traits_ = other.traits_;
       handle_ = std::exchange(other.handle_, Type{});
     }
     return *this;
@@ -38,9 +46,9 @@ class UniqueHandle {
   void reset(Type handle = Type{}) {
     const Type previous = std::exchange(handle_, handle);
     if (previous != Type{}) {
-      const Win32Status lastError = os_->GetLastError();
-      Traits::Close(*os_, previous);
-      os_->SetLastError(lastError);
+      const auto lastError = traits_.LastError();
+      traits_.Close(previous);
+      traits_.RestoreLastError(lastError);
     }
   }
 
@@ -55,23 +63,37 @@ class UniqueHandle {
   }
 
  private:
-  AgentPlatform* os_ = nullptr;
+  [[no_unique_address]] Traits traits_{};
   Type handle_{};
 };
 
-struct KernelHandleTraits {
+// Handles opened through the seam are closed through it, keeping the last error the seam reports.
+struct SeamHandleTraits {
+  SeamHandleTraits() = default;
+  // Implicit, so that an owner is made from the platform alone: UniqueKernelHandle marker(os).
+  // cppcheck-suppress noExplicitConstructor
+  SeamHandleTraits(AgentPlatform& platform) : os(&platform) {}  // NOLINT(google-explicit-constructor)
+  [[nodiscard]] Win32Status LastError() const { return os->GetLastError(); }
+  void RestoreLastError(Win32Status error) const { os->SetLastError(error); }
+  AgentPlatform* os = nullptr;
+};
+
+struct KernelHandleTraits : SeamHandleTraits {
+  using SeamHandleTraits::SeamHandleTraits;
   using Type = KernelHandle;
-  static void Close(AgentPlatform& os, KernelHandle handle) { os.CloseHandle(handle); }
+  void Close(KernelHandle handle) const { os->CloseHandle(handle); }
 };
 
-struct ServiceHandleTraits {
+struct ServiceHandleTraits : SeamHandleTraits {
+  using SeamHandleTraits::SeamHandleTraits;
   using Type = ServiceHandle;
-  static void Close(AgentPlatform& os, ServiceHandle handle) { os.CloseServiceHandle(handle); }
+  void Close(ServiceHandle handle) const { os->CloseServiceHandle(handle); }
 };
 
-struct RegistryKeyTraits {
+struct RegistryKeyTraits : SeamHandleTraits {
+  using SeamHandleTraits::SeamHandleTraits;
   using Type = RegistryKey;
-  static void Close(AgentPlatform& os, RegistryKey key) { os.RegCloseKey(key); }
+  void Close(RegistryKey key) const { os->RegCloseKey(key); }
 };
 
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;

@@ -9,17 +9,14 @@
 #include <string>
 #include <type_traits>
 
+#include "platform/win32/Win32Handles.h"
+
 namespace velmor::win32impl {
 namespace {
 
 // The listener's buffer: the writer's process id, then the text with its terminating NUL.
 constexpr std::size_t kBufferSize = 4096;
 constexpr std::size_t kMaxText = kBufferSize - sizeof(DWORD) - 1;
-
-struct HandleCloser {
-  void operator()(HANDLE handle) const { ::CloseHandle(handle); }
-};
-using OwnedHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
 
 struct ViewUnmapper {
   void operator()(void* view) const { ::UnmapViewOfFile(view); }
@@ -56,9 +53,9 @@ void TraceChannel::Write(std::string_view line) {
     ::OutputDebugStringA(copy.c_str());
     return;
   }
-  const OwnedHandle mapping(::OpenFileMappingW(FILE_MAP_WRITE, FALSE, L"DBWIN_BUFFER"));
-  const OwnedHandle bufferReady(::OpenEventW(SYNCHRONIZE, FALSE, L"DBWIN_BUFFER_READY"));
-  const OwnedHandle dataReady(::OpenEventW(EVENT_MODIFY_STATE, FALSE, L"DBWIN_DATA_READY"));
+  const UniqueWin32Handle mapping(::OpenFileMappingW(FILE_MAP_WRITE, FALSE, L"DBWIN_BUFFER"));
+  const UniqueWin32Handle bufferReady(::OpenEventW(SYNCHRONIZE, FALSE, L"DBWIN_BUFFER_READY"));
+  const UniqueWin32Handle dataReady(::OpenEventW(EVENT_MODIFY_STATE, FALSE, L"DBWIN_DATA_READY"));
   if (!mapping || !bufferReady || !dataReady) {
     stalled_ = false;  // nobody listens
     return;
@@ -69,7 +66,7 @@ void TraceChannel::Write(std::string_view line) {
   }
   const DWORD waitMs = stalled_ ? 0 : kWaitMs;
   // Without the writers' mutex the buffer's own event still gives the buffer to one writer at a time.
-  const OwnedHandle mutex(::OpenMutexW(SYNCHRONIZE, FALSE, L"DBWinMutex"));
+  const UniqueWin32Handle mutex(::OpenMutexW(SYNCHRONIZE, FALSE, L"DBWinMutex"));
   const MutexTurn turn(mutex.get(), waitMs);
   if ((mutex && !turn.Owned()) || ::WaitForSingleObject(bufferReady.get(), waitMs) != WAIT_OBJECT_0) {
     stalled_ = true;

@@ -18,7 +18,6 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,6 +29,7 @@
 #include "peers/AgentContract.h"
 #include "platform/win32/MessageDialog.h"
 #include "platform/win32/TraceChannel.h"
+#include "platform/win32/Win32Handles.h"
 
 namespace velmor {
 
@@ -79,11 +79,17 @@ constexpr int kAgentClientSize = 150;
 // running timers falls due next (GetTickCount64 milliseconds), by timer id.
 struct AgentWindowLink {
   struct Schedule {
+    TimerId id = 0;
     ULONGLONG intervalMs = 0;
     ULONGLONG nextDue = 0;
   };
   AgentWindowEvents* events = nullptr;
-  std::map<TimerId, Schedule> timers;  // the running ones
+  std::vector<Schedule> timers;  // the running ones: a handful, looked up in order
+
+  Schedule* Find(TimerId id) {
+    const auto found = std::find_if(timers.begin(), timers.end(), [id](const Schedule& s) { return s.id == id; });
+    return found == timers.end() ? nullptr : &*found;
+  }
 };
 
 // A tick may be seen a little before its due time by the clock read here.
@@ -145,11 +151,11 @@ class ModalLoopFilter {
 // The timer of a tick, when it is one of the agent's, runs and is due; anyone can post WM_TIMER. The
 // id is compared whole, as WPARAM: no wider value passes for an agent timer by truncation.
 bool TakeTick(AgentWindowLink& link, WPARAM id) {
-  const auto found = link.timers.find(id);
-  if (found == link.timers.end()) {
+  AgentWindowLink::Schedule* const found = link.Find(id);
+  if (found == nullptr) {
     return false;
   }
-  AgentWindowLink::Schedule& schedule = found->second;
+  AgentWindowLink::Schedule& schedule = *found;
   const ULONGLONG now = ::GetTickCount64() + kTickToleranceMs;
   if (now < schedule.nextDue) {
     return false;
@@ -211,15 +217,12 @@ LRESULT CALLBACK AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
   return HandleAgentMessage(*attached.link, window, message, wParam, lParam);
 }
 
-// Closes a kernel handle that the platform opens for its own use.
-struct HandleCloser {
-  void operator()(HANDLE handle) const { ::CloseHandle(handle); }
-};
-using OwnedHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
-
-OwnedHandle OpenTokenForQuery(HANDLE process) {
-  HANDLE token = nullptr;
-  return OwnedHandle(::OpenProcessToken(process, TOKEN_QUERY, &token) != FALSE ? token : nullptr);
+UniqueWin32Handle OpenTokenForQuery(HANDLE process) {
+  UniqueWin32Handle token;
+  if (::OpenProcessToken(process, TOKEN_QUERY, &token.put()) == FALSE) {
+    token.reset();
+  }
+  return token;
 }
 
 // --- The shell, loaded when the first page is opened ------------------------------------------
@@ -342,14 +345,19 @@ class Win32Platform final : public AgentPlatform {
     }
     if (ToHwnd(window) == agentWindow_) {
       const ULONGLONG interval = std::max<ULONGLONG>(intervalMs, USER_TIMER_MINIMUM);  // as Windows raises it
-      link_.timers[timer] = {interval, ::GetTickCount64() + interval};
+      const AgentWindowLink::Schedule schedule{timer, interval, ::GetTickCount64() + interval};
+      if (AgentWindowLink::Schedule* const running = link_.Find(timer)) {
+        *running = schedule;
+      } else {
+        link_.timers.push_back(schedule);
+      }
     }
     return true;
   }
 
   bool KillTimer(WindowHandle window, TimerId timer) override {
     if (ToHwnd(window) == agentWindow_) {
-      link_.timers.erase(timer);
+      std::erase_if(link_.timers, [timer](const AgentWindowLink::Schedule& s) { return s.id == timer; });
     }
     return ::KillTimer(ToHwnd(window), timer) != FALSE;
   }
@@ -535,7 +543,7 @@ class Win32Platform final : public AgentPlatform {
   }
 
   std::optional<std::uint32_t> GetProcessIntegrityLevel(KernelHandle process) override {
-    const OwnedHandle token = OpenTokenForQuery(ToHandle(process));
+    const UniqueWin32Handle token = OpenTokenForQuery(ToHandle(process));
     if (!token) {
       return std::nullopt;
     }
@@ -555,7 +563,7 @@ class Win32Platform final : public AgentPlatform {
   }
 
   bool IsCurrentProcessElevated() override {
-    const OwnedHandle token = OpenTokenForQuery(::GetCurrentProcess());
+    const UniqueWin32Handle token = OpenTokenForQuery(::GetCurrentProcess());
     TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
     DWORD size = 0;
     return token && ::GetTokenInformation(token.get(), TokenElevationType, &type, sizeof(type), &size) != FALSE &&

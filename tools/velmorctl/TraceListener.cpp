@@ -15,8 +15,8 @@
 
 #include "app/AsciiCase.h"
 #include "peers/AgentContract.h"
+#include "platform/win32/Win32Handles.h"
 #include "tools/velmorctl/Console.h"
-#include "tools/velmorctl/OwnedHandle.h"
 
 namespace velmor::ctl {
 namespace {
@@ -97,13 +97,13 @@ class Writers {
 
   struct Writer {
     Writer(HANDLE process, bool agent) : handle(process), isAgent(agent) {}
-    OwnedHandle handle;
+    UniqueWin32Handle handle;
     bool isAgent;
   };
 
   void ForgetEnded() {
     std::erase_if(writers_,
-                  [](const auto& entry) { return WaitForSingleObject(entry.second.handle.Get(), 0) == WAIT_OBJECT_0; });
+                  [](const auto& entry) { return WaitForSingleObject(entry.second.handle.get(), 0) == WAIT_OBJECT_0; });
   }
 
   std::map<DWORD, Writer> writers_;
@@ -144,17 +144,17 @@ void PrintLine(std::string_view text) {
 }  // namespace
 
 bool PrintAgentTrace(DWORD seconds) {
-  const OwnedHandle bufferReady(CreateOwnEvent(L"DBWIN_BUFFER_READY"));
-  const OwnedHandle dataReady(CreateOwnEvent(L"DBWIN_DATA_READY"));
-  const OwnedHandle mapping(OwnObjectOrNull(
+  const UniqueWin32Handle bufferReady(CreateOwnEvent(L"DBWIN_BUFFER_READY"));
+  const UniqueWin32Handle dataReady(CreateOwnEvent(L"DBWIN_DATA_READY"));
+  const UniqueWin32Handle mapping(OwnObjectOrNull(
       CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kBufferSize, L"DBWIN_BUFFER")));
-  if (bufferReady.Get() == nullptr || dataReady.Get() == nullptr || mapping.Get() == nullptr) {
+  if (bufferReady.get() == nullptr || dataReady.get() == nullptr || mapping.get() == nullptr) {
     Write(STD_ERROR_HANDLE,
           L"velmorctl: another program (a debugger or a debug-output viewer) already listens to debug output,\n"
           L"or holds its names; close it, or read the agent's lines there.\n");
     return false;
   }
-  const View view(mapping.Get());
+  const View view(mapping.get());
   if (view.Bytes() == nullptr) {
     Write(STD_ERROR_HANDLE, L"velmorctl: the debug output buffer cannot be read\n");
     return false;
@@ -163,7 +163,7 @@ bool PrintAgentTrace(DWORD seconds) {
       (seconds == 0 ? std::wstring(L" (Ctrl+C ends)") : L" for " + Decimal(seconds) + L" seconds") + L".\n");
   const ULONGLONG end = GetTickCount64() + 1000ULL * seconds;
   Writers writers;
-  SetEvent(bufferReady.Get());
+  SetEvent(bufferReady.get());
   for (;;) {
     DWORD wait = INFINITE;
     if (seconds != 0) {
@@ -173,14 +173,14 @@ bool PrintAgentTrace(DWORD seconds) {
       }
       wait = static_cast<DWORD>(end - now);
     }
-    if (WaitForSingleObject(dataReady.Get(), wait) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(dataReady.get(), wait) != WAIT_OBJECT_0) {
       continue;  // the time is over: the loop ends at its top
     }
     DWORD writer = 0;
     std::memcpy(&writer, view.Bytes(), sizeof writer);
     const char* text = view.Bytes() + sizeof writer;
     const std::string line(text, strnlen(text, kBufferSize - sizeof writer));
-    SetEvent(bufferReady.Get());  // the next writer need not wait for the console
+    SetEvent(bufferReady.get());  // the next writer need not wait for the console
     if (IsAgentLine(writer, line) && writers.IsAgent(writer)) {
       PrintLine(line);
     }

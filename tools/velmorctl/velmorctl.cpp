@@ -12,14 +12,14 @@
 
 #include "VelmorVersion.h"
 #include "peers/AgentContract.h"
+#include "platform/win32/Win32Handles.h"
 #include "tools/velmorctl/Console.h"
-#include "tools/velmorctl/OwnedHandle.h"
 #include "tools/velmorctl/TraceListener.h"
 
 namespace {
 
+using velmor::UniqueWin32Handle;
 using velmor::ctl::Decimal;
-using velmor::ctl::OwnedHandle;
 using velmor::ctl::Say;
 using velmor::ctl::Write;
 using velmor::peers::kAgentCommandMessage;
@@ -111,7 +111,7 @@ struct ResidentAgent {
   DWORD processId;
   // Null when the process could not be opened: it ended meanwhile, or access was denied (GetLastError
   // tells which).
-  OwnedHandle process;
+  UniqueWin32Handle process;
 };
 
 ResidentAgent OpenResidentAgent(DWORD access) {
@@ -120,7 +120,7 @@ ResidentAgent OpenResidentAgent(DWORD access) {
   if (window != nullptr) {
     GetWindowThreadProcessId(window, &processId);
   }
-  return {window, processId, OwnedHandle(window != nullptr ? OpenProcess(access, FALSE, processId) : nullptr)};
+  return {window, processId, UniqueWin32Handle(window != nullptr ? OpenProcess(access, FALSE, processId) : nullptr)};
 }
 
 // Whether the agent's process could not be opened for lack of rights (rather than being gone).
@@ -151,7 +151,7 @@ int PostCommand(HWND agent, WPARAM command, LPARAM argument) {
 
 int Status() {
   const ResidentAgent agent = OpenResidentAgent(PROCESS_QUERY_LIMITED_INFORMATION);
-  if (agent.process.Get() == nullptr) {
+  if (agent.process.get() == nullptr) {
     if (AccessWasDenied(agent)) {
       Say(L"An agent is resident.\nprocess id: " + Decimal(agent.processId) + L"\n");
       return AccessDenied(L"the agent's image path cannot be read");
@@ -160,7 +160,7 @@ int Status() {
   }
   std::wstring path(32768, L'\0');
   auto size = static_cast<DWORD>(path.size());
-  if (!QueryFullProcessImageNameW(agent.process.Get(), 0, path.data(), &size)) {
+  if (!QueryFullProcessImageNameW(agent.process.get(), 0, path.data(), &size)) {
     size = 0;
   }
   path.resize(size);
@@ -172,7 +172,7 @@ int Quit(DWORD waitSeconds) {
   // The process is opened before the command is sent, so that its end can be seen even once its
   // id is free again.
   const ResidentAgent agent = OpenResidentAgent(SYNCHRONIZE);
-  if (agent.process.Get() == nullptr) {
+  if (agent.process.get() == nullptr) {
     return AccessWasDenied(agent) ? AccessDenied(L"the agent's process cannot be waited for") : NoAgent();
   }
   if (PostMessageA(agent.window, kAgentCommandMessage, kAgentCommandQuit, 0) == FALSE &&
@@ -180,7 +180,7 @@ int Quit(DWORD waitSeconds) {
     return AccessDenied(L"the agent does not accept commands from this program");
   }
   // A window gone before the post means the process is ending: the wait below sees it.
-  if (WaitForSingleObject(agent.process.Get(), waitSeconds * 1000) != WAIT_OBJECT_0) {
+  if (WaitForSingleObject(agent.process.get(), waitSeconds * 1000) != WAIT_OBJECT_0) {
     Say(L"The agent (process " + Decimal(agent.processId) + L") has not ended within " + Decimal(waitSeconds) +
         L" seconds.\n");
     return kTimedOut;
