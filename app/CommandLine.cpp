@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <utility>
 
-#include "app/AsciiCase.h"
 #include "peers/AgentContract.h"
+#include "platform/AsciiCase.h"
 
 namespace velmor {
 namespace {

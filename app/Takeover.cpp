@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "app/AgentWindow.h"
-#include "app/AsciiCase.h"
 #include "integration/AnsiText.h"
 #include "peers/AgentContract.h"
+#include "platform/AsciiCase.h"
 #include "platform/ScopedHandles.h"
 #include "platform/Trace.h"
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/AsciiCase.h"
+#include "platform/AsciiCase.h"
 
 namespace velmor::e2e {
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/AsciiCase.h"
 #include "app/CommandLine.h"
+#include "platform/AsciiCase.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 namespace {

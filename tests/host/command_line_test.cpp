@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "app/AsciiCase.h"
 #include "app/CommandLine.h"
+#include "platform/AsciiCase.h"
 
 namespace velmor {
 namespace {

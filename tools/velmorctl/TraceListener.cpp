@@ -13,8 +13,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/AsciiCase.h"
 #include "peers/AgentContract.h"
+#include "platform/AsciiCase.h"
 #include "platform/win32/Win32Handles.h"
 #include "tools/velmorctl/Console.h"
 

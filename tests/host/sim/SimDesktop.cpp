@@ -4,9 +4,9 @@
 #include <utility>
 
 #include "app/AgentWindow.h"
-#include "app/AsciiCase.h"
 #include "peers/AgentContract.h"
 #include "peers/ProductPeers.h"
+#include "platform/AsciiCase.h"
 
 namespace velmor::sim {
 namespace {

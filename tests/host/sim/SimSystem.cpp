@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <utility>
 
-#include "app/AsciiCase.h"
+#include "platform/AsciiCase.h"
 
 namespace velmor::sim {
 namespace {
