@@ -103,7 +103,8 @@ void AgentWindow::TakeOverFromStuckAgent() {
 
   // Every window that bears the agent's class and caption (a program may give one of its own windows
   // that name), but only those that were there at this agent's start: one that came since is another
-  // successor, which this agent leaves alone. This agent is still called "Shell" and is not among them.
+  // successor, which this agent leaves alone. When there was none at its start (the first agent had
+  // not named itself yet), every one. This agent is still called "Shell" and is not among them.
   bool anyFound = false;
   for (const WindowHandle other : FindAgentWindows(os_)) {
     if (!agentsSeenAtStart_.empty() &&
