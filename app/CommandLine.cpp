@@ -15,11 +15,10 @@ bool IsSeparator(wchar_t c) {
   return static_cast<std::uint32_t>(c) <= 32U;
 }
 
-// Whether the argument is the keyword, ASCII letters compared without regard to case.
-bool IsKeyword(std::wstring_view argument, std::string_view keyword) {
-  return std::equal(argument.begin(), argument.end(), keyword.begin(), keyword.end(), [](wchar_t a, char k) {
-    return LowerAsciiChar(a) == static_cast<wchar_t>(static_cast<unsigned char>(k));
-  });
+// Whether the lower-cased argument is the keyword (ASCII, lower case).
+bool IsKeyword(std::wstring_view lowered, std::string_view keyword) {
+  return std::equal(lowered.begin(), lowered.end(), keyword.begin(), keyword.end(),
+                    [](wchar_t a, char k) { return a == static_cast<wchar_t>(static_cast<unsigned char>(k)); });
 }
 
 }  // namespace
@@ -61,10 +60,12 @@ StartArgument ClassifyStartArgument(std::wstring_view commandLine) {
   if (!first) {
     return StartArgument::None;
   }
-  if (IsKeyword(*first, peers::kFirstStartKeyword)) {
+  // The keywords are matched without regard to ASCII case: the argument is lower-cased once.
+  const std::wstring lowered = LowerAscii(*first);
+  if (IsKeyword(lowered, peers::kFirstStartKeyword)) {
     return StartArgument::FirstStart;
   }
-  if (IsKeyword(*first, peers::kRestartOnlyKeyword)) {
+  if (IsKeyword(lowered, peers::kRestartOnlyKeyword)) {
     return StartArgument::RestartOnly;
   }
   return StartArgument::Other;

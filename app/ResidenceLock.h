@@ -25,7 +25,6 @@ class ResidenceLock {
   bool Take(std::uint32_t waitMs);
   // Gives the lock back; nothing happens when this agent does not own it.
   void Release();
-  [[nodiscard]] bool Owned() const { return owned_; }
 
  private:
   AgentPlatform& os_;
