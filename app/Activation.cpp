@@ -8,6 +8,19 @@ namespace velmor {
 namespace {
 // Time given to a hidden product window to show itself after the tray click.
 constexpr std::uint32_t kShowWindowGraceMs = 500;
+// Bringing a window forward waits on its thread. A product that does not answer within this counts as
+// not shown, so that a hung product never holds up the agent.
+constexpr std::uint32_t kProductAnswerTimeoutMs = 500;
+// A first agent names itself within its first handler: a second agent that found none named at its
+// start looks again in its first attempts. Successors of the same storm name themselves only when
+// their watchdogs fire, long after.
+constexpr int kAttemptsThatLookForTheFirstAgent = 5;
+
+bool ProductAnswers(AgentPlatform& os, WindowHandle window) {
+  MessageResult ignored = 0;
+  return os.SendMessageTimeoutA(window, win32::kWmNull, 0, 0, win32::kSmtoAbortIfHung, kProductAnswerTimeoutMs,
+                                ignored);
+}
 }  // namespace
 
 void AgentWindow::TryActivateProduct() {
@@ -18,8 +31,14 @@ void AgentWindow::TryActivateProduct() {
   }
   os_.Sleep(kShowWindowGraceMs);
 
+  if (watchdogTimer_.running && agentsSeenWhileWaiting_.empty() && activationAttempts_ < kAttemptsThatLookForTheFirstAgent) {
+    agentsSeenWhileWaiting_ = FindAgentWindows(os_).agents;
+  }
+
   const auto attempt = static_cast<std::uint32_t>(activationAttempts_ + 1);
-  if (window != kNoWindow && os_.IsWindowVisible(window)) {
+  const bool visible = window != kNoWindow && os_.IsWindowVisible(window);
+  const bool hung = visible && !ProductAnswers(os_, window);
+  if (visible && !hung) {
     TraceLine(os_, "activation").Add("attempt", attempt).Add("tray-click", clicked).Add("result", "shown");
     HideAgentWindow();
     Stop(activationTimer_);
@@ -33,7 +52,7 @@ void AgentWindow::TryActivateProduct() {
   const bool giveUp = ++activationAttempts_ >= activationAttemptLimit_ && !StaysResident() && !watchdogTimer_.running;
   TraceLine(os_, "activation")
       .Add("attempt", attempt)
-      .Add("window", window == kNoWindow ? "absent" : "hidden")
+      .Add("window", window == kNoWindow ? "absent" : hung ? "not-answering" : "hidden")
       .Add("tray-click", clicked)
       .Add("result", giveUp ? "gave-up" : "waiting");
   if (giveUp) {
@@ -47,8 +66,8 @@ void AgentWindow::TryActivateProduct() {
 void AgentWindow::EndActivation(bool shown) {
   // A second agent, or one started while the product was up, has nothing more to do; nor has an
   // elevated agent. A first agent that brought the product up, or a successor, stays.
-  if (elevated_) {
-    EndBecause("elevated");
+  if (Unreachable()) {
+    EndBecause(unreachableBecause_);
   } else if (!StaysResident()) {
     EndBecause(shown ? "activation-done" : "activation-gave-up");
   } else {

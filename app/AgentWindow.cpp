@@ -68,8 +68,11 @@ void AgentWindow::HideAgentWindow() {
 }
 
 void AgentWindow::Close() {
-  ReleaseInstanceMarker();
+  // The lock goes first: a start that comes between the two finds the marker and is a second agent, as
+  // beside any resident agent; the other way round, it would make the marker afresh, find the lock
+  // owned and take a resident agent's quit for a resident agent.
   residence_.Release();
+  ReleaseInstanceMarker();
   StopAllTimers();
   // The loop ends once it has handled what was posted before; an open dialog's own loop ends at
   // once on the same request, so no dialog outlives the agent. The window goes when the loop ends.

@@ -41,8 +41,13 @@ struct AgentTimer {
 
 // The product's main window, found by its class and caption; null when it is not there.
 WindowHandle FindProductWindow(AgentPlatform& os);
-// The top-level windows that bear the agent's class and caption, from the top of the z-order.
-std::vector<WindowHandle> FindAgentWindows(AgentPlatform& os);
+// The top-level windows that bear the agent's class and caption, from the top of the z-order: those of
+// agents of this session, and those of other programs.
+struct NamedWindows {
+  std::vector<WindowHandle> agents;
+  std::vector<WindowHandle> others;
+};
+NamedWindows FindAgentWindows(AgentPlatform& os);
 // Creates the single-instance marker, or opens it when it exists (GetLastError says 183 then).
 UniqueKernelHandle CreateInstanceMarker(AgentPlatform& os);
 
@@ -65,7 +70,7 @@ class AgentWindow final : public AgentWindowEvents {
   // The window handle; null when the window could not be created.
   [[nodiscard]] WindowHandle Handle() const { return handle_; }
 
-  // Ends the agent: releases the instance marker and the residence lock now, stops the timers and makes the message
+  // Ends the agent: releases the residence lock and then the instance marker now, stops the timers and makes the message
   // loop end once control returns to it (after the messages posted before). The calling handler runs on to its end; a
   // second call does no harm.
   void Close();
@@ -111,6 +116,7 @@ class AgentWindow final : public AgentWindowEvents {
   // Whether this agent stays resident once its start work and bringing the product forward are done.
   // Decided here and nowhere else.
   [[nodiscard]] bool StaysResident() const;
+  [[nodiscard]] bool Unreachable() const { return !unreachableBecause_.empty(); }
 
   // One attempt to bring the product window to the front (Activation.cpp).
   void TryActivateProduct();
@@ -130,8 +136,9 @@ class AgentWindow final : public AgentWindowEvents {
   AgentState& state_;
   WindowHandle handle_{};
   const WebPageTable webPages_;
-  // Whether this agent runs elevated; such an agent never stays resident. Settled by each start pass.
-  bool elevated_ = false;
+  // Why the user's desktop could not reach this agent, which therefore never stays resident: it runs
+  // elevated, or in a window station nobody sees. Empty when it could. Settled by each start pass.
+  std::string_view unreachableBecause_;
   // The first command-line argument, as the start pass read it.
   StartArgument argument_ = StartArgument::None;
   // The failed activation attempts of the current start pass, and after how many an agent that does not
@@ -141,8 +148,9 @@ class AgentWindow final : public AgentWindowEvents {
   // Owned while this agent may stay resident: by a first agent from its start, by a successor from
   // its takeover.
   ResidenceLock residence_{os_};
-  // The agent windows a second agent saw at its start: the agent its takeover makes quit.
-  std::vector<WindowHandle> agentsSeenAtStart_;
+  // The agents a second agent saw at its start, or in its first attempts when none had named itself
+  // yet: those its takeover makes quit.
+  std::vector<WindowHandle> agentsSeenWhileWaiting_;
 
   Timer startTimer_{AgentTimer::Start, kStartDelayMs};
   Timer activationTimer_{AgentTimer::Activation, kActivationIntervalMs};

@@ -24,6 +24,7 @@ void ResidenceLock::Release() {
     os_.ReleaseMutex(mutex_.get());
     owned_ = false;
   }
+  mutex_.reset();
 }
 
 }  // namespace velmor

@@ -23,7 +23,7 @@ class ResidenceLock {
   // taken by an object of another kind, or one this agent may not open), the agent cannot tell that
   // no other agent is resident, and the answer is false.
   bool Take(std::uint32_t waitMs);
-  // Gives the lock back; nothing happens when this agent does not own it.
+  // Gives the lock back, if this agent owns it, and lets go of its name.
   void Release();
 
  private:

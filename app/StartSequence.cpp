@@ -1,6 +1,7 @@
 // The start sequence: the agent's main decision, made once at start and once more after a takeover.
 // It claims the marker, then takes the install-time or logon road its argument asks for, and ends on
 // the second agent's road or the first agent's.
+#include <optional>
 #include <string>
 
 #include "app/AgentVersion.h"
@@ -39,13 +40,32 @@ std::string_view DescribeProduct(AgentPlatform& os, WindowHandle window) {
   return window == kNoWindow ? "absent" : os.IsWindowVisible(window) ? "visible" : "hidden";
 }
 
+// Why the user's desktop could not reach an agent, empty when it could. The product runs with the
+// user's rights, and Windows keeps its messages from a process of higher integrity: the elevated half
+// of a split token, and LocalSystem (elevated without a split). The built-in Administrator with UAC
+// off is elevated without a split too, but there every program of the desktop runs with the same
+// rights, the product included, and the agent is reached as any. An agent in a window station that
+// nobody sees (session 0, where an installer's deferred actions and deployment tools run) could
+// neither find the product's window nor be found by the user's programs.
+std::string_view WhyUnreachable(AgentPlatform& os) {
+  if (!os.IsWindowStationInteractive()) {
+    return "non-interactive";
+  }
+  if (os.IsCurrentProcessElevated()) {
+    return "elevated";
+  }
+  const std::optional<std::uint32_t> level = os.GetProcessIntegrityLevel(os.GetCurrentProcess());
+  return level && *level >= win32::kSystemIntegrityLevel ? "elevated" : "";
+}
+
 }  // namespace
 
 void AgentWindow::RunStartSequence() {
   Stop(startTimer_);  // one pass per start
   activationAttempts_ = 0;
-  activationAttemptLimit_ = kActivationAttemptLimit;
-  elevated_ = os_.IsCurrentProcessElevated();
+  unreachableBecause_ = WhyUnreachable(os_);
+  // Where nobody sees the desktop, no product window can be found: one attempt, then the agent ends.
+  activationAttemptLimit_ = unreachableBecause_ == "non-interactive" ? 1 : kActivationAttemptLimit;
 
   std::string_view marker = "kept";  // a successor keeps the handle of its first pass
   if (state_.role != AgentRole::Successor && !ClaimInstanceMarker(marker)) {
@@ -63,7 +83,8 @@ void AgentWindow::RunStartSequence() {
       .Add("arg", DescribeArgument(argument_))
       .Add("marker", marker)
       .Add("product", DescribeProduct(os_, productWindow))
-      .Add("elevated", elevated_)
+      .Add("elevated", unreachableBecause_ == "elevated")
+      .Add("interactive", unreachableBecause_ != "non-interactive")
       .Add("version", AgentVersion());
 
   switch (argument_) {
@@ -111,11 +132,17 @@ bool AgentWindow::ClaimInstanceMarker(std::string_view& outcome) {
     return true;
   }
   // A fresh marker while the residence lock is owned: an agent took over when the marker's name was
-  // taken, and is resident without one. This agent is a second agent to it. An elevated agent never
-  // stays resident, so it leaves the lock to the agents that may.
-  if (!elevated_ && !residence_.Take(0)) {
-    state_.role = AgentRole::Second;
-    outcome = "new-resident-elsewhere";
+  // taken, and is resident without one. This agent is a second agent to it. Only an agent that answers
+  // under the agent's name counts: a lock that a program holds switches nobody off, and this agent
+  // stays without it. An agent that never stays resident leaves the lock to the agents that may.
+  if (!Unreachable() && !residence_.Take(0)) {
+    if (!FindAgentWindows(os_).agents.empty()) {
+      state_.role = AgentRole::Second;
+      outcome = "new-resident-elsewhere";
+      return true;
+    }
+    state_.role = AgentRole::First;
+    outcome = "new-lock-held-by-no-agent";
     return true;
   }
   state_.role = AgentRole::First;
@@ -125,12 +152,14 @@ bool AgentWindow::ClaimInstanceMarker(std::string_view& outcome) {
 
 bool AgentWindow::RunInstallTimeRoad() {
   const bool restartOnly = argument_ == StartArgument::RestartOnly;
-  // Point the autostart value at this agent, keeping its argument tail. A value too long to be read
-  // whole is left as it is, as its tail could not be kept.
+  // Point the autostart value at this agent, keeping its argument tail. Only a value that was read, or
+  // that is not there, or that holds no text, is rewritten: one that could not be read (too long, or
+  // its read refused) is left as it is, as its tail could not be kept.
   std::wstring autostart;
   const Win32Status readStatus = ReadAutostartValue(os_, autostart);
   const std::wstring tail = readStatus == win32::kErrorSuccess ? GetAutostartTail(autostart) : std::wstring();
-  const bool rewrite = readStatus != win32::kErrorMoreData;
+  const bool rewrite = readStatus == win32::kErrorSuccess || readStatus == win32::kErrorFileNotFound ||
+                       readStatus == win32::kErrorInvalidData;
   if (rewrite) {
     WriteAutostartValue(os_, tail);
   }
@@ -180,10 +209,10 @@ bool AgentWindow::RunLogonRoad() {
 
 void AgentWindow::RunSecondAgentRoad() {
   // If the product window is not there yet, the watchdog takes over from the first agent should that
-  // take too long; an elevated agent never does, as it would not stay.
-  const bool armWatchdog = !state_.productUp && !elevated_;
+  // take too long; an agent that could not stay resident never does.
+  const bool armWatchdog = !state_.productUp && !Unreachable();
   if (armWatchdog) {
-    agentsSeenAtStart_ = FindAgentWindows(os_);
+    agentsSeenWhileWaiting_ = FindAgentWindows(os_).agents;
     Start(watchdogTimer_);
   }
   TraceLine(os_, "road").Add("second-agent", "bring-product-forward").Add("watchdog", armWatchdog);
@@ -211,14 +240,14 @@ void AgentWindow::RunFirstAgentRoad() {
   if (bringProductForward) {
     TryActivateProduct();
   } else if (!StaysResident()) {
-    // Only an elevated agent gets here. Its start work is done; commands from the product, at the
-    // user's rights, could not reach it: residence is left to the next start at the user's rights.
-    EndBecause("elevated");
+    // Only an agent that the user's desktop could not reach gets here. Its start work is done:
+    // residence is left to the next start at the user's rights on the user's desktop.
+    EndBecause(unreachableBecause_);
   }
 }
 
 bool AgentWindow::StaysResident() const {
-  if (elevated_) {
+  if (Unreachable()) {
     return false;  // the product's commands and the user's later starts could not reach it
   }
   switch (state_.role) {

@@ -24,9 +24,8 @@ constexpr std::uint32_t kQuitAnswerTimeoutMs = 5000;
 // How long to wait for a hung agent's process to go after it was ended.
 constexpr std::uint32_t kHungAgentExitWaitMs = 5000;
 
-// Ending a process is safe only for an agent: its image is velmor.exe, it runs in this session, and
-// its integrity level is not above this agent's.
-bool IsAgentProcessToEnd(AgentPlatform& os, KernelHandle process, std::uint32_t processId) {
+// An agent of this session: its image is velmor.exe and it runs in this agent's session.
+bool IsAgentOfThisSession(AgentPlatform& os, KernelHandle process, std::uint32_t processId) {
   const AnsiString image = os.QueryFullProcessImageNameA(process);
   const std::optional<std::size_t> backslash = FindLastAnsiChar(os, image, '\\');
   const std::string_view fileName = std::string_view(image).substr(backslash ? *backslash + 1 : 0);
@@ -35,8 +34,25 @@ bool IsAgentProcessToEnd(AgentPlatform& os, KernelHandle process, std::uint32_t 
   }
   std::uint32_t session = 0;
   std::uint32_t ownSession = 0;
-  if (!os.ProcessIdToSessionId(processId, session) || !os.ProcessIdToSessionId(os.GetCurrentProcessId(), ownSession) ||
-      session != ownSession) {
+  return os.ProcessIdToSessionId(processId, session) && os.ProcessIdToSessionId(os.GetCurrentProcessId(), ownSession) &&
+         session == ownSession;
+}
+
+// Whether the window belongs to an agent of this session; any other program may give a window of its
+// own the agent's class and caption.
+bool IsAgentWindow(AgentPlatform& os, WindowHandle window) {
+  const std::uint32_t processId = os.GetWindowThreadProcessId(window);
+  if (processId == 0) {
+    return false;
+  }
+  const UniqueKernelHandle process(os, os.OpenProcess(win32::kProcessQueryLimitedInformation, false, processId));
+  return process && IsAgentOfThisSession(os, process.get(), processId);
+}
+
+// Ending a process is safe only for an agent of this session whose integrity level is not above this
+// agent's.
+bool IsAgentProcessToEnd(AgentPlatform& os, KernelHandle process, std::uint32_t processId) {
+  if (!IsAgentOfThisSession(os, process, processId)) {
     return false;
   }
   const std::optional<std::uint32_t> level = os.GetProcessIntegrityLevel(process);
@@ -46,8 +62,7 @@ bool IsAgentProcessToEnd(AgentPlatform& os, KernelHandle process, std::uint32_t 
 
 // Makes the other agent quit and waits until it has released its marker handle. An agent that does
 // not answer in time while its window still exists hangs: its process is ended, so that no hung
-// twin stays findable under the agent's caption. Any other owner of such a window is left alone.
-// Returns what became of it, for the trace.
+// twin stays findable under the agent's caption. Returns what became of it, for the trace.
 std::string_view MakeAgentQuit(AgentPlatform& os, WindowHandle other) {
   MessageResult ignored = 0;
   if (os.SendMessageTimeoutA(other, peers::kAgentCommandMessage, peers::kAgentCommandQuit, 0, win32::kSmtoAbortIfHung,
@@ -82,45 +97,61 @@ std::string_view MakeAgentQuit(AgentPlatform& os, WindowHandle other) {
 // gave it back as they quit, so the wait only settles which of several successors gets it.
 constexpr std::uint32_t kResidenceWaitMs = 1000;
 
-// No desktop has more than a handful of windows bearing the agent's name; a program that makes
-// thousands does not make the takeover walk them all.
+// No desktop has more than a handful of agents; a program that makes thousands of windows bearing
+// the agent's name does not make the takeover walk them all, nor hide an agent behind a few of them.
 constexpr std::size_t kAgentWindowLimit = 16;
+constexpr std::size_t kNamedWindowWalkLimit = 256;
 
 }  // namespace
 
-std::vector<WindowHandle> FindAgentWindows(AgentPlatform& os) {
-  std::vector<WindowHandle> windows;
+NamedWindows FindAgentWindows(AgentPlatform& os) {
+  NamedWindows found;
   WindowHandle window = kNoWindow;
-  while (windows.size() < kAgentWindowLimit &&
-         (window = os.FindWindowExA(window, peers::kAgentWindowClass, peers::kAgentWindowCaption)) != kNoWindow) {
-    windows.push_back(window);
+  for (std::size_t walked = 0; walked < kNamedWindowWalkLimit && found.agents.size() < kAgentWindowLimit &&
+                               (window = os.FindWindowExA(window, peers::kAgentWindowClass,
+                                                          peers::kAgentWindowCaption)) != kNoWindow;
+       ++walked) {
+    (IsAgentWindow(os, window) ? found.agents : found.others).push_back(window);
   }
-  return windows;
+  return found;
 }
 
 void AgentWindow::TakeOverFromStuckAgent() {
   StopAllTimers();
 
-  // Every window that bears the agent's class and caption (a program may give one of its own windows
-  // that name), but only those that were there at this agent's start: one that came since is another
-  // successor, which this agent leaves alone. When there was none at its start (the first agent had
-  // not named itself yet), every one. This agent is still called "Shell" and is not among them.
-  bool anyFound = false;
-  for (const WindowHandle other : FindAgentWindows(os_)) {
-    if (!agentsSeenAtStart_.empty() &&
-        std::find(agentsSeenAtStart_.begin(), agentsSeenAtStart_.end(), other) == agentsSeenAtStart_.end()) {
-      continue;
+  // A free lock means nobody is resident: nobody is asked to quit, not even a successor of the same
+  // storm that won it a moment ago.
+  if (!residence_.Take(0)) {
+    // The agents that were there while this one waited, and only those: an agent named since is
+    // another successor, which this one leaves alone. Programs that bear the agent's name are asked
+    // too, without waiting on them, and never ended.
+    const NamedWindows named = FindAgentWindows(os_);
+    for (const WindowHandle other : named.others) {
+      os_.PostMessageA(other, peers::kAgentCommandMessage, peers::kAgentCommandQuit, 0);
     }
-    anyFound = true;
-    TraceLine(os_, "takeover").Add("first-agent", MakeAgentQuit(os_, other));
-  }
-  if (!anyFound) {
-    TraceLine(os_, "takeover").Add("first-agent", "none-found");
-  }
-  // The agents that quit gave the lock back. Of several successors, the one that gets it stays.
-  if (!residence_.Take(kResidenceWaitMs)) {
-    EndBecause("takeover-lost");
-    return;
+    bool anyAsked = false;
+    for (const WindowHandle other : named.agents) {
+      if (std::find(agentsSeenWhileWaiting_.begin(), agentsSeenWhileWaiting_.end(), other) !=
+          agentsSeenWhileWaiting_.end()) {
+        anyAsked = true;
+        TraceLine(os_, "takeover").Add("first-agent", MakeAgentQuit(os_, other));
+      }
+    }
+    if (!anyAsked) {
+      TraceLine(os_, "takeover").Add("first-agent", "none-found");
+    }
+    // The agents that quit gave the lock back. Of several successors, the one that gets it stays. A
+    // lock that nobody answering under the agent's name holds is a program's: this agent stays all
+    // the same, as no program may switch the agent off.
+    if (!residence_.Take(kResidenceWaitMs)) {
+      if (!FindAgentWindows(os_).agents.empty()) {
+        EndBecause("takeover-lost");
+        return;
+      }
+      TraceLine(os_, "takeover").Add("residence-lock", "held-by-no-agent");
+    }
+  } else {
+    TraceLine(os_, "takeover").Add("first-agent", "none-resident");
   }
   // An agent that found the marker's name taken at its start holds no marker: it makes it now, so that
   // the next start finds it and behaves as a second agent.

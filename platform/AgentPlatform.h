@@ -39,6 +39,7 @@ using AnsiString = std::string;
 namespace win32 {
 // Status codes, as GetLastError and the registry calls report them.
 inline constexpr Win32Status kErrorSuccess = 0;
+inline constexpr Win32Status kErrorFileNotFound = 2;
 inline constexpr Win32Status kErrorAccessDenied = 5;
 inline constexpr Win32Status kErrorInvalidHandle = 6;
 inline constexpr Win32Status kErrorInvalidData = 13;
@@ -49,6 +50,7 @@ inline constexpr Win32Status kErrorServiceCannotAcceptCtrl = 1061;
 inline constexpr Win32Status kErrorServiceNotActive = 1062;
 
 // Windows and their messages.
+inline constexpr std::uint32_t kWmNull = 0x0000;
 inline constexpr std::uint32_t kSmtoAbortIfHung = 0x0002;
 inline constexpr int kSwRestore = 9;
 
@@ -60,6 +62,8 @@ inline constexpr std::uint32_t kProcessQueryLimitedInformation = 0x1000;
 inline constexpr std::uint32_t kSynchronize = 0x00100000;
 inline constexpr std::uint32_t kWaitObject0 = 0;
 inline constexpr std::uint32_t kWaitAbandoned = 0x80;
+// The integrity level of LocalSystem's token (SECURITY_MANDATORY_SYSTEM_RID).
+inline constexpr std::uint32_t kSystemIntegrityLevel = 0x4000;
 
 // The version test.
 inline constexpr std::uint32_t kVerMinorVersion = 0x0000001;

@@ -95,6 +95,11 @@ TEST_F(AgentWindowTest, WmCloseEndsTheAgentAndReleasesTheMarker) {
   EXPECT_FALSE(desktop.MappingExists(kMarker));
   EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), kNoWindow);
   EXPECT_EQ(agent.HandlesLeftAtExit(HandleKind::Mapping), 0) << "released by the close, not by the system";
+  // A start that came between the two releases finds the marker, as beside any resident agent.
+  const std::vector<HandleKind>& closes = agent.Closes();
+  ASSERT_GE(closes.size(), 2U);
+  EXPECT_EQ(closes[closes.size() - 2], HandleKind::Mutex) << "the residence lock goes first";
+  EXPECT_EQ(closes.back(), HandleKind::Mapping);
 }
 
 TEST_F(AgentWindowTest, AgentWithoutAWindowEndsAtOnceAndTouchesNothing) {

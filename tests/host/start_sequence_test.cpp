@@ -565,6 +565,38 @@ TEST_F(StartSequence, TraceNamesTheRoadEachStartTook) {
   }
 }
 
+// Any program in the session can take the residence lock's name: hold a mutex of that name, or make
+// an object of another kind under it. With no agent answering under the agent's name, that switches
+// nobody off: a logon start stays resident after asking the service, and a user start brings the
+// product up.
+TEST_F(StartSequence, ResidenceLockTakenByAProgramSwitchesNobodyOff) {
+  for (const bool otherKind : {false, true}) {
+    SCOPED_TRACE(otherKind ? "an object of another kind" : "a mutex held");
+    SimDesktop fresh;
+    fresh.registry.SetString(kRunKey, kAutostartValue, "\"C:\\P\\velmor.exe\" 1");
+    if (otherKind) {
+      fresh.HoldExternalMapping(peers::kResidenceLockName);
+    } else {
+      SimProcess& squatter = fresh.CreateBareProcess(L"squatter", "C:\\S\\squatter.exe");
+      fresh.Call(squatter, [&] { squatter.WaitForSingleObject(squatter.CreateMutexA(peers::kResidenceLockName), 0); });
+    }
+    SimProcess& logon = fresh.LaunchAgent(CommandLine(L"1"), kAgentPath);
+    fresh.AdvanceBy(40000);
+    EXPECT_FALSE(logon.Ended());
+    EXPECT_EQ(fresh.Caption(logon.AgentWindow()), kAgentCaption);
+    EXPECT_EQ(fresh.services.controls.size(), 1U);
+    EXPECT_TRUE(Traced(logon, "marker=new-lock-held-by-no-agent"));
+
+    fresh.Send(logon.AgentWindow(), peers::kAgentCommandMessage, 0, 0);
+    fresh.services.onAccepted = [&fresh] { fresh.StartProduct(ProductStart::Hidden, 0); };
+    SimProcess& user = fresh.LaunchAgent(CommandLine(L""), kAgentPath);
+    fresh.AdvanceBy(5000);
+    EXPECT_EQ(fresh.switches.size(), 1U) << "the product brought up";
+    EXPECT_FALSE(user.Ended());
+    EXPECT_TRUE(fresh.Faults().empty());
+  }
+}
+
 // The registry holds the value in UTF-16. Characters that the ANSI code page cannot hold survive
 // the rewrite and reach both roads that read the value; a value too long to be read whole is left
 // as it is.

@@ -123,8 +123,13 @@ TEST_F(Takeover, SecondAgentThatBringsTheProductForwardInTimeNeverTakesOver) {
   EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), first.AgentWindow());
 }
 
+// Sixteen windows of a program that bear the agent's name, made after the first agent's and so
+// found before it, neither hide it from the takeover nor hold the takeover up.
 TEST_F(Takeover, HungFirstAgentIsEndedAfterTheBoundAndTheSuccessorCarriesOn) {
   SimProcess& first = StartFirstAgent();
+  for (int i = 0; i < 16; ++i) {
+    desktop.CreateForeignWindow("TMainForm", kAgentCaption, false);
+  }
   SimProcess& second = StartSecondAgent();
   desktop.SetHung(first.AgentWindow(), true);
   AdvanceToWatchdog();
@@ -142,32 +147,51 @@ TEST_F(Takeover, HungFirstAgentIsEndedAfterTheBoundAndTheSuccessorCarriesOn) {
 }
 
 // Ending a process is the takeover's own addition, so it ends only a hung agent: velmor.exe, in
-// this session, without higher rights. Any other owner of a window with the agent's class and
-// caption is left alone, and the successor carries on as when the first agent has gone.
+// this session, without higher rights, whose window is still its own once its process is open. Any
+// other owner of a window with the agent's class and caption is left alone. Each owner holds the
+// residence lock, as a hung resident agent does: the successor stays when no agent of this session
+// is left under the agent's name, and ends when one is.
 TEST_F(Takeover, EndsOnlyAHungAgentOfThisSessionWithoutHigherRights) {
   struct Case {
     const char* image;
     std::uint32_t session;
     std::uint32_t integrityLevel;
+    bool windowChangesHands;  // between the look at its owner and the opening of that process
     bool ended;
+    bool successorStays;
   };
-  for (const Case& c : {Case{"C:\\Other\\other.exe", 1, 0x2000, false}, Case{"C:\\P\\velmor.exe", 2, 0x2000, false},
-                        Case{"C:\\P\\velmor.exe", 1, 0x3000, false}, Case{"C:\\Q\\VELMOR.EXE", 1, 0x2000, true}}) {
+  for (const Case& c : {Case{"C:\\Other\\other.exe", 1, 0x2000, false, false, true},
+                        Case{"C:\\P\\velmor.exe", 2, 0x2000, false, false, true},
+                        Case{"C:\\P\\velmor.exe", 1, 0x3000, false, false, false},
+                        Case{"C:\\Q\\VELMOR.EXE", 1, 0x2000, true, false, false},
+                        Case{"C:\\Q\\VELMOR.EXE", 1, 0x2000, false, true, true}}) {
     SCOPED_TRACE(std::string(c.image) + " session " + std::to_string(c.session) + " level " +
-                 std::to_string(c.integrityLevel));
+                 std::to_string(c.integrityLevel) + (c.windowChangesHands ? " changing hands" : ""));
     SimDesktop fresh;
     fresh.HoldExternalMapping(kMarker);
     SimProcess& owner = fresh.CreateBareProcess(L"owner", c.image);
     owner.session = c.session;
     owner.integrityLevel = c.integrityLevel;
+    fresh.Call(owner, [&] { owner.WaitForSingleObject(owner.CreateMutexA(peers::kResidenceLockName), 0); });
     const WindowHandle hung = fresh.CreateForeignWindow("TMainForm", kAgentCaption, false, owner.Id());
     fresh.SetHung(hung, true);
+    SimProcess& innocent = fresh.CreateBareProcess(L"innocent", kAgentPath);
+    if (c.windowChangesHands) {
+      fresh.onOpenProcess = [&] {
+        if (fresh.Now() > 35000) {  // after the quit command went unanswered
+          fresh.Window(hung)->processId = innocent.Id();
+        }
+      };
+    }
     SimProcess& successor = fresh.LaunchAgent(CommandLine(L"1"), kAgentPath);
     fresh.AdvanceBy(40000);
 
     EXPECT_EQ(owner.Terminated(), c.ended);
-    EXPECT_FALSE(successor.Ended());
-    EXPECT_EQ(fresh.Caption(successor.AgentWindow()), kAgentCaption);
+    EXPECT_FALSE(innocent.Terminated());
+    EXPECT_EQ(successor.Ended(), !c.successorStays);
+    if (c.successorStays) {
+      EXPECT_EQ(fresh.Caption(successor.AgentWindow()), kAgentCaption);
+    }
     EXPECT_EQ(successor.OpenHandles(HandleKind::Process), 0);
     EXPECT_TRUE(fresh.Faults().empty());
   }
@@ -241,6 +265,25 @@ TEST_F(Takeover, OneAgentStaysResidentAfterAStormOfStartsBesideAForgedName) {
   SimProcess& next = Start(L"1");
   EXPECT_EQ(CaptionOf(next), "Shell");
   EXPECT_TRUE(Running(next, AgentTimer::Watchdog));
+  EXPECT_TRUE(std::none_of(agents.begin(), agents.end(), [](const SimProcess* agent) { return agent->Terminated(); }));
+}
+
+// The same storm while a program holds the marker's name, so that no agent names itself at its start:
+// the first successor finds the residence lock free and asks nobody to quit; the others leave it, busy
+// in its service request, alone. Nobody is ended, and the service is asked once.
+TEST_F(Takeover, StormWithoutAFirstAgentAsksTheWinnerNothing) {
+  SetAutostart("\"C:\\P\\velmor.exe\" 1");
+  desktop.HoldExternalMapping(kMarker, /*restricted=*/true);
+  std::vector<SimProcess*> agents;
+  for (int i = 0; i < 12; ++i) {
+    agents.push_back(&Launch(L"1"));
+  }
+  desktop.AdvanceBy(kWatchdogMs + 30000);
+
+  const auto resident = std::count_if(agents.begin(), agents.end(), [](const SimProcess* a) { return !a->Ended(); });
+  EXPECT_EQ(resident, 1);
+  EXPECT_TRUE(std::none_of(agents.begin(), agents.end(), [](const SimProcess* agent) { return agent->Terminated(); }));
+  EXPECT_EQ(ServiceRequests(), 1U) << "the winner's alone: nobody made it quit";
 }
 
 // --- A quit while a dialog is open ---------------------------------------------------------------

@@ -181,6 +181,8 @@ class SimDesktop {
   // The process that owns the named mutex, 0 when none does (or there is no such mutex).
   [[nodiscard]] std::uint32_t MutexOwner(std::string_view name) const;
   bool failMappingCreation = false;
+  // Runs before each OpenProcess (a window changing hands between a look and the open).
+  std::function<void()> onOpenProcess;
   // When set, creating an agent window fails (as CreateWindowExA can, out of desktop heap).
   bool failWindowCreation = false;
   Win32Status mappingCreationError = kErrorNotEnoughMemory;

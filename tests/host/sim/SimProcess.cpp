@@ -322,6 +322,10 @@ KernelHandle SimProcess::OpenFileMappingA(std::uint32_t access, bool /*inheritHa
 }
 
 KernelHandle SimProcess::CreateMutexA(std::string_view name) {
+  if (desktop_.mappings_.contains(std::string(name))) {
+    lastError_ = kErrorInvalidHandle;  // an object of another kind bears the name
+    return kNoHandle;
+  }
   const bool existed = desktop_.mutexes_.contains(std::string(name));
   const std::uintptr_t value = AddHandle({HandleKind::Mutex, std::string(name), 0, 0});
   lastError_ = existed ? win32::kErrorAlreadyExists : win32::kErrorSuccess;
@@ -385,6 +389,9 @@ KernelHandle SimProcess::GetCurrentProcess() {
 }
 
 KernelHandle SimProcess::OpenProcess(std::uint32_t access, bool /*inheritHandle*/, std::uint32_t processId) {
+  if (desktop_.onOpenProcess) {
+    desktop_.onOpenProcess();
+  }
   const SimProcess* target = desktop_.Process(processId);
   const bool product = std::any_of(desktop_.Products().begin(), desktop_.Products().end(),
                                    [processId](const auto& p) { return p->ProcessId() == processId; });
@@ -509,6 +516,9 @@ Win32Status SimProcess::RegOpenKeyExA(RegistryKey root, std::string_view subKey,
   if ((access & win32::kKeySetValue) != 0 && RegistryView(access).denyWriteAccess) {
     return win32::kErrorAccessDenied;
   }
+  if ((access & win32::kKeyQueryValue) != 0 && RegistryView(access).denyReadAccess) {
+    return win32::kErrorAccessDenied;
+  }
   result = RegistryKey{AddHandle({HandleKind::RegistryKey, std::string(subKey), 0, access})};
   return win32::kErrorSuccess;
 }
@@ -521,6 +531,9 @@ Win32Status SimProcess::RegQueryValueExW(RegistryKey key, std::wstring_view valu
   }
   if ((entry->access & win32::kKeyQueryValue) == 0) {
     return win32::kErrorAccessDenied;
+  }
+  if (RegistryView(entry->access).onQuery) {
+    RegistryView(entry->access).onQuery();
   }
   const std::optional<RegValue> value = RegistryView(entry->access).Value(entry->name, Utf8FromWide(valueName));
   if (!value) {

@@ -51,6 +51,10 @@ class SimRegistry {
 
   // When set, opening any key with KEY_SET_VALUE fails with ERROR_ACCESS_DENIED (5): no admin rights.
   bool denyWriteAccess = false;
+  // When set, opening any key with KEY_QUERY_VALUE fails so: a key whose security refuses reading.
+  bool denyReadAccess = false;
+  // Runs before each value query (another program changing the value between two reads).
+  std::function<void()> onQuery;
   std::vector<RegWriteRecord> writes;
 
   // Used by the simulated processes.
