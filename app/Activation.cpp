@@ -10,7 +10,7 @@ namespace {
 constexpr std::uint32_t kShowWindowGraceMs = 500;
 // Bringing a window forward waits on its thread. A product that does not answer within this counts as
 // not shown, so that a hung product never holds up the agent.
-constexpr std::uint32_t kProductAnswerTimeoutMs = 500;
+constexpr std::uint32_t kProductAnswerTimeoutMs = 200;
 // A first agent names itself within its first handler: a second agent that found none named at its
 // start looks again in its first attempts. Successors of the same storm name themselves only when
 // their watchdogs fire, long after.
@@ -31,7 +31,8 @@ void AgentWindow::TryActivateProduct() {
   }
   os_.Sleep(kShowWindowGraceMs);
 
-  if (watchdogTimer_.running && agentsSeenWhileWaiting_.empty() && activationAttempts_ < kAttemptsThatLookForTheFirstAgent) {
+  if (watchdogTimer_.running && agentsSeenWhileWaiting_.empty() &&
+      activationAttempts_ < kAttemptsThatLookForTheFirstAgent) {
     agentsSeenWhileWaiting_ = FindAgentWindows(os_).agents;
   }
 
@@ -52,7 +53,9 @@ void AgentWindow::TryActivateProduct() {
   const bool giveUp = ++activationAttempts_ >= activationAttemptLimit_ && !StaysResident() && !watchdogTimer_.running;
   TraceLine(os_, "activation")
       .Add("attempt", attempt)
-      .Add("window", window == kNoWindow ? "absent" : hung ? "not-answering" : "hidden")
+      .Add("window", window == kNoWindow ? "absent"
+                     : hung              ? "not-answering"
+                                         : "hidden")
       .Add("tray-click", clicked)
       .Add("result", giveUp ? "gave-up" : "waiting");
   if (giveUp) {

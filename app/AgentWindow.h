@@ -70,9 +70,9 @@ class AgentWindow final : public AgentWindowEvents {
   // The window handle; null when the window could not be created.
   [[nodiscard]] WindowHandle Handle() const { return handle_; }
 
-  // Ends the agent: releases the residence lock and then the instance marker now, stops the timers and makes the message
-  // loop end once control returns to it (after the messages posted before). The calling handler runs on to its end; a
-  // second call does no harm.
+  // Ends the agent: releases the residence lock and then the instance marker now, stops the timers and makes the
+  // message loop end once control returns to it (after the messages posted before). The calling handler runs on to its
+  // end; a second call does no harm.
   void Close();
   // Close, with a trace line that says why the agent ends.
   void EndBecause(std::string_view reason);

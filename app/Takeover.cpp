@@ -107,9 +107,9 @@ constexpr std::size_t kNamedWindowWalkLimit = 256;
 NamedWindows FindAgentWindows(AgentPlatform& os) {
   NamedWindows found;
   WindowHandle window = kNoWindow;
-  for (std::size_t walked = 0; walked < kNamedWindowWalkLimit && found.agents.size() < kAgentWindowLimit &&
-                               (window = os.FindWindowExA(window, peers::kAgentWindowClass,
-                                                          peers::kAgentWindowCaption)) != kNoWindow;
+  for (std::size_t walked = 0;
+       walked < kNamedWindowWalkLimit && found.agents.size() < kAgentWindowLimit &&
+       (window = os.FindWindowExA(window, peers::kAgentWindowClass, peers::kAgentWindowCaption)) != kNoWindow;
        ++walked) {
     (IsAgentWindow(os, window) ? found.agents : found.others).push_back(window);
   }

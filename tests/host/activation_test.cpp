@@ -100,6 +100,28 @@ TEST_F(Activation, VisibleWindowWithTheProductNotRunningAtStartIsSwitchedToAndTh
   EXPECT_EQ(CaptionOf(agent), kAgentCaption);
 }
 
+// Bringing a window forward waits on its thread: a product that shows its window and then stops
+// answering counts as not shown. An agent that ends anyway gives up in time; a resident one tries
+// again each second and switches once the product answers again.
+TEST_F(Activation, ProductThatDoesNotAnswerIsNeverWaitedOnAndCountsAsNotShown) {
+  SimProduct& product = desktop.StartProduct(ProductStart::Visible);
+  desktop.SetHung(product.Window(), true);
+  SimProcess& passing = UserStart();
+  EXPECT_TRUE(desktop.AdvanceUntil([&] { return passing.Ended(); }, 60000)) << "gave up after its attempts";
+  EXPECT_TRUE(desktop.switches.empty());
+  EXPECT_LE(desktop.Now(), 31 * 1000) << "no attempt waited on the product for long";
+
+  product.Close();
+  desktop.services.onAccepted = [this] { desktop.SetHung(desktop.StartProduct(ProductStart::Visible).Window(), true); };
+  SimProcess& resident = UserStart();
+  desktop.AdvanceBy(60000);
+  EXPECT_FALSE(resident.Ended());
+  EXPECT_TRUE(desktop.switches.empty());
+  desktop.SetHung(desktop.Products().back()->Window(), false);
+  EXPECT_TRUE(desktop.AdvanceUntil([&] { return !desktop.switches.empty(); }, 2000));
+  EXPECT_FALSE(resident.Ended());
+}
+
 TEST_F(Activation, WindowWithAnotherCaptionIsNotTheProduct) {
   desktop.CreateForeignWindow("TMainForm", "Tessaly 2025", true);
   desktop.CreateForeignWindow("TForm", "Tessaly 2024", true);

@@ -85,6 +85,16 @@ TEST_F(Autostart, ValueIsReadWholeAndOnlyAStringCountsAsText) {
   EXPECT_EQ(read(win32::kRegSz, string(std::string(32767, 'x'))).second.size(), 32767U) << "the longest command line";
   EXPECT_EQ(read(win32::kRegSz, string(std::string(32768, 'x'))).first, win32::kErrorMoreData)
       << "beyond any command line: cannot be read whole";
+  int queries = 0;
+  desktop.registry.onQuery = [&] {  // another program makes the value longer before each read
+    ++queries;
+    desktop.registry.SetValue(kRunKey, kAutostartValue,
+                              {win32::kRegSz, string(std::string(static_cast<std::size_t>(1000 * queries), 'x'))});
+  };
+  std::wstring growing;
+  EXPECT_EQ(ReadAutostartValue(agent, growing), win32::kErrorMoreData);
+  EXPECT_EQ(queries, 4) << "read again three times at most";
+  desktop.registry.onQuery = nullptr;
   EXPECT_EQ(agent.OpenHandles(HandleKind::RegistryKey), 0);
   EXPECT_EQ(agent.InvalidHandleCloses(), 0);
 }

@@ -298,14 +298,21 @@ TEST_F(StartSequence, MarkerThatCannotBeOpenedMeansAnotherAgentHoldsIt) {
   EXPECT_EQ(CaptionOf(second), "Shell");
   ExpectOutcome(second, /*ended=*/true, 0, 0, 1, 1);
 
-  // Without the product window, the watchdog takes over: the successor names itself and stays.
+  // Without the product window, the watchdog takes over: the successor names itself and stays. A
+  // start that saw no agent named at its start looks again in its first attempts, and takes over from
+  // the agent it found resident there.
   product.Close();
+  SimProcess& earlier = Start();
+  desktop.AdvanceBy(28000);
   SimProcess& successor = Start();
   EXPECT_TRUE(Running(successor, AgentTimer::Watchdog));
-  desktop.AdvanceBy(31000);
+  desktop.AdvanceBy(3000);
+  EXPECT_EQ(CaptionOf(earlier), kAgentCaption);
+  desktop.AdvanceBy(28000);
+  EXPECT_TRUE(earlier.Ended());
   EXPECT_FALSE(successor.Ended());
   EXPECT_EQ(CaptionOf(successor), kAgentCaption);
-  EXPECT_EQ(ServiceRequests(), 1U);
+  EXPECT_EQ(ServiceRequests(), 2U);
   EXPECT_EQ(successor.OpenHandles(HandleKind::Mapping), 0);
 
   // The squatter lets go. The successor, resident without a marker, owns the residence lock: a later
@@ -597,6 +604,38 @@ TEST_F(StartSequence, ResidenceLockTakenByAProgramSwitchesNobodyOff) {
   }
 }
 
+// Where nobody sees the desktop (LocalSystem in session 0, as an installer's deferred action or a
+// deployment tool runs it), no product window can be found and nobody could reach the agent: each
+// start does its work and ends by itself. So does LocalSystem on the user's desktop; the built-in
+// Administrator with UAC off, whose rights every program of that desktop shares, stays.
+TEST_F(StartSequence, StartsThatNobodyCouldReachDoTheirWorkAndEnd) {
+  for (const wchar_t* argument : {L"firststart", L"", L"1"}) {
+    SCOPED_TRACE(argument);
+    SimDesktop fresh;
+    fresh.registry.SetString(kRunKey, kAutostartValue, "\"C:\\Old\\velmor.exe\" 1");
+    SimProcess& unattended = fresh.LaunchAgent(CommandLine(argument), kAgentPath);
+    unattended.interactiveWindowStation = false;
+    EXPECT_TRUE(fresh.AdvanceUntil([&] { return unattended.Ended(); }, 5000));
+    EXPECT_TRUE(Traced(unattended, "end reason=non-interactive"));
+    EXPECT_EQ(fresh.services.controls.size(), 1U);
+    EXPECT_FALSE(fresh.MappingExists(kMarker));
+    EXPECT_EQ(fresh.MutexOwner(peers::kResidenceLockName), 0U);
+    if (std::wstring_view(argument) == L"firststart") {
+      EXPECT_EQ(fresh.registry.StringValue(kRunKey, kAutostartValue), "\"C:\\P\\velmor.exe\" 1");
+    }
+    EXPECT_TRUE(fresh.Faults().empty());
+  }
+  SetAutostart("\"C:\\P\\velmor.exe\" 1");
+  SimProcess& system = Launch(L"1");
+  system.integrityLevel = 0x4000;
+  desktop.AdvanceBy(kStartTick);
+  EXPECT_TRUE(Traced(system, "end reason=elevated"));
+  SimProcess& uacOff = Launch(L"1");
+  uacOff.integrityLevel = 0x3000;
+  desktop.AdvanceBy(kStartTick);
+  EXPECT_FALSE(uacOff.Ended());
+}
+
 // The registry holds the value in UTF-16. Characters that the ANSI code page cannot hold survive
 // the rewrite and reach both roads that read the value; a value too long to be read whole is left
 // as it is.
@@ -610,6 +649,17 @@ TEST_F(StartSequence, ValuesBeyondTheCodePageOrTheReadLimitAreNeverCorrupted) {
     EXPECT_TRUE(desktop.registry.writes.empty());
     EXPECT_EQ(Autostart(), tooLong);
     EXPECT_TRUE(Traced(installer, "value-read=234"));
+    EXPECT_TRUE(Traced(installer, "rewritten=no"));
+  }
+  {
+    SCOPED_TRACE("a value whose read the key's security refuses, switched off");
+    SetAutostart("\"C:\\Old place\\velmor.exe\" 0");
+    desktop.registry.denyReadAccess = true;
+    SimProcess& installer = Start(L"firstnotstartbutrestart");
+    desktop.registry.denyReadAccess = false;
+    EXPECT_TRUE(installer.Ended());
+    EXPECT_EQ(Autostart(), "\"C:\\Old place\\velmor.exe\" 0");
+    EXPECT_TRUE(Traced(installer, "value-read=5"));
     EXPECT_TRUE(Traced(installer, "rewritten=no"));
   }
   {
