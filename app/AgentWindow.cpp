@@ -69,8 +69,8 @@ void AgentWindow::HideAgentWindow() {
 
 void AgentWindow::Close() {
   // The lock goes first: a start that comes between the two finds the marker and is a second agent, as
-  // beside any resident agent; the other way round, it would make the marker afresh, find the lock
-  // owned and take a resident agent's quit for a resident agent.
+  // beside any resident agent. The other way round, it would make the marker afresh, find the lock
+  // still owned and take this quitting agent for a resident one.
   residence_.Release();
   ReleaseInstanceMarker();
   StopAllTimers();
