@@ -6,7 +6,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -45,11 +47,8 @@ class Findings {
   }
   [[nodiscard]] const std::vector<Finding>& List() const { return list_; }
   [[nodiscard]] std::uint32_t Count(Verdict verdict) const {
-    std::uint32_t count = 0;
-    for (const Finding& finding : list_) {
-      count += finding.verdict == verdict ? 1U : 0U;
-    }
-    return count;
+    return static_cast<std::uint32_t>(std::count_if(
+        list_.begin(), list_.end(), [verdict](const Finding& finding) { return finding.verdict == verdict; }));
   }
 
  private:
@@ -76,29 +75,38 @@ constexpr DWORD kGateMinor = 3;
 // How long an agent may take to answer WM_NULL before it counts as busy.
 constexpr UINT kAnswerTimeoutMs = 2000;
 
+// The parts one after the other: out of line, as every line of the report is made of a few.
+std::wstring Cat(std::initializer_list<std::wstring_view> parts) {
+  std::wstring text;
+  for (const std::wstring_view part : parts) {
+    text += part;
+  }
+  return text;
+}
+
 // The contract's names are ASCII.
 std::wstring Wide(std::string_view ascii) {
   return {ascii.begin(), ascii.end()};
 }
 
 std::wstring Quoted(std::wstring_view text) {
-  return L"\"" + std::wstring(text) + L"\"";
+  return Cat({L"\"", text, L"\""});
 }
 
 std::wstring ErrorText(DWORD error) {
-  return L"error " + Decimal(error);
+  return Cat({L"error ", Decimal(error)});
 }
 
 // --- The autostart value ---------------------------------------------------------------------
 
 std::wstring RunKeyForPeople() {
-  return L"HKLM\\" + Wide(kRunKeyPath) + L" " + Quoted(kAutostartValueName);
+  return Cat({L"HKLM\\", Wide(kRunKeyPath), L" ", Quoted(kAutostartValueName)});
 }
 
 // The agent's own value, as a reg.exe command that writes it with the logon argument 1.
 std::wstring WriteValueRemedy(std::wstring_view folderHint) {
-  return L"elevated: reg add \"HKLM\\" + Wide(kRunKeyPath) + L"\" /v " + std::wstring(kAutostartValueName) +
-         L" /d \"\\\"" + std::wstring(folderHint) + Wide(peers::kAgentExecutableName) + L"\\\" 1\" /reg:32 /f";
+  return Cat({L"elevated: reg add \"HKLM\\", Wide(kRunKeyPath), L"\" /v ", kAutostartValueName, L" /d \"\\\"",
+              folderHint, Wide(peers::kAgentExecutableName), L"\\\" 1\" /reg:32 /f"});
 }
 
 struct StoredValue {
@@ -184,20 +192,20 @@ std::wstring FolderOf(std::wstring_view path) {
 void CheckAutostartPath(Findings& findings, const std::wstring& path) {
   const std::wstring agentName = Wide(peers::kAgentExecutableName);
   if (LowerAscii(FileNameOf(path)) != LowerAscii(agentName)) {
-    findings.Problem(kAutostartPathCheck, L"the value starts " + Quoted(path) + L", not " + agentName,
+    findings.Problem(kAutostartPathCheck, Cat({L"the value starts ", Quoted(path), L", not ", agentName}),
                      WriteValueRemedy(FolderOf(path)));
     return;
   }
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    findings.Problem(kAutostartPathCheck,
-                     Quoted(path) + L" does not exist (" + ErrorText(GetLastError()) + L"): nothing starts at logon",
-                     L"point the value at the installed " + agentName +
-                         L": run it elevated from its folder with the argument " + Wide(peers::kRestartOnlyKeyword) +
-                         L", or reinstall the product");
+    findings.Problem(
+        kAutostartPathCheck,
+        Cat({Quoted(path), L" does not exist (", ErrorText(GetLastError()), L"): nothing starts at logon"}),
+        Cat({L"point the value at the installed ", agentName, L": run it elevated from its folder with the argument ",
+             Wide(peers::kRestartOnlyKeyword), L", or reinstall the product"}));
     return;
   }
-  findings.Ok(kAutostartPathCheck, Quoted(path) + L" exists");
+  findings.Ok(kAutostartPathCheck, Cat({Quoted(path), L" exists"}));
 }
 
 void CheckAutostartArgument(Findings& findings, const std::wstring& text, const std::vector<std::wstring>& arguments) {
@@ -206,13 +214,13 @@ void CheckAutostartArgument(Findings& findings, const std::wstring& text, const 
     findings.Warning(kAutostartArgumentCheck,
                      L"none: each logon is a start by the user, which brings the product's window to the front "
                      L"and leaves no agent resident when the product is up already",
-                     L"add the logon argument: " + Quoted(L"...\\" + Wide(peers::kAgentExecutableName)) + L" 1");
+                     Cat({L"add the logon argument: \"...\\", Wide(peers::kAgentExecutableName), L"\" 1"}));
     return;
   }
   const std::wstring argument = LowerAscii(arguments[1]);
   if (argument == Wide(peers::kFirstStartKeyword) || argument == Wide(peers::kRestartOnlyKeyword)) {
     findings.Problem(kAutostartArgumentCheck,
-                     Quoted(arguments[1]) + L" is an install-time keyword: each logon rewrites the value instead",
+                     Cat({Quoted(arguments[1]), L" is an install-time keyword: each logon rewrites the value instead"}),
                      L"replace it with the logon argument 1");
     return;
   }
@@ -221,14 +229,14 @@ void CheckAutostartArgument(Findings& findings, const std::wstring& text, const 
                      L"if autostart should be on, end the value in another argument, such as 1");
     return;
   }
-  findings.Ok(kAutostartArgumentCheck, Quoted(arguments[1]) + L": a logon start, the agent stays resident");
+  findings.Ok(kAutostartArgumentCheck, Cat({Quoted(arguments[1]), L": a logon start, the agent stays resident"}));
 }
 
 void CheckAutostart(Findings& findings) {
   const StoredValue value = ReadRunValue(KEY_WOW64_32KEY);
   if (value.status != ERROR_SUCCESS) {
-    std::wstring detail = L"no value " + RunKeyForPeople() + L" in the 32-bit view (" +
-                          ErrorText(static_cast<DWORD>(value.status)) + L"): nothing starts the agent at logon";
+    std::wstring detail = Cat({L"no value ", RunKeyForPeople(), L" in the 32-bit view (",
+                               ErrorText(static_cast<DWORD>(value.status)), L"): nothing starts the agent at logon"});
     if (ReadRunValue(KEY_WOW64_64KEY).status == ERROR_SUCCESS) {
       detail += L"; the 64-bit view holds one, which the agent never reads";
     }
@@ -237,11 +245,11 @@ void CheckAutostart(Findings& findings) {
   }
   if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) {
     findings.Problem(kAutostartValueCheck,
-                     L"of type " + Decimal(value.type) + L", not a string (REG_SZ or REG_EXPAND_SZ)",
-                     L"delete it and " + WriteValueRemedy(L"<folder>\\"));
+                     Cat({L"of type ", Decimal(value.type), L", not a string (REG_SZ or REG_EXPAND_SZ)"}),
+                     Cat({L"delete it and ", WriteValueRemedy(L"<folder>\\")}));
     return;
   }
-  findings.Ok(kAutostartValueCheck, std::wstring(value.type == REG_SZ ? L"REG_SZ " : L"REG_EXPAND_SZ ") + value.text);
+  findings.Ok(kAutostartValueCheck, Cat({value.type == REG_SZ ? L"REG_SZ " : L"REG_EXPAND_SZ ", value.text}));
   const std::wstring commandLine = value.type == REG_EXPAND_SZ ? Expanded(value.text) : value.text;
   const std::vector<std::wstring> arguments = SplitLikeTheAgent(commandLine);
   if (arguments.empty()) {
@@ -347,30 +355,30 @@ void CheckAgent(Findings& findings, const AgentSeen& agent) {
   }
   if (agent.window == nullptr) {
     findings.Problem(kAgentCheck, L"no agent is resident",
-                     L"log on again with velmorctl trace running to see why it did not stay, or start it now as the "
-                     L"user: " +
-                         Wide(peers::kAgentExecutableName) + L" 1");
+                     Cat({L"log on again with velmorctl trace running to see why it did not stay, or start it now "
+                          L"as the user: ",
+                          Wide(peers::kAgentExecutableName), L" 1"}));
     return;
   }
-  std::wstring detail = L"resident, process " + Decimal(agent.processId);
+  std::wstring detail = Cat({L"resident, process ", Decimal(agent.processId)});
   const UniqueWin32Handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, agent.processId));
   if (!process) {
-    findings.Warning(kAgentCheck, detail + L"; its process cannot be opened (" + ErrorText(GetLastError()) + L")",
+    findings.Warning(kAgentCheck, Cat({detail, L"; its process cannot be opened (", ErrorText(GetLastError()), L")"}),
                      L"it runs with rights that velmorctl lacks: it was started elevated; run velmorctl elevated");
     return;
   }
   const std::wstring path = ImagePathOf(process.get());
   const std::wstring version = FileVersionOf(path);
-  detail += L", version " + (version.empty() ? std::wstring(L"unknown") : version) + L", " + path;
+  detail += Cat({L", version ", version.empty() ? std::wstring_view(L"unknown") : version, L", ", path});
   if (!agent.answers) {
-    findings.Warning(kAgentCheck, detail + L"; it did not answer within 2 seconds",
+    findings.Warning(kAgentCheck, Cat({detail, L"; it did not answer within 2 seconds"}),
                      L"it is busy asking the service (up to about 20 seconds after logon) or hangs: run velmorctl "
                      L"doctor again in half a minute, and velmorctl quit if it still does not answer");
     return;
   }
   const std::string_view own = VELMOR_VERSION_TEXT;
   if (!version.empty() && version != Wide(own)) {
-    findings.Warning(kAgentCheck, detail + L"; this velmorctl ships with version " + Wide(own),
+    findings.Warning(kAgentCheck, Cat({detail, L"; this velmorctl ships with version ", Wide(own)}),
                      L"an agent of another version still runs: velmorctl quit, then start the installed one");
     return;
   }
@@ -388,9 +396,9 @@ void CheckMarker(Findings& findings, const AgentSeen& agent) {
   const std::string name(peers::kInstanceMarkerName);
   const UniqueWin32Handle marker(OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str()));
   const DWORD error = marker ? ERROR_SUCCESS : GetLastError();
-  const std::wstring remedy = std::wstring(kSquatterRemedyStart) + Quoted(Wide(name)) +
-                              L" (Process Explorer: Find, Handle); meanwhile each agent that "
-                              L"starts takes itself for a second one";
+  const std::wstring remedy = Cat({kSquatterRemedyStart, Quoted(Wide(name)),
+                                   L" (Process Explorer: Find, Handle); meanwhile each agent that starts takes itself "
+                                   L"for a second one"});
   if (error == ERROR_INVALID_HANDLE) {
     findings.Problem(kMarkerCheck, L"an object of another kind bears the marker's name", remedy);
   } else if (agent.window != nullptr && (error == ERROR_SUCCESS || error == ERROR_ACCESS_DENIED)) {
@@ -408,7 +416,8 @@ void CheckMarker(Findings& findings, const AgentSeen& agent) {
       findings.Ok(kMarkerCheck, L"absent, as no agent runs");
     }
   } else {
-    findings.Warning(kMarkerCheck, L"cannot be looked at (" + ErrorText(error) + L")", L"run velmorctl as the user");
+    findings.Warning(kMarkerCheck, Cat({L"cannot be looked at (", ErrorText(error), L")"}),
+                     L"run velmorctl as the user");
   }
 }
 
@@ -440,8 +449,7 @@ void CheckResidenceLock(Findings& findings, const AgentSeen& agent) {
   const std::string name(peers::kResidenceLockName);
   const UniqueWin32Handle lock(OpenMutexA(SYNCHRONIZE | kMutantQueryState, FALSE, name.c_str()));
   const DWORD error = lock ? ERROR_SUCCESS : GetLastError();
-  const std::wstring remedy =
-      std::wstring(kSquatterRemedyStart) + Quoted(Wide(name)) + L" (Process Explorer: Find, Handle)";
+  const std::wstring remedy = Cat({kSquatterRemedyStart, Quoted(Wide(name)), L" (Process Explorer: Find, Handle)"});
   if (error == ERROR_FILE_NOT_FOUND) {
     if (agent.window != nullptr) {
       findings.Warning(kLockCheck, L"absent although an agent is resident",
@@ -457,7 +465,7 @@ void CheckResidenceLock(Findings& findings, const AgentSeen& agent) {
     return;
   }
   if (error != ERROR_SUCCESS && error != ERROR_ACCESS_DENIED) {
-    findings.Warning(kLockCheck, L"cannot be looked at (" + ErrorText(error) + L")", L"run velmorctl as the user");
+    findings.Warning(kLockCheck, Cat({L"cannot be looked at (", ErrorText(error), L")"}), L"run velmorctl as the user");
     return;
   }
   const LockState state = lock ? StateOf(lock.get()) : LockState::Unknown;
@@ -476,7 +484,7 @@ void CheckResidenceLock(Findings& findings, const AgentSeen& agent) {
       return;
     case LockState::Unknown:
       findings.Warning(kLockCheck, L"exists while no agent answers; whether it is held cannot be read here",
-                       remedy + L", if one does");
+                       Cat({remedy, L", if one does"}));
       return;
     case LockState::Free:
       findings.Ok(kLockCheck, L"free (a program holds it open without owning it)");
@@ -490,7 +498,7 @@ void CheckService(Findings& findings) {
   const std::wstring name = Wide(peers::kProductServiceName);
   const UniqueWin32Service manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
   if (!manager) {
-    findings.Warning(kServiceCheck, L"the service manager cannot be opened (" + ErrorText(GetLastError()) + L")",
+    findings.Warning(kServiceCheck, Cat({L"the service manager cannot be opened (", ErrorText(GetLastError()), L")"}),
                      L"run velmorctl as the user on the user's desktop");
     return;
   }
@@ -499,38 +507,39 @@ void CheckService(Findings& findings) {
       OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_STATUS | SERVICE_USER_DEFINED_CONTROL));
   const DWORD openError = service ? ERROR_SUCCESS : GetLastError();
   if (openError == ERROR_SERVICE_DOES_NOT_EXIST) {
-    findings.Problem(kServiceCheck, name + L" is not installed: the agent cannot ask it to bring the product up",
+    findings.Problem(kServiceCheck, Cat({name, L" is not installed: the agent cannot ask it to bring the product up"}),
                      L"reinstall the product");
     return;
   }
   if (openError == ERROR_ACCESS_DENIED) {
     service.reset(OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_STATUS));
     if (service) {
-      findings.Problem(kServiceCheck, name + L" refuses this user the agent's request (" + ErrorText(openError) + L")",
+      findings.Problem(kServiceCheck,
+                       Cat({name, L" refuses this user the agent's request (", ErrorText(openError), L")"}),
                        L"reinstall the product, whose installer grants users that right");
       return;
     }
   }
   SERVICE_STATUS status{};
   if (!service || QueryServiceStatus(service.get(), &status) == FALSE) {
-    findings.Warning(kServiceCheck, name + L" cannot be queried (" + ErrorText(GetLastError()) + L")",
-                     L"sc query " + name);
+    findings.Warning(kServiceCheck, Cat({name, L" cannot be queried (", ErrorText(GetLastError()), L")"}),
+                     Cat({L"sc query ", name}));
     return;
   }
   switch (status.dwCurrentState) {
     case SERVICE_RUNNING:
-      findings.Ok(kServiceCheck, name + L" running");
+      findings.Ok(kServiceCheck, Cat({name, L" running"}));
       return;
     case SERVICE_STOPPED:
       findings.Problem(kServiceCheck,
-                       name + L" is stopped: the agent's request fails after about 20 seconds, and it says so",
-                       L"elevated: sc config " + name + L" start= auto, then sc start " + name +
-                           L"; if it does not start, look in the Event Viewer");
+                       Cat({name, L" is stopped: the agent's request fails after about 20 seconds, and it says so"}),
+                       Cat({L"elevated: sc config ", name, L" start= auto, then sc start ", name,
+                            L"; if it does not start, look in the Event Viewer"}));
       return;
     default:
       findings.Warning(kServiceCheck,
-                       name + L" is neither running nor stopped (state " + Decimal(status.dwCurrentState) + L")",
-                       L"run velmorctl doctor again in a minute; sc query " + name);
+                       Cat({name, L" is neither running nor stopped (state ", Decimal(status.dwCurrentState), L")"}),
+                       Cat({L"run velmorctl doctor again in a minute; sc query ", name}));
       return;
   }
 }
@@ -556,8 +565,8 @@ void CheckOtherVersion(Findings& findings) {
     // As the agent sees it: a marker that exists counts, openable or not.
     if (mapping || GetLastError() == ERROR_ACCESS_DENIED) {
       findings.Warning(kOtherVersionCheck,
-                       L"another product version runs (its marker " + Quoted(Wide(marker)) +
-                           L" exists): an install-time start asks to restart the computer",
+                       Cat({L"another product version runs (its marker ", Quoted(Wide(marker)),
+                            L" exists): an install-time start asks to restart the computer"}),
                        L"close the other version, or restart, before installing");
       return;
     }
@@ -590,16 +599,16 @@ void CheckWindowsVersion(Findings& findings) {
     findings.Warning(kWindowsVersionCheck, L"cannot be read", L"winver");
     return;
   }
-  const std::wstring version = Decimal(major) + L"." + Decimal(minor) + L"." + Decimal(build);
-  const std::wstring gate = Decimal(kGateMajor) + L"." + Decimal(kGateMinor) + L" (Windows 8.1)";
+  const std::wstring version = Cat({Decimal(major), L".", Decimal(minor), L".", Decimal(build)});
+  const std::wstring gate = Cat({Decimal(kGateMajor), L".", Decimal(kGateMinor), L" (Windows 8.1)"});
   if (major < kGateMajor || (major == kGateMajor && minor < kGateMinor)) {
     findings.Problem(
         kWindowsVersionCheck,
-        version + L", older than " + gate + L": the agent says the system is not supported and ends",
-        L"use Windows 8.1 or later, and take any compatibility mode off " + Wide(peers::kAgentExecutableName));
+        Cat({version, L", older than ", gate, L": the agent says the system is not supported and ends"}),
+        Cat({L"use Windows 8.1 or later, and take any compatibility mode off ", Wide(peers::kAgentExecutableName)}));
     return;
   }
-  findings.Ok(kWindowsVersionCheck, version + L", at least " + gate);
+  findings.Ok(kWindowsVersionCheck, Cat({version, L", at least ", gate}));
 }
 
 bool RunsElevated() {
@@ -659,16 +668,16 @@ void PrintText(const Findings& findings) {
   std::wstring text;
   for (const Finding& finding : findings.List()) {
     const std::wstring_view verdict = VerdictName(finding.verdict);
-    text += std::wstring(verdict) + std::wstring(kColumn - verdict.size(), L' ') + std::wstring(finding.check) + L": " +
-            finding.detail + L"\n";
+    text += Cat({verdict, std::wstring(kColumn - verdict.size(), L' '), finding.check, L": ", finding.detail, L"\n"});
     if (!finding.remedy.empty()) {
-      text += std::wstring(kColumn, L' ') + L"remedy: " + finding.remedy + L"\n";
+      text += Cat({std::wstring(kColumn, L' '), L"remedy: ", finding.remedy, L"\n"});
     }
   }
   const std::uint32_t problems = findings.Count(Verdict::Problem);
   const std::uint32_t warnings = findings.Count(Verdict::Warning);
-  text += problems == 0 ? std::wstring(L"healthy") : Decimal(problems) + (problems == 1 ? L" problem" : L" problems");
-  text += L", " + Decimal(warnings) + (warnings == 1 ? L" warning\n" : L" warnings\n");
+  text +=
+      problems == 0 ? std::wstring(L"healthy") : Cat({Decimal(problems), problems == 1 ? L" problem" : L" problems"});
+  text += Cat({L", ", Decimal(warnings), warnings == 1 ? L" warning\n" : L" warnings\n"});
   Say(text);
 }
 
