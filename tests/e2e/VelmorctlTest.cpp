@@ -25,8 +25,10 @@ constexpr DWORD kChannelTaken = 5;
 
 class VelmorctlTest : public AgentTest {
  protected:
+  static constexpr const char* kVelmorctl = "velmorctl.exe";
+
   static ConsoleRun Ctl(const std::string& arguments) {
-    return RunConsoleProgram(ExecutableFolder() + "velmorctl.exe", arguments, 60s);
+    return RunConsoleProgram(ExecutableFolder() + kVelmorctl, arguments, 60s);
   }
 
   static void ExpectExit(const std::string& arguments, DWORD expected) {
@@ -283,7 +285,7 @@ std::string DoctorLine(const std::string& output, const std::string& check) {
 TEST_F(VelmorctlTest, DoctorNamesWhatKeepsTheProductDownOnTheLineOfItsCheck) {
   if (RunningUnderWine()) {
     // Wine tells each program its own Windows version, a fresh prefix Windows 7.
-    const std::string path = "Software\\Wine\\AppDefaults\\velmorctl.exe";
+    const std::string path = std::string("Software\\Wine\\AppDefaults\\") + kVelmorctl;
     ASSERT_EQ(::RegSetKeyValueA(HKEY_CURRENT_USER, path.c_str(), "Version", REG_SZ, "win10", 6), ERROR_SUCCESS);
   }
   ExpectExit("doctor --xml", kUsageError);

@@ -355,9 +355,8 @@ void CheckAgent(Findings& findings, const AgentSeen& agent) {
   }
   if (agent.window == nullptr) {
     findings.Problem(kAgentCheck, L"no agent is resident",
-                     Cat({L"log on again with velmorctl trace running to see why it did not stay, or start it now "
-                          L"as the user: ",
-                          Wide(peers::kAgentExecutableName), L" 1"}));
+                     Cat({L"start it as the user as the autostart value does (", Wide(peers::kAgentExecutableName),
+                          L" 1) while velmorctl trace runs in another window: its lines say why it does not stay"}));
     return;
   }
   std::wstring detail = Cat({L"resident, process ", Decimal(agent.processId)});
