@@ -1,7 +1,8 @@
 // velmorctl.exe against the real agent: its usage errors, each command with and without a resident
 // agent, a quit that times out while the agent is busy in its service request, the trace that tells
 // which road each start took, a listener that never reads (the agent does not wait for it), the
-// writers and buffers that velmorctl trace trusts, and the build's version.
+// writers and buffers that velmorctl trace trusts, the build's version, and velmorctl doctor over
+// desktops made to fail one way each.
 #include <algorithm>
 #include <chrono>
 #include <future>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "peers/AgentContract.h"
+#include "peers/ProductPeers.h"
 #include "tests/e2e/AgentTest.h"
 
 namespace velmor::e2e {
@@ -16,14 +18,17 @@ namespace {
 
 constexpr DWORD kDone = 0;
 constexpr DWORD kNoAgent = 1;
+constexpr DWORD kProblemFound = 1;
 constexpr DWORD kUsageError = 2;
 constexpr DWORD kTimedOut = 3;
 constexpr DWORD kChannelTaken = 5;
 
 class VelmorctlTest : public AgentTest {
  protected:
+  static constexpr const char* kVelmorctl = "velmorctl.exe";
+
   static ConsoleRun Ctl(const std::string& arguments) {
-    return RunConsoleProgram(ExecutableFolder() + "velmorctl.exe", arguments, 60s);
+    return RunConsoleProgram(ExecutableFolder() + kVelmorctl, arguments, 60s);
   }
 
   static void ExpectExit(const std::string& arguments, DWORD expected) {
@@ -247,6 +252,129 @@ TEST_F(VelmorctlTest, TraceShowsOnlyTheAgentsLinesOnABufferOfItsOwn) {
   EXPECT_EQ(run.exitCode, kDone) << run.output;
   EXPECT_TRUE(Holds(TraceOf(run.output, agent.Id()), "end reason=quit-command"));
   EXPECT_TRUE(TraceOf(run.output, ::GetCurrentProcessId()).empty()) << run.output;
+}
+
+// The line that `velmorctl doctor` printed for one check ("<verdict>  <check>: <detail>"), empty
+// when there is none.
+std::string DoctorLine(const std::string& output, const std::string& check) {
+  std::size_t start = 0;
+  for (std::size_t end = output.find('\n'); end != std::string::npos; end = output.find('\n', start)) {
+    const std::string line = output.substr(start, end - start);
+    start = end + 1;
+    const std::size_t name = line.find_first_not_of(' ', line.find(' '));
+    if (line.rfind(' ', 0) != 0 && name != std::string::npos &&
+        line.compare(name, check.size() + 2, check + ": ") == 0) {
+      return line;
+    }
+  }
+  return {};
+}
+
+::testing::AssertionResult SaysOn(const ConsoleRun& run, const std::string& check, const std::string& verdict,
+                                  const std::string& words) {
+  const std::string line = DoctorLine(run.output, check);
+  if (line.rfind(verdict + " ", 0) == 0 && line.find(words) != std::string::npos) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << "no \"" << verdict << " " << check << ": ..." << words << "...\" in:\n"
+                                       << run.output;
+}
+
+// One desktop made healthy, then made to fail one way at a time, each failure undone before the next:
+// doctor names each on the line of its check, exits with 1 for a problem and 0 for a warning alone.
+TEST_F(VelmorctlTest, DoctorNamesWhatKeepsTheProductDownOnTheLineOfItsCheck) {
+  if (RunningUnderWine()) {
+    // Wine tells each program its own Windows version, a fresh prefix Windows 7.
+    const std::string path = std::string("Software\\Wine\\AppDefaults\\") + kVelmorctl;
+    ASSERT_EQ(::RegSetKeyValueA(HKEY_CURRENT_USER, path.c_str(), "Version", REG_SZ, "win10", 6), ERROR_SUCCESS);
+  }
+  ExpectExit("doctor --xml", kUsageError);
+  ExpectExit("doctor --json now", kUsageError);
+
+  const std::string healthyValue = Quote(AgentPath()) + " 1";
+  ASSERT_TRUE(WriteAutostart(healthyValue));
+  InstallService();
+  ASSERT_EQ(StartServiceStandin(), 0U);
+  StartProductWindow("--visible");
+  ChildProcess& agent = StartAgent("1");
+  ASSERT_NE(WaitForNamedAgent(agent), nullptr);
+  {
+    SCOPED_TRACE("healthy");
+    const ConsoleRun run = Ctl("doctor");
+    EXPECT_EQ(run.exitCode, kDone) << run.output;
+    EXPECT_TRUE(run.output.ends_with("\nhealthy, 0 warnings\n")) << run.output;
+    EXPECT_TRUE(SaysOn(run, "autostart argument", "ok", "\"1\": a logon start"));
+    EXPECT_TRUE(SaysOn(run, "agent", "ok",
+                       "resident, process " + std::to_string(agent.Id()) + ", version " + VELMOR_TEST_VERSION));
+    EXPECT_TRUE(SaysOn(run, "residence lock", "ok", "held while the agent is resident"));
+    EXPECT_TRUE(SaysOn(run, "service", "ok", "running"));
+    EXPECT_TRUE(SaysOn(run, "product window", "ok", "visible"));
+    const ConsoleRun json = Ctl("doctor --json");
+    EXPECT_EQ(json.exitCode, kDone);
+    EXPECT_EQ(json.output.rfind("{\"healthy\": true, \"problems\": 0, \"warnings\": 0, \"checks\": [", 0), 0U)
+        << json.output;
+  }
+
+  struct ValueCase {
+    const char* what;
+    std::string value;
+    DWORD exitCode;
+    const char* check;
+    const char* verdict;
+    const char* words;
+  };
+  for (const ValueCase& broken : std::vector<ValueCase>{
+           {"switched off", Quote(AgentPath()) + " 0", kProblemFound, "autostart argument", "problem", "switched off"},
+           {"no argument", Quote(AgentPath()), kDone, "autostart argument", "warning", "none: each logon is a start"},
+           {"a missing file", Quote(CaseFolder() + "velmor.exe") + " 1", kProblemFound, "autostart path", "problem",
+            "does not exist"}}) {
+    SCOPED_TRACE(broken.what);
+    ASSERT_TRUE(WriteAutostart(broken.value));
+    const ConsoleRun run = Ctl("doctor");
+    EXPECT_EQ(run.exitCode, broken.exitCode) << run.output;
+    EXPECT_TRUE(SaysOn(run, broken.check, broken.verdict, broken.words));
+  }
+  ASSERT_TRUE(WriteAutostart(healthyValue));
+
+  const std::string service(peers::kProductServiceName);
+  RemoveServiceStandin();
+  {
+    SCOPED_TRACE("a missing service");
+    const ConsoleRun run = Ctl("doctor");
+    EXPECT_EQ(run.exitCode, kProblemFound);
+    EXPECT_TRUE(SaysOn(run, "service", "problem", service + " is not installed"));
+  }
+  InstallService();
+  {
+    SCOPED_TRACE("a stopped service");
+    const ConsoleRun run = Ctl("doctor");
+    EXPECT_EQ(run.exitCode, kProblemFound);
+    EXPECT_TRUE(SaysOn(run, "service", "problem", service + " is stopped"));
+  }
+  ASSERT_EQ(StartServiceStandin(), 0U);
+
+  ExpectExit("quit", kDone);
+  {
+    SCOPED_TRACE("no agent");
+    const ConsoleRun run = Ctl("doctor");
+    EXPECT_EQ(run.exitCode, kProblemFound);
+    EXPECT_TRUE(SaysOn(run, "agent", "problem", "no agent is resident"));
+    EXPECT_TRUE(SaysOn(run, "marker", "ok", "absent"));
+    EXPECT_TRUE(SaysOn(run, "residence lock", "ok", "absent"));
+  }
+  {
+    SCOPED_TRACE("the lock squatted by a program");
+    const UniqueHandle squatter(::CreateMutexA(nullptr, TRUE, std::string(peers::kResidenceLockName).c_str()));
+    ASSERT_TRUE(squatter);
+    const ConsoleRun run = Ctl("doctor --json");
+    EXPECT_EQ(run.exitCode, kProblemFound);
+    EXPECT_NE(
+        run.output.find("{\"check\": \"residence lock\", \"status\": \"problem\", \"detail\": \"held by a program "
+                        "while no agent answers"),
+        std::string::npos)
+        << run.output;
+    ::ReleaseMutex(squatter.get());
+  }
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // velmorctl: the console companion shipped beside the agent. Installers, uninstallers and support use
-// it to ask whether an agent is resident, to make it quit and wait for its end, and to have it open
-// one of the maker's pages. It finds the agent and speaks to it exactly as other agents do: by the
-// agent window's class and caption, with the command message.
+// it to ask whether an agent is resident, to make it quit and wait for its end, to have it open one
+// of the maker's pages, to read its trace, and to find why the product did not come up. It finds the
+// agent and speaks to it exactly as other agents do: by the agent window's class and caption, with the
+// command message.
 #include <windows.h>
 
 #include <array>
@@ -14,6 +15,7 @@
 #include "peers/AgentContract.h"
 #include "platform/win32/Win32Handles.h"
 #include "tools/velmorctl/Console.h"
+#include "tools/velmorctl/Doctor.h"
 #include "tools/velmorctl/TraceListener.h"
 
 namespace {
@@ -30,6 +32,7 @@ using velmor::peers::kAgentCommandQuit;
 enum ExitCode : int {
   kDone = 0,
   kNoAgent = 1,
+  kProblemFound = 1,  // doctor's
   kUsageError = 2,
   kTimedOut = 3,
   kAccessDenied = 4,
@@ -51,12 +54,14 @@ constexpr std::wstring_view kUsage =
     L"                                   home, contact, feedback or version\n"
     L"  velmorctl trace [--seconds N]    print the agents' trace lines as they come, until interrupted\n"
     L"                                   or for N seconds\n"
+    L"  velmorctl doctor [--json]        why the product may not come up: one line per check (ok, warning\n"
+    L"                                   or problem) with each problem's remedy; it changes nothing\n"
     L"  velmorctl --version              the version of this program and of the agent it ships with\n"
     L"  velmorctl help                   this text\n"
     L"\n"
     L"exit codes:\n"
     L"  0  done\n"
-    L"  1  no agent is resident\n"
+    L"  1  no agent is resident (doctor: a problem was found)\n"
     L"  2  usage error\n"
     L"  3  timed out: the agent's process had not ended when the wait was over\n"
     L"  4  access denied: the agent runs with rights that this program lacks\n"
@@ -243,6 +248,13 @@ int Run(int argc, wchar_t** argv) {
       return velmor::ctl::PrintAgentTrace(seconds) ? kDone : kChannelBusy;
     }
     return UsageError(L"trace takes only --seconds N, a whole number up to 86400");
+  }
+  if (command == L"doctor") {
+    if (argc == 2 || (argc == 3 && std::wstring_view(argv[2]) == L"--json")) {
+      const auto output = argc == 3 ? velmor::ctl::DoctorOutput::Json : velmor::ctl::DoctorOutput::Text;
+      return velmor::ctl::RunDoctor(output) ? kDone : kProblemFound;
+    }
+    return UsageError(L"doctor takes only --json");
   }
   return UsageError(L"unknown command or wrong arguments");
 }

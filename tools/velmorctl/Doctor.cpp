@@ -1,0 +1,744 @@
+// velmorctl doctor: what support used to gather by hand when the product did not come up at logon
+// (the Run key, the service, the agent's window, the objects bearing the agent's names), in one
+// command. Every check only looks: no value is written, no object is created, owned or released, no
+// service is started and no window is sent anything but WM_NULL.
+#include "tools/velmorctl/Doctor.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "VelmorVersion.h"
+#include "integration/Autostart.h"
+#include "peers/AgentContract.h"
+#include "peers/ProductPeers.h"
+#include "platform/AsciiCase.h"
+#include "platform/win32/Win32Handles.h"
+#include "tools/velmorctl/Console.h"
+
+namespace velmor::ctl {
+namespace {
+
+enum class Verdict { Ok, Warning, Problem };
+
+struct Finding {
+  std::wstring_view check;
+  Verdict verdict;
+  std::wstring detail;
+  std::wstring remedy;  // empty on an ok line
+};
+
+class Findings {
+ public:
+  void Ok(std::wstring_view check, std::wstring detail) {
+    list_.push_back({check, Verdict::Ok, std::move(detail), {}});
+  }
+  void Warning(std::wstring_view check, std::wstring detail, std::wstring remedy) {
+    list_.push_back({check, Verdict::Warning, std::move(detail), std::move(remedy)});
+  }
+  void Problem(std::wstring_view check, std::wstring detail, std::wstring remedy) {
+    list_.push_back({check, Verdict::Problem, std::move(detail), std::move(remedy)});
+  }
+  [[nodiscard]] const std::vector<Finding>& List() const { return list_; }
+  [[nodiscard]] std::uint32_t Count(Verdict verdict) const {
+    return static_cast<std::uint32_t>(std::count_if(
+        list_.begin(), list_.end(), [verdict](const Finding& finding) { return finding.verdict == verdict; }));
+  }
+
+ private:
+  std::vector<Finding> list_;
+};
+
+// The names of the checks, as the text and the JSON give them.
+constexpr std::wstring_view kAutostartValueCheck = L"autostart value";
+constexpr std::wstring_view kAutostartPathCheck = L"autostart path";
+constexpr std::wstring_view kAutostartArgumentCheck = L"autostart argument";
+constexpr std::wstring_view kAgentCheck = L"agent";
+constexpr std::wstring_view kMarkerCheck = L"marker";
+constexpr std::wstring_view kLockCheck = L"residence lock";
+constexpr std::wstring_view kServiceCheck = L"service";
+constexpr std::wstring_view kProductWindowCheck = L"product window";
+constexpr std::wstring_view kOtherVersionCheck = L"other version";
+constexpr std::wstring_view kWindowsVersionCheck = L"windows version";
+constexpr std::wstring_view kRightsCheck = L"rights";
+constexpr std::wstring_view kWindowStationCheck = L"window station";
+
+// The oldest Windows the agent goes on with: 6.3, Windows 8.1.
+constexpr DWORD kGateMajor = 6;
+constexpr DWORD kGateMinor = 3;
+// How long an agent may take to answer WM_NULL before it counts as busy.
+constexpr UINT kAnswerTimeoutMs = 2000;
+
+// The parts one after the other: out of line, as every line of the report is made of a few.
+std::wstring Cat(std::initializer_list<std::wstring_view> parts) {
+  std::wstring text;
+  for (const std::wstring_view part : parts) {
+    text += part;
+  }
+  return text;
+}
+
+// The contract's names are ASCII.
+std::wstring Wide(std::string_view ascii) {
+  return {ascii.begin(), ascii.end()};
+}
+
+std::wstring Quoted(std::wstring_view text) {
+  return Cat({L"\"", text, L"\""});
+}
+
+std::wstring ErrorText(DWORD error) {
+  return Cat({L"error ", Decimal(error)});
+}
+
+// --- The autostart value ---------------------------------------------------------------------
+
+std::wstring RunKeyForPeople() {
+  return Cat({L"HKLM\\", Wide(kRunKeyPath), L" ", Quoted(kAutostartValueName)});
+}
+
+// The agent's own value, as a reg.exe command that writes it with the logon argument 1.
+std::wstring WriteValueRemedy(std::wstring_view folderHint) {
+  return Cat({L"elevated: reg add \"HKLM\\", Wide(kRunKeyPath), L"\" /v ", kAutostartValueName, L" /d \"\\\"",
+              folderHint, Wide(peers::kAgentExecutableName), L"\\\" 1\" /reg:32 /f"});
+}
+
+struct StoredValue {
+  LSTATUS status = ERROR_FILE_NOT_FOUND;
+  DWORD type = REG_NONE;
+  std::wstring text;  // up to the first NUL
+};
+
+StoredValue ReadRunValue(REGSAM view) {
+  StoredValue value;
+  HKEY raw = nullptr;
+  value.status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, Wide(kRunKeyPath).c_str(), 0, KEY_QUERY_VALUE | view, &raw);
+  if (value.status != ERROR_SUCCESS) {
+    return value;
+  }
+  const UniqueWin32Key key(raw);
+  const std::wstring name(kAutostartValueName);
+  DWORD size = 0;
+  value.status = RegQueryValueExW(key.get(), name.c_str(), nullptr, &value.type, nullptr, &size);
+  if (value.status != ERROR_SUCCESS) {
+    return value;
+  }
+  std::wstring data(size / sizeof(wchar_t) + 1, L'\0');
+  size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+  value.status =
+      RegQueryValueExW(key.get(), name.c_str(), nullptr, &value.type, reinterpret_cast<BYTE*>(data.data()), &size);
+  if (value.status == ERROR_SUCCESS) {
+    data.resize(size / sizeof(wchar_t));
+    value.text = data.substr(0, data.find(L'\0'));
+  }
+  return value;
+}
+
+// The arguments of a command line as the agent splits its own: every character with code 32 or
+// below separates them, double quotes group characters and are dropped, a token of nothing but
+// quotes is no argument. The first is the program.
+std::vector<std::wstring> SplitLikeTheAgent(std::wstring_view line) {
+  std::vector<std::wstring> arguments;
+  std::wstring current;
+  bool inToken = false;
+  bool quoted = false;
+  bool hasText = false;
+  for (const wchar_t c : line) {
+    if (c == L'"') {
+      quoted = !quoted;
+      inToken = true;
+    } else if (c <= L' ' && !quoted) {
+      if (inToken && hasText) {
+        arguments.push_back(current);
+      }
+      current.clear();
+      inToken = hasText = false;
+    } else {
+      current += c;
+      inToken = hasText = true;
+    }
+  }
+  if (inToken && hasText) {
+    arguments.push_back(current);
+  }
+  return arguments;
+}
+
+std::wstring Expanded(const std::wstring& text) {
+  const DWORD length = ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
+  if (length == 0) {
+    return text;
+  }
+  std::wstring expanded(length, L'\0');
+  expanded.resize(ExpandEnvironmentStringsW(text.c_str(), expanded.data(), length) - 1U);
+  return expanded;
+}
+
+std::wstring FileNameOf(std::wstring_view path) {
+  return std::wstring(path.substr(path.find_last_of(L"\\/") + 1));  // npos + 1: the whole path
+}
+
+std::wstring FolderOf(std::wstring_view path) {
+  const std::size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring_view::npos ? std::wstring() : std::wstring(path.substr(0, slash + 1));
+}
+
+void CheckAutostartPath(Findings& findings, const std::wstring& path) {
+  const std::wstring agentName = Wide(peers::kAgentExecutableName);
+  if (LowerAscii(FileNameOf(path)) != LowerAscii(agentName)) {
+    findings.Problem(kAutostartPathCheck, Cat({L"the value starts ", Quoted(path), L", not ", agentName}),
+                     WriteValueRemedy(FolderOf(path)));
+    return;
+  }
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    findings.Problem(
+        kAutostartPathCheck,
+        Cat({Quoted(path), L" does not exist (", ErrorText(GetLastError()), L"): nothing starts at logon"}),
+        Cat({L"point the value at the installed ", agentName, L": run it elevated from its folder with the argument ",
+             Wide(peers::kRestartOnlyKeyword), L", or reinstall the product"}));
+    return;
+  }
+  findings.Ok(kAutostartPathCheck, Cat({Quoted(path), L" exists"}));
+}
+
+void CheckAutostartArgument(Findings& findings, const std::wstring& text, const std::vector<std::wstring>& arguments) {
+  // What a logon start does with the value, in the order the agent decides it.
+  if (arguments.size() < 2) {
+    findings.Warning(kAutostartArgumentCheck,
+                     L"none: each logon is a start by the user, which brings the product's window to the front "
+                     L"and leaves no agent resident when the product is up already",
+                     Cat({L"add the logon argument: \"...\\", Wide(peers::kAgentExecutableName), L"\" 1"}));
+    return;
+  }
+  const std::wstring argument = LowerAscii(arguments[1]);
+  if (argument == Wide(peers::kFirstStartKeyword) || argument == Wide(peers::kRestartOnlyKeyword)) {
+    findings.Problem(kAutostartArgumentCheck,
+                     Cat({Quoted(arguments[1]), L" is an install-time keyword: each logon rewrites the value instead"}),
+                     L"replace it with the logon argument 1");
+    return;
+  }
+  if (!text.empty() && text.back() == L'0') {  // as the agent reads it: the text ends in "0"
+    findings.Problem(kAutostartArgumentCheck, L"switched off: the value ends in 0, so the agent ends at once at logon",
+                     L"if autostart should be on, end the value in another argument, such as 1");
+    return;
+  }
+  findings.Ok(kAutostartArgumentCheck, Cat({Quoted(arguments[1]), L": a logon start, the agent stays resident"}));
+}
+
+void CheckAutostart(Findings& findings) {
+  const StoredValue value = ReadRunValue(KEY_WOW64_32KEY);
+  if (value.status != ERROR_SUCCESS) {
+    std::wstring detail = Cat({L"no value ", RunKeyForPeople(), L" in the 32-bit view (",
+                               ErrorText(static_cast<DWORD>(value.status)), L"): nothing starts the agent at logon"});
+    if (ReadRunValue(KEY_WOW64_64KEY).status == ERROR_SUCCESS) {
+      detail += L"; the 64-bit view holds one, which the agent never reads";
+    }
+    findings.Problem(kAutostartValueCheck, detail, WriteValueRemedy(L"<folder>\\"));
+    return;
+  }
+  if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) {
+    findings.Problem(kAutostartValueCheck,
+                     Cat({L"of type ", Decimal(value.type), L", not a string (REG_SZ or REG_EXPAND_SZ)"}),
+                     Cat({L"delete it and ", WriteValueRemedy(L"<folder>\\")}));
+    return;
+  }
+  findings.Ok(kAutostartValueCheck, Cat({value.type == REG_SZ ? L"REG_SZ " : L"REG_EXPAND_SZ ", value.text}));
+  const std::wstring commandLine = value.type == REG_EXPAND_SZ ? Expanded(value.text) : value.text;
+  const std::vector<std::wstring> arguments = SplitLikeTheAgent(commandLine);
+  if (arguments.empty()) {
+    findings.Problem(kAutostartPathCheck, L"the value is empty", WriteValueRemedy(L"<folder>\\"));
+    return;
+  }
+  CheckAutostartPath(findings, arguments.front());
+  CheckAutostartArgument(findings, value.text, arguments);
+}
+
+// --- The agent and the objects bearing its names ---------------------------------------------
+
+struct AgentSeen {
+  bool canSee = true;  // false in a window station that shows none of the user's windows
+  HWND window = nullptr;
+  DWORD processId = 0;
+  bool answers = false;
+};
+
+AgentSeen FindAgent(bool interactive) {
+  AgentSeen agent;
+  agent.canSee = interactive;
+  agent.window =
+      FindWindowA(std::string(peers::kAgentWindowClass).c_str(), std::string(peers::kAgentWindowCaption).c_str());
+  if (agent.window != nullptr) {
+    GetWindowThreadProcessId(agent.window, &agent.processId);
+    DWORD_PTR result = 0;
+    agent.answers =
+        SendMessageTimeoutW(agent.window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, kAnswerTimeoutMs, &result) != 0;
+  }
+  return agent;
+}
+
+std::wstring ImagePathOf(HANDLE process) {
+  std::wstring path(32768, L'\0');
+  auto size = static_cast<DWORD>(path.size());
+  if (QueryFullProcessImageNameW(process, 0, path.data(), &size) == FALSE) {
+    size = 0;
+  }
+  path.resize(size);
+  return path;
+}
+
+// An export looked up by name, cast through the type that stands for any function (the documented
+// way to call one).
+template <typename Function>
+Function Export(HMODULE module, const char* name) {
+  return module == nullptr ? nullptr
+                           : reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// The FileVersion text of an executable's version resource, in its first language; empty without one.
+// version.dll is no known DLL: imported, it would be looked for beside velmorctl first, where a DLL
+// planted in the product's folder would run; it is loaded from the system folder only.
+std::wstring FileVersionOf(const std::wstring& path) {
+  using SizeFunction = DWORD(WINAPI*)(const wchar_t*, DWORD*);
+  using InfoFunction = BOOL(WINAPI*)(const wchar_t*, DWORD, DWORD, void*);
+  using QueryFunction = BOOL(WINAPI*)(const void*, const wchar_t*, void**, UINT*);
+  const HMODULE library = LoadLibraryExW(L"version.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  const auto infoSize = Export<SizeFunction>(library, "GetFileVersionInfoSizeW");
+  const auto info = Export<InfoFunction>(library, "GetFileVersionInfoW");
+  const auto query = Export<QueryFunction>(library, "VerQueryValueW");
+  std::wstring version;
+  DWORD ignored = 0;
+  const DWORD size = infoSize == nullptr || info == nullptr || query == nullptr ? 0 : infoSize(path.c_str(), &ignored);
+  std::vector<std::uint8_t> block(size);
+  void* data = nullptr;
+  UINT length = 0;
+  if (size != 0 && info(path.c_str(), 0, size, block.data()) != FALSE &&
+      query(block.data(), L"\\VarFileInfo\\Translation", &data, &length) != FALSE && length >= 4) {
+    const auto* translation = static_cast<const WORD*>(data);
+    constexpr std::wstring_view kHex = L"0123456789ABCDEF";
+    std::wstring name = L"\\StringFileInfo\\";
+    for (const WORD word : {translation[0], translation[1]}) {
+      for (int shift = 12; shift >= 0; shift -= 4) {
+        name += kHex[(word >> static_cast<unsigned>(shift)) & 0xFU];
+      }
+    }
+    name += L"\\FileVersion";
+    if (query(block.data(), name.c_str(), &data, &length) != FALSE && length != 0) {
+      version = static_cast<const wchar_t*>(data);
+    }
+  }
+  if (library != nullptr) {
+    FreeLibrary(library);
+  }
+  return version;
+}
+
+// Whether, from here, an agent that is not seen may be one that is not there.
+bool NotJudgedFromHere(Findings& findings, std::wstring_view check, const AgentSeen& agent) {
+  if (agent.canSee || agent.window != nullptr) {
+    return false;
+  }
+  findings.Warning(check, L"not judged: this window station shows none of the user's windows",
+                   L"run velmorctl doctor in the user's session, as the user");
+  return true;
+}
+
+void CheckAgent(Findings& findings, const AgentSeen& agent) {
+  if (NotJudgedFromHere(findings, kAgentCheck, agent)) {
+    return;
+  }
+  if (agent.window == nullptr) {
+    findings.Problem(kAgentCheck, L"no agent is resident",
+                     Cat({L"start it as the user as the autostart value does (", Wide(peers::kAgentExecutableName),
+                          L" 1) while velmorctl trace runs in another window: its lines say why it does not stay"}));
+    return;
+  }
+  std::wstring detail = Cat({L"resident, process ", Decimal(agent.processId)});
+  const UniqueWin32Handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, agent.processId));
+  if (!process) {
+    findings.Warning(kAgentCheck, Cat({detail, L"; its process cannot be opened (", ErrorText(GetLastError()), L")"}),
+                     L"it runs with rights that velmorctl lacks: it was started elevated; run velmorctl elevated");
+    return;
+  }
+  const std::wstring path = ImagePathOf(process.get());
+  const std::wstring version = FileVersionOf(path);
+  detail += Cat({L", version ", version.empty() ? std::wstring_view(L"unknown") : version, L", ", path});
+  if (!agent.answers) {
+    findings.Warning(kAgentCheck, Cat({detail, L"; it did not answer within 2 seconds"}),
+                     L"it is busy asking the service (up to about 20 seconds after logon) or hangs: run velmorctl "
+                     L"doctor again in half a minute, and velmorctl quit if it still does not answer");
+    return;
+  }
+  const std::string_view own = VELMOR_VERSION_TEXT;
+  if (!version.empty() && version != Wide(own)) {
+    findings.Warning(kAgentCheck, Cat({detail, L"; this velmorctl ships with version ", Wide(own)}),
+                     L"an agent of another version still runs: velmorctl quit, then start the installed one");
+    return;
+  }
+  findings.Ok(kAgentCheck, detail);
+}
+
+// An object that bears one of the agent's names while no agent answers belongs to no agent: a program
+// squats the name.
+constexpr std::wstring_view kSquatterRemedyStart = L"end the program that holds ";
+
+void CheckMarker(Findings& findings, const AgentSeen& agent) {
+  if (NotJudgedFromHere(findings, kMarkerCheck, agent)) {
+    return;
+  }
+  const std::string name(peers::kInstanceMarkerName);
+  const UniqueWin32Handle marker(OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str()));
+  const DWORD error = marker ? ERROR_SUCCESS : GetLastError();
+  const std::wstring remedy = Cat({kSquatterRemedyStart, Quoted(Wide(name)),
+                                   L" (Process Explorer: Find, Handle); meanwhile each agent that starts takes itself "
+                                   L"for a second one"});
+  if (error == ERROR_INVALID_HANDLE) {
+    findings.Problem(kMarkerCheck, L"an object of another kind bears the marker's name", remedy);
+  } else if (agent.window != nullptr && (error == ERROR_SUCCESS || error == ERROR_ACCESS_DENIED)) {
+    findings.Ok(kMarkerCheck, error == ERROR_SUCCESS
+                                  ? L"held while the agent is resident"
+                                  : L"held, with rights velmorctl lacks, while the agent is resident");
+  } else if (error == ERROR_SUCCESS || error == ERROR_ACCESS_DENIED) {
+    findings.Problem(kMarkerCheck, L"exists while no agent is resident: a program squats it, or an agent is starting",
+                     remedy);
+  } else if (error == ERROR_FILE_NOT_FOUND) {
+    if (agent.window != nullptr) {
+      findings.Warning(kMarkerCheck, L"absent although an agent is resident",
+                       L"velmorctl quit, then start the agent again");
+    } else {
+      findings.Ok(kMarkerCheck, L"absent, as no agent runs");
+    }
+  } else {
+    findings.Warning(kMarkerCheck, Cat({L"cannot be looked at (", ErrorText(error), L")"}),
+                     L"run velmorctl as the user");
+  }
+}
+
+// Whether a mutex is owned, read without waiting on it (a wait would take a free lock, and so change
+// what an agent starting meanwhile finds). Nothing when the system does not say.
+enum class LockState { Free, Held, Unknown };
+
+LockState StateOf(HANDLE mutex) {
+  struct MutantBasicInformation {
+    LONG currentCount;  // 1 when free; 0 or below while owned
+    BOOLEAN ownedByCaller;
+    BOOLEAN abandonedState;
+  };
+  using QueryMutant = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  const auto query = Export<QueryMutant>(ntdll, "NtQueryMutant");
+  MutantBasicInformation information{};
+  if (query == nullptr || query(mutex, 0, &information, sizeof information, nullptr) < 0) {
+    return LockState::Unknown;
+  }
+  return information.currentCount <= 0 ? LockState::Held : LockState::Free;
+}
+
+void CheckResidenceLock(Findings& findings, const AgentSeen& agent) {
+  if (NotJudgedFromHere(findings, kLockCheck, agent)) {
+    return;
+  }
+  constexpr DWORD kMutantQueryState = 0x0001;
+  const std::string name(peers::kResidenceLockName);
+  const UniqueWin32Handle lock(OpenMutexA(SYNCHRONIZE | kMutantQueryState, FALSE, name.c_str()));
+  const DWORD error = lock ? ERROR_SUCCESS : GetLastError();
+  const std::wstring remedy = Cat({kSquatterRemedyStart, Quoted(Wide(name)), L" (Process Explorer: Find, Handle)"});
+  if (error == ERROR_FILE_NOT_FOUND) {
+    if (agent.window != nullptr) {
+      findings.Warning(kLockCheck, L"absent although an agent is resident",
+                       L"an agent of a version without the lock, or one started elevated: velmorctl quit, then "
+                       L"start the installed agent as the user");
+    } else {
+      findings.Ok(kLockCheck, L"absent, as no agent runs");
+    }
+    return;
+  }
+  if (error == ERROR_INVALID_HANDLE) {
+    findings.Problem(kLockCheck, L"an object of another kind bears the lock's name", remedy);
+    return;
+  }
+  if (error != ERROR_SUCCESS && error != ERROR_ACCESS_DENIED) {
+    findings.Warning(kLockCheck, Cat({L"cannot be looked at (", ErrorText(error), L")"}), L"run velmorctl as the user");
+    return;
+  }
+  const LockState state = lock ? StateOf(lock.get()) : LockState::Unknown;
+  if (agent.window != nullptr) {
+    if (state == LockState::Free) {
+      findings.Warning(kLockCheck, L"free although an agent is resident",
+                       L"the agent was started elevated and will not stay: start it as the user");
+    } else {
+      findings.Ok(kLockCheck, L"held while the agent is resident");
+    }
+    return;
+  }
+  switch (state) {
+    case LockState::Held:
+      findings.Problem(kLockCheck, L"held by a program while no agent answers: a program squats it", remedy);
+      return;
+    case LockState::Unknown:
+      findings.Warning(kLockCheck, L"exists while no agent answers; whether it is held cannot be read here",
+                       Cat({remedy, L", if one does"}));
+      return;
+    case LockState::Free:
+      findings.Ok(kLockCheck, L"free (a program holds it open without owning it)");
+      return;
+  }
+}
+
+// --- The product -----------------------------------------------------------------------------
+
+void CheckService(Findings& findings) {
+  const std::wstring name = Wide(peers::kProductServiceName);
+  const UniqueWin32Service manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) {
+    findings.Warning(kServiceCheck, Cat({L"the service manager cannot be opened (", ErrorText(GetLastError()), L")"}),
+                     L"run velmorctl as the user on the user's desktop");
+    return;
+  }
+  // Opened as the agent opens it, for its request, to see whether this user may make it.
+  UniqueWin32Service service(
+      OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_STATUS | SERVICE_USER_DEFINED_CONTROL));
+  const DWORD openError = service ? ERROR_SUCCESS : GetLastError();
+  if (openError == ERROR_SERVICE_DOES_NOT_EXIST) {
+    findings.Problem(kServiceCheck, Cat({name, L" is not installed: the agent cannot ask it to bring the product up"}),
+                     L"reinstall the product");
+    return;
+  }
+  if (openError == ERROR_ACCESS_DENIED) {
+    service.reset(OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_STATUS));
+    if (service) {
+      findings.Problem(kServiceCheck,
+                       Cat({name, L" refuses this user the agent's request (", ErrorText(openError), L")"}),
+                       L"reinstall the product, whose installer grants users that right");
+      return;
+    }
+  }
+  SERVICE_STATUS status{};
+  if (!service || QueryServiceStatus(service.get(), &status) == FALSE) {
+    findings.Warning(kServiceCheck, Cat({name, L" cannot be queried (", ErrorText(GetLastError()), L")"}),
+                     Cat({L"sc query ", name}));
+    return;
+  }
+  switch (status.dwCurrentState) {
+    case SERVICE_RUNNING:
+      findings.Ok(kServiceCheck, Cat({name, L" running"}));
+      return;
+    case SERVICE_STOPPED:
+      findings.Problem(kServiceCheck,
+                       Cat({name, L" is stopped: the agent's request fails after about 20 seconds, and it says so"}),
+                       Cat({L"elevated: sc config ", name, L" start= auto, then sc start ", name,
+                            L"; if it does not start, look in the Event Viewer"}));
+      return;
+    default:
+      findings.Warning(kServiceCheck,
+                       Cat({name, L" is neither running nor stopped (state ", Decimal(status.dwCurrentState), L")"}),
+                       Cat({L"run velmorctl doctor again in a minute; sc query ", name}));
+      return;
+  }
+}
+
+void CheckProductWindow(Findings& findings, bool interactive) {
+  const HWND window =
+      FindWindowA(std::string(peers::kProductWindowClass).c_str(), std::string(peers::kProductWindowCaption).c_str());
+  if (window == nullptr) {
+    findings.Warning(kProductWindowCheck,
+                     interactive ? L"absent: the product is not running"
+                                 : L"not seen: this window station shows none of the user's windows",
+                     interactive ? L"start the product; at logon the agent asks its service to"
+                                 : L"run velmorctl doctor in the user's session, as the user");
+    return;
+  }
+  findings.Ok(kProductWindowCheck,
+              IsWindowVisible(window) != FALSE ? L"visible" : L"hidden (in the notification area)");
+}
+
+void CheckOtherVersion(Findings& findings) {
+  for (const std::string_view marker : peers::kOtherVersionMarkers) {
+    const UniqueWin32Handle mapping(OpenFileMappingA(FILE_MAP_READ, FALSE, std::string(marker).c_str()));
+    // As the agent sees it: a marker that exists counts, openable or not.
+    if (mapping || GetLastError() == ERROR_ACCESS_DENIED) {
+      findings.Warning(kOtherVersionCheck,
+                       Cat({L"another product version runs (its marker ", Quoted(Wide(marker)),
+                            L" exists): an install-time start asks to restart the computer"}),
+                       L"close the other version, or restart, before installing");
+      return;
+    }
+  }
+  findings.Ok(kOtherVersionCheck, L"none runs");
+}
+
+// --- The system and velmorctl's own view -----------------------------------------------------
+
+// The version the system reports to this program, whatever its manifest says.
+bool SystemVersion(DWORD& major, DWORD& minor, DWORD& build) {
+  using GetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
+  const auto getVersion = Export<GetVersionFunction>(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion");
+  OSVERSIONINFOW info{};
+  info.dwOSVersionInfoSize = sizeof info;
+  if (getVersion == nullptr || getVersion(&info) < 0) {
+    return false;
+  }
+  major = info.dwMajorVersion;
+  minor = info.dwMinorVersion;
+  build = info.dwBuildNumber;
+  return true;
+}
+
+void CheckWindowsVersion(Findings& findings) {
+  DWORD major = 0;
+  DWORD minor = 0;
+  DWORD build = 0;
+  if (!SystemVersion(major, minor, build)) {
+    findings.Warning(kWindowsVersionCheck, L"cannot be read", L"winver");
+    return;
+  }
+  const std::wstring version = Cat({Decimal(major), L".", Decimal(minor), L".", Decimal(build)});
+  const std::wstring gate = Cat({Decimal(kGateMajor), L".", Decimal(kGateMinor), L" (Windows 8.1)"});
+  if (major < kGateMajor || (major == kGateMajor && minor < kGateMinor)) {
+    findings.Problem(
+        kWindowsVersionCheck,
+        Cat({version, L", older than ", gate, L": the agent says the system is not supported and ends"}),
+        Cat({L"use Windows 8.1 or later, and take any compatibility mode off ", Wide(peers::kAgentExecutableName)}));
+    return;
+  }
+  findings.Ok(kWindowsVersionCheck, Cat({version, L", at least ", gate}));
+}
+
+bool RunsElevated() {
+  HANDLE raw = nullptr;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw) == FALSE) {
+    return false;
+  }
+  const UniqueWin32Handle token(raw);
+  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+  DWORD size = 0;
+  return GetTokenInformation(token.get(), TokenElevationType, &type, sizeof type, &size) != FALSE &&
+         type == TokenElevationTypeFull;
+}
+
+bool WindowStationIsInteractive() {
+  USEROBJECTFLAGS flags{};
+  const HWINSTA station = GetProcessWindowStation();  // not to be closed
+  if (station == nullptr || GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, nullptr) == FALSE) {
+    return true;
+  }
+  return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
+void CheckRights(Findings& findings) {
+  findings.Ok(kRightsCheck, RunsElevated() ? L"velmorctl runs elevated: it sees what an administrator sees, and the "
+                                             L"service line tells an administrator's rights, not the user's"
+                                           : L"velmorctl runs with the user's rights, as the agent at logon");
+}
+
+void CheckWindowStation(Findings& findings, bool interactive) {
+  if (interactive) {
+    findings.Ok(kWindowStationCheck, L"interactive: the user's windows can be seen");
+    return;
+  }
+  findings.Warning(kWindowStationCheck,
+                   L"not interactive (a service's, or session 0): the agent's and the product's windows and "
+                   L"the user's session's objects cannot be seen from here",
+                   L"run velmorctl doctor in the user's session, as the user");
+}
+
+// --- Output ----------------------------------------------------------------------------------
+
+std::wstring_view VerdictName(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::Ok:
+      return L"ok";
+    case Verdict::Warning:
+      return L"warning";
+    case Verdict::Problem:
+      return L"problem";
+  }
+  return L"problem";
+}
+
+void PrintText(const Findings& findings) {
+  constexpr std::size_t kColumn = 9;  // "problem" and two spaces
+  std::wstring text;
+  for (const Finding& finding : findings.List()) {
+    const std::wstring_view verdict = VerdictName(finding.verdict);
+    text += Cat({verdict, std::wstring(kColumn - verdict.size(), L' '), finding.check, L": ", finding.detail, L"\n"});
+    if (!finding.remedy.empty()) {
+      text += Cat({std::wstring(kColumn, L' '), L"remedy: ", finding.remedy, L"\n"});
+    }
+  }
+  const std::uint32_t problems = findings.Count(Verdict::Problem);
+  const std::uint32_t warnings = findings.Count(Verdict::Warning);
+  text +=
+      problems == 0 ? std::wstring(L"healthy") : Cat({Decimal(problems), problems == 1 ? L" problem" : L" problems"});
+  text += Cat({L", ", Decimal(warnings), warnings == 1 ? L" warning\n" : L" warnings\n"});
+  Say(text);
+}
+
+std::wstring JsonString(std::wstring_view text) {
+  constexpr std::wstring_view kHex = L"0123456789abcdef";
+  std::wstring json = L"\"";
+  for (const wchar_t c : text) {
+    if (c == L'"' || c == L'\\') {
+      json += L'\\';
+      json += c;
+    } else if (c < L' ') {
+      json += L"\\u00";
+      json += kHex[(c >> 4U) & 0xFU];
+      json += kHex[c & 0xFU];
+    } else {
+      json += c;
+    }
+  }
+  return json + L"\"";
+}
+
+void PrintJson(const Findings& findings) {
+  const std::uint32_t problems = findings.Count(Verdict::Problem);
+  std::wstring json = L"{\"healthy\": " + std::wstring(problems == 0 ? L"true" : L"false") + L", \"problems\": " +
+                      Decimal(problems) + L", \"warnings\": " + Decimal(findings.Count(Verdict::Warning)) +
+                      L", \"checks\": [";
+  bool first = true;
+  for (const Finding& finding : findings.List()) {
+    json += first ? L"\n  " : L",\n  ";
+    first = false;
+    json += L"{\"check\": " + JsonString(finding.check) + L", \"status\": " + JsonString(VerdictName(finding.verdict)) +
+            L", \"detail\": " + JsonString(finding.detail);
+    if (!finding.remedy.empty()) {
+      json += L", \"remedy\": " + JsonString(finding.remedy);
+    }
+    json += L"}";
+  }
+  Say(json + L"\n]}\n");
+}
+
+}  // namespace
+
+bool RunDoctor(DoctorOutput output) {
+  const bool interactive = WindowStationIsInteractive();
+  Findings findings;
+  CheckAutostart(findings);
+  const AgentSeen agent = FindAgent(interactive);
+  CheckAgent(findings, agent);
+  CheckMarker(findings, agent);
+  CheckResidenceLock(findings, agent);
+  CheckService(findings);
+  CheckProductWindow(findings, interactive);
+  CheckOtherVersion(findings);
+  CheckWindowsVersion(findings);
+  CheckRights(findings);
+  CheckWindowStation(findings, interactive);
+  if (output == DoctorOutput::Json) {
+    PrintJson(findings);
+  } else {
+    PrintText(findings);
+  }
+  return findings.Count(Verdict::Problem) == 0;
+}
+
+}  // namespace velmor::ctl
