@@ -15,6 +15,9 @@ constexpr std::uint32_t kProductAnswerTimeoutMs = 200;
 // start looks again in its first attempts. Successors of the same storm name themselves only when
 // their watchdogs fire, long after.
 constexpr int kAttemptsThatLookForTheFirstAgent = 5;
+// Each attempt holds the agent for half a second: after about 30 seconds, as long as the takeover
+// watchdog gives a first agent, an agent that would end anyway stops waiting for a window.
+constexpr int kStandardAttemptLimit = 30;
 
 bool ProductAnswers(AgentPlatform& os, WindowHandle window) {
   MessageResult ignored = 0;
@@ -22,6 +25,15 @@ bool ProductAnswers(AgentPlatform& os, WindowHandle window) {
                                 ignored);
 }
 }  // namespace
+
+// The wait for the product's window: a resident agent waits until it shows, a second agent whose
+// watchdog runs until the watchdog fires, any other agent 30 attempts, and one after a declined restart
+// or where nobody sees the desktop. Left to itself, an agent that ends anyway would pile up with the
+// next start's.
+void AgentWindow::SetActivationBudget(ActivationBudget budget) {
+  activationBudget_ = budget;
+  activationAttempts_ = 0;
+}
 
 void AgentWindow::TryActivateProduct() {
   const WindowHandle window = FindProductWindow(os_);
@@ -47,10 +59,8 @@ void AgentWindow::TryActivateProduct() {
     EndActivation(true);
     return;
   }
-  // Only an agent that ends once this ends gives up: left to itself it would pile up with the next
-  // start's. An agent that stays resident keeps trying until the window shows; while the watchdog
-  // runs, it decides when the waiting ends.
-  const bool giveUp = ++activationAttempts_ >= activationAttemptLimit_ && !StaysResident() && !watchdogTimer_.running;
+  const int limit = activationBudget_ == ActivationBudget::OneAttempt ? 1 : kStandardAttemptLimit;
+  const bool giveUp = ++activationAttempts_ >= limit && !StaysResident() && !watchdogTimer_.running;
   TraceLine(os_, "activation")
       .Add("attempt", attempt)
       .Add("window", window == kNoWindow ? "absent"

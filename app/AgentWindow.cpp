@@ -23,6 +23,7 @@ AgentWindow::AgentWindow(AgentPlatform& os, AgentState& state)
       webPages_(BuildWebPages()) {
   if (handle_ == kNoWindow) {
     // Without its window the agent can neither be found nor told anything: end rather than linger.
+    TraceLine(os_, "end").Add("reason", "window-not-created").Add("error", os_.GetLastError());
     os_.TerminateApplication();
     return;
   }
@@ -39,10 +40,17 @@ void AgentWindow::Start(Timer& timer) {
   if (timer.running) {
     return;  // a running timer keeps its rhythm
   }
-  timer.running = true;
-  if (handle_ != kNoWindow) {
-    os_.SetTimer(handle_, timer.id, timer.intervalMs);
+  if (handle_ == kNoWindow) {
+    return;
   }
+  if (!os_.SetTimer(handle_, timer.id, timer.intervalMs)) {
+    // Out of timers (a per-process quota): the step this timer drives would never come. The agent
+    // cannot do its part, and ends rather than linger unseen.
+    TraceLine(os_, "timer").Add("id", static_cast<std::uint32_t>(timer.id)).Add("refused", os_.GetLastError());
+    EndBecause("timer-refused");
+    return;
+  }
+  timer.running = true;
 }
 
 void AgentWindow::Stop(Timer& timer) {

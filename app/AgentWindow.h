@@ -25,11 +25,31 @@ enum class AgentRole {
 // The state that outlives a single handler. Created before the window, alive until the process ends.
 struct AgentState {
   AgentRole role = AgentRole::First;
-  // Whether the product was up when the start pass looked: its window was there, or, at install
-  // time, another version of it runs. Taken as up until a pass has looked.
+  // Whether the product's window was there when the start pass looked. Taken as up until a pass has
+  // looked.
   bool productUp = true;
+  // Whether another version of the product runs, as the install-time road found it.
+  bool otherVersionRunning = false;
   // This agent's handle to the single-instance marker; released when the agent window closes.
   UniqueKernelHandle instanceMarker;
+};
+
+// What claiming the single-instance marker found; the role follows from it, and the trace names it.
+enum class MarkerClaim {
+  Made,                   // made afresh, and the residence lock owned: a first agent
+  MadeLockHeldByNoAgent,  // made afresh; a program holds the lock, no agent answers: a first agent all the same
+  ResidentElsewhere,      // made afresh while an agent resident without a marker owns the lock: a second agent
+  Existed,                // another agent made it: a second agent
+  Denied,                 // it exists and may not be opened (other rights, or a squatter): a second agent
+  OtherObject,            // an object of another kind bears its name: a second agent
+  Failed,                 // any other failure: the agent ends
+};
+
+// How long bringing the product forward may go on before an agent that does not stay gives up
+// (Activation.cpp).
+enum class ActivationBudget {
+  Standard,    // a resident agent until the window shows, a second agent until its watchdog, else 30 attempts
+  OneAttempt,  // after a declined restart, and where nobody sees the desktop
 };
 
 // The agent window's timers, by the ids it gives them.
@@ -99,9 +119,8 @@ class AgentWindow final : public AgentWindowEvents {
   // The start sequence, one step after another (StartSequence.cpp): once per start, and once more
   // after a takeover.
   void RunStartSequence();
-  // Claims the single-instance marker and settles the role, first or second; `outcome` names it for
-  // the trace. False when the agent ended here.
-  bool ClaimInstanceMarker(std::string_view& outcome);
+  // Claims the single-instance marker (or finds it taken), and says what it found.
+  MarkerClaim ClaimInstanceMarker();
   // Install time: points the autostart value at this agent and offers the restart when the product or
   // another version of it runs. False when the agent ended here.
   bool RunInstallTimeRoad();
@@ -118,6 +137,8 @@ class AgentWindow final : public AgentWindowEvents {
   [[nodiscard]] bool StaysResident() const;
   [[nodiscard]] bool Unreachable() const { return !unreachableBecause_.empty(); }
 
+  // Starts counting the attempts to bring the product forward afresh, within `budget` (Activation.cpp).
+  void SetActivationBudget(ActivationBudget budget);
   // One attempt to bring the product window to the front (Activation.cpp).
   void TryActivateProduct();
   // Where bringing the product forward ends, shown or given up: the agent stays resident or ends.
@@ -141,10 +162,9 @@ class AgentWindow final : public AgentWindowEvents {
   std::string_view unreachableBecause_;
   // The first command-line argument, as the start pass read it.
   StartArgument argument_ = StartArgument::None;
-  // The failed activation attempts of the current start pass, and after how many an agent that does not
-  // stay resident gives up.
+  // The failed activation attempts of the current start pass, and the budget they are counted against.
   int activationAttempts_ = 0;
-  int activationAttemptLimit_ = 0;
+  ActivationBudget activationBudget_ = ActivationBudget::Standard;
   // Owned while this agent may stay resident: by a first agent from its start, by a successor from
   // its takeover.
   ResidenceLock residence_{os_};

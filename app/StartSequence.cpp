@@ -18,10 +18,6 @@ namespace velmor {
 
 namespace {
 
-// Each activation attempt holds the agent for half a second: after about 30 seconds, as long as the
-// takeover watchdog gives a first agent, an agent that would end anyway stops waiting for a window.
-constexpr int kActivationAttemptLimit = 30;
-
 std::string_view DescribeArgument(StartArgument argument) {
   switch (argument) {
     case StartArgument::None:
@@ -34,6 +30,31 @@ std::string_view DescribeArgument(StartArgument argument) {
       break;
   }
   return "other";  // a logon start; its text stays out of the trace
+}
+
+std::string_view DescribeMarkerClaim(MarkerClaim claim) {
+  switch (claim) {
+    case MarkerClaim::Made:
+      return "new";
+    case MarkerClaim::MadeLockHeldByNoAgent:
+      return "new-lock-held-by-no-agent";
+    case MarkerClaim::ResidentElsewhere:
+      return "new-resident-elsewhere";
+    case MarkerClaim::Existed:
+      return "existed";
+    case MarkerClaim::Denied:
+      return "denied";
+    case MarkerClaim::OtherObject:
+      return "other-object";
+    case MarkerClaim::Failed:
+      break;
+  }
+  return "failed";
+}
+
+AgentRole RoleFor(MarkerClaim claim) {
+  return claim == MarkerClaim::Made || claim == MarkerClaim::MadeLockHeldByNoAgent ? AgentRole::First
+                                                                                   : AgentRole::Second;
 }
 
 std::string_view DescribeProduct(AgentPlatform& os, WindowHandle window) {
@@ -62,14 +83,21 @@ std::string_view WhyUnreachable(AgentPlatform& os) {
 
 void AgentWindow::RunStartSequence() {
   Stop(startTimer_);  // one pass per start
-  activationAttempts_ = 0;
   unreachableBecause_ = WhyUnreachable(os_);
   // Where nobody sees the desktop, no product window can be found: one attempt, then the agent ends.
-  activationAttemptLimit_ = unreachableBecause_ == "non-interactive" ? 1 : kActivationAttemptLimit;
+  SetActivationBudget(unreachableBecause_ == "non-interactive" ? ActivationBudget::OneAttempt
+                                                               : ActivationBudget::Standard);
+  state_.otherVersionRunning = false;
 
   std::string_view marker = "kept";  // a successor keeps the handle of its first pass
-  if (state_.role != AgentRole::Successor && !ClaimInstanceMarker(marker)) {
-    return;
+  if (state_.role != AgentRole::Successor) {
+    const MarkerClaim claim = ClaimInstanceMarker();
+    if (claim == MarkerClaim::Failed) {
+      EndBecause("marker-failed");
+      return;
+    }
+    state_.role = RoleFor(claim);
+    marker = DescribeMarkerClaim(claim);
   }
   if (state_.role != AgentRole::Second) {
     os_.SetWindowTextA(handle_, peers::kAgentWindowCaption);  // from now on other agents find this one
@@ -110,44 +138,33 @@ void AgentWindow::RunStartSequence() {
   }
 }
 
-bool AgentWindow::ClaimInstanceMarker(std::string_view& outcome) {
+MarkerClaim AgentWindow::ClaimInstanceMarker() {
   state_.instanceMarker = CreateInstanceMarker(os_);
   const Win32Status error = os_.GetLastError();
   if (!state_.instanceMarker) {
     // Access denied: the marker exists, made by an agent with other rights or by a program that
     // squats the name; an invalid handle: an object of another kind bears its name. Either is taken
     // as held by another agent, so that the user's start still does its part.
-    if (error != win32::kErrorAccessDenied && error != win32::kErrorInvalidHandle) {
-      TraceLine(os_, "start").Add("marker", "failed").Add("error", error).Add("version", AgentVersion());
-      EndBecause("marker-failed");
-      return false;
+    if (error == win32::kErrorAccessDenied) {
+      return MarkerClaim::Denied;
     }
-    state_.role = AgentRole::Second;
-    outcome = error == win32::kErrorAccessDenied ? "denied" : "other-object";
-    return true;
+    if (error == win32::kErrorInvalidHandle) {
+      return MarkerClaim::OtherObject;
+    }
+    TraceLine(os_, "start").Add("marker", "failed").Add("error", error).Add("version", AgentVersion());
+    return MarkerClaim::Failed;
   }
   if (error == win32::kErrorAlreadyExists) {  // the handle is held all the same
-    state_.role = AgentRole::Second;
-    outcome = "existed";
-    return true;
+    return MarkerClaim::Existed;
   }
   // A fresh marker while the residence lock is owned: an agent took over when the marker's name was
   // taken, and is resident without one. This agent is a second agent to it. Only an agent that answers
   // under the agent's name counts: a lock that a program holds switches nobody off, and this agent
   // stays without it. An agent that never stays resident leaves the lock to the agents that may.
   if (!Unreachable() && !residence_.Take(0)) {
-    if (!FindAgentWindows(os_).agents.empty()) {
-      state_.role = AgentRole::Second;
-      outcome = "new-resident-elsewhere";
-      return true;
-    }
-    state_.role = AgentRole::First;
-    outcome = "new-lock-held-by-no-agent";
-    return true;
+    return FindAgentWindows(os_).agents.empty() ? MarkerClaim::MadeLockHeldByNoAgent : MarkerClaim::ResidentElsewhere;
   }
-  state_.role = AgentRole::First;
-  outcome = "new";
-  return true;
+  return MarkerClaim::Made;
 }
 
 bool AgentWindow::RunInstallTimeRoad() {
@@ -163,19 +180,18 @@ bool AgentWindow::RunInstallTimeRoad() {
   if (rewrite) {
     WriteAutostartValue(os_, tail);
   }
-  const bool productWindowUp = state_.productUp;
   if (!state_.productUp) {
-    state_.productUp = IsOtherVersionRunning(os_);
+    state_.otherVersionRunning = IsOtherVersionRunning(os_);
   }
   TraceLine(os_, "road")
       .Add("install-time", restartOnly ? "restart-only" : "first-start")
       .Add("value-read", readStatus)
       .Add("tail-kept", !tail.empty())
       .Add("rewritten", rewrite)
-      .Add("product-running", productWindowUp)
-      .Add("other-version", state_.productUp && !productWindowUp);
+      .Add("product-running", state_.productUp)
+      .Add("other-version", state_.otherVersionRunning);
 
-  if (state_.productUp) {
+  if (state_.productUp || state_.otherVersionRunning) {
     // The files of a running product cannot all be replaced: the prompt offers the restart, and the
     // agent ends whatever the answer. After No, a second agent makes its one attempt to bring the
     // product forward first.
@@ -184,7 +200,7 @@ bool AgentWindow::RunInstallTimeRoad() {
       EndBecause("restart-prompt");
       return false;
     }
-    activationAttemptLimit_ = 1;
+    SetActivationBudget(ActivationBudget::OneAttempt);
   }
   if (restartOnly) {
     EndBecause("install-time-done");
@@ -210,7 +226,7 @@ bool AgentWindow::RunLogonRoad() {
 void AgentWindow::RunSecondAgentRoad() {
   // If the product window is not there yet, the watchdog takes over from the first agent should that
   // take too long; an agent that could not stay resident never does.
-  const bool armWatchdog = !state_.productUp && !Unreachable();
+  const bool armWatchdog = !state_.productUp && !state_.otherVersionRunning && !Unreachable();
   if (armWatchdog) {
     agentsSeenWhileWaiting_ = FindAgentWindows(os_).agents;
     Start(watchdogTimer_);

@@ -109,6 +109,8 @@ TEST_F(AgentWindowTest, AgentWithoutAWindowEndsAtOnceAndTouchesNothing) {
   EXPECT_TRUE(agent.Ended());
   EXPECT_TRUE(desktop.mappingCreations.empty()) << "no start pass without the window";
   EXPECT_FALSE(desktop.MappingExists(kMarker));
+  ASSERT_EQ(agent.TraceLines().size(), 1U);
+  EXPECT_NE(agent.TraceLines()[0].find("end reason=window-not-created"), std::string::npos);
 }
 
 TEST_F(AgentWindowTest, AgentEndingBeforeItsStartTickLeavesNothingBehind) {

@@ -448,43 +448,6 @@ TEST_F(StartSequence, SecondAgentWithProductWindowActivatesAndEnds) {
   EXPECT_TRUE(desktop.dialogs.shown.empty());
 }
 
-// A product window that never shows (a hung product, or a hidden window of its caption): second
-// agents give up after about 30 seconds instead of piling up, and a resident agent stops trying.
-TEST_F(StartSequence, AgentsThatWouldEndStopWaitingAfterThirtySecondsAResidentOneWaitsForTheWindow) {
-  SimProcess& first = StartResidentFirstAgent();
-  SimProduct& product = desktop.StartProduct(ProductStart::Hidden, std::nullopt);
-  const Ms startedAt = desktop.Now();
-  SimProcess& second = Start();
-  SimProcess& third = Start();
-  EXPECT_FALSE(Running(second, AgentTimer::Watchdog)) << "the product window is there";
-  EXPECT_TRUE(Running(second, AgentTimer::Activation));
-  ASSERT_TRUE(desktop.AdvanceUntil([&] { return second.Ended() && third.Ended(); }, 40000));
-  EXPECT_GE(second.EndedAt() - startedAt, 29000U);
-  EXPECT_EQ(second.Sleeps().size(), 30U);
-  EXPECT_EQ(third.Sleeps().size(), 30U);
-  EXPECT_EQ(CaptionOf(second), "Shell");
-  EXPECT_FALSE(first.Ended());
-  EXPECT_EQ(desktop.MappingHandles(kMarker), 1);
-
-  // A first agent, which stays resident, keeps trying once a second until the window shows, however
-  // late: here the product's window comes, hidden, 35 seconds after the service took the request.
-  desktop.Send(first.AgentWindow(), peers::kAgentCommandMessage, 0, 0);
-  product.Close();
-  desktop.posts.clear();
-  desktop.services.onAccepted = [this] {
-    desktop.At(desktop.Now() + 35000, [this] { desktop.StartProduct(ProductStart::Hidden, 0); });
-  };
-  SimProcess& resident = Start();
-  ASSERT_TRUE(desktop.AdvanceUntil([&] { return !desktop.switches.empty(); }, 40000));
-  EXPECT_GT(resident.Sleeps().size(), 30U);
-  EXPECT_EQ(TrayPosts().size(), 1U);
-  EXPECT_EQ(desktop.switches.back().fromProcess, resident.Id());
-  EXPECT_FALSE(Running(resident, AgentTimer::Activation));
-  desktop.AdvanceBy(10000);
-  EXPECT_FALSE(resident.Ended());
-  EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), resident.AgentWindow());
-}
-
 TEST_F(StartSequence, SecondAgentWithoutProductWindowRetriesUntilTheWatchdogFires) {
   SimProcess& first = StartResidentFirstAgent();
   SimProcess& second = Start();
