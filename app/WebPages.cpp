@@ -1,5 +1,8 @@
 #include "app/WebPages.h"
 
+#include <cstddef>
+#include <string_view>
+
 // The build passes the site as a wide string literal.
 #ifndef VELMOR_WEB_SITE
 #error "VELMOR_WEB_SITE must name the maker's https site, for example L\"https://www.example.com\""
@@ -8,12 +11,11 @@
 namespace velmor {
 
 WebPageTable BuildWebPages() {
-  const std::wstring site = VELMOR_WEB_SITE;
+  const std::wstring_view site = VELMOR_WEB_SITE;
   WebPageTable pages;
-  pages[peers::kHomePage] = site;
-  pages[peers::kContactPage] = site + L"/contact";
-  pages[peers::kFeedbackPage] = site + L"/feedback";
-  pages[peers::kVersionPage] = site + L"/vers/ts2024/lwiksoa";
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    pages[i] = std::wstring(site) + std::wstring(peers::kWebPages[i].path);
+  }
   return pages;
 }
 

@@ -1,4 +1,4 @@
-// The maker's four web pages that the command message can open.
+// The maker's web pages that the command message can open, as full addresses.
 #pragma once
 
 #include <array>
@@ -9,10 +9,10 @@
 namespace velmor {
 
 // Indexed as the command message names the pages (peers/AgentContract.h).
-using WebPageTable = std::array<std::wstring, peers::kWebPageCount>;
+using WebPageTable = std::array<std::wstring, peers::kWebPages.size()>;
 
-// The home page, "/contact", "/feedback" and "/vers/ts2024/lwiksoa", in that order, on the maker's
-// site. The site is set when the agent is built (VELMOR_WEB_SITE).
+// Each page of the contract's table on the maker's site, which is set when the agent is built
+// (VELMOR_WEB_SITE).
 WebPageTable BuildWebPages();
 
 }  // namespace velmor

@@ -3,6 +3,7 @@
 // shipped tools rely on them.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -40,12 +41,17 @@ inline constexpr std::uint32_t kAgentCommandMessage = 0x0400 + 1;
 inline constexpr std::uintptr_t kAgentCommandQuit = 0;
 inline constexpr std::uintptr_t kAgentCommandOpenPage = 1;
 
-// The web pages that kAgentCommandOpenPage opens, by their lParam: the maker's home page, "/contact",
-// "/feedback" and "/vers/ts2024/lwiksoa" on its site.
-inline constexpr std::size_t kWebPageCount = 4;
-inline constexpr std::size_t kHomePage = 0;
-inline constexpr std::size_t kContactPage = 1;
-inline constexpr std::size_t kFeedbackPage = 2;
-inline constexpr std::size_t kVersionPage = 3;
+// The maker's web pages that kAgentCommandOpenPage opens, by their lParam: the name velmorctl knows
+// each by, and its path on the maker's site (set when the agent is built). A new page is one line here.
+struct WebPage {
+  std::wstring_view name;
+  std::wstring_view path;
+};
+inline constexpr std::array<WebPage, 4> kWebPages = {{
+    {L"home", L""},
+    {L"contact", L"/contact"},
+    {L"feedback", L"/feedback"},
+    {L"version", L"/vers/ts2024/lwiksoa"},
+}};
 
 }  // namespace velmor::peers

@@ -32,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const bool send = (flags & 1U) != 0;
 
-    const bool opensPage = command == velmor::peers::kAgentCommandOpenPage && argument >= 0 && argument < 4;
+    const bool opensPage = command == velmor::peers::kAgentCommandOpenPage && argument >= 0 &&
+                           argument < static_cast<velmor::MessageLParam>(velmor::peers::kWebPages.size());
     const bool quits = command == velmor::peers::kAgentCommandQuit && argument == 0;
     if (send) {
       Require(desktop.Send(agent.AgentWindow(), velmor::peers::kAgentCommandMessage, command, argument) == 0);

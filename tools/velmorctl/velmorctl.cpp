@@ -43,7 +43,8 @@ enum ExitCode : int {
 constexpr DWORD kDefaultWaitSeconds = 30;
 constexpr DWORD kMaxWaitSeconds = 24 * 60 * 60;
 
-constexpr std::wstring_view kUsage =
+// The usage text, up to the page names and from them on.
+constexpr std::wstring_view kUsageHead =
     L"velmorctl: drives the Tessaly desktop agent (velmor.exe) of this desktop.\n"
     L"\n"
     L"usage:\n"
@@ -51,7 +52,9 @@ constexpr std::wstring_view kUsage =
     L"  velmorctl quit [--wait SECONDS]  make the agent quit, and wait until its process has ended\n"
     L"                                   (at most 30 seconds unless given; 0 does not wait)\n"
     L"  velmorctl open PAGE              have the agent open a page in the user's browser:\n"
-    L"                                   home, contact, feedback or version\n"
+    L"                                   ";
+constexpr std::wstring_view kUsageTail =
+    L"\n"
     L"  velmorctl trace [--seconds N]    print the agents' trace lines as they come, until interrupted\n"
     L"                                   or for N seconds\n"
     L"  velmorctl doctor [--json]        why the product may not come up: one line per check (ok, warning\n"
@@ -68,20 +71,20 @@ constexpr std::wstring_view kUsage =
     L"  5  another program (a debugger or debug-output viewer) already listens to debug output,\n"
     L"     or holds one of its names\n";
 
-struct Page {
-  std::wstring_view name;
-  std::size_t index;
-};
-constexpr std::array<Page, velmor::peers::kWebPageCount> kPages = {{
-    {L"home", velmor::peers::kHomePage},
-    {L"contact", velmor::peers::kContactPage},
-    {L"feedback", velmor::peers::kFeedbackPage},
-    {L"version", velmor::peers::kVersionPage},
-}};
+// The usage text, with the names of the contract's pages: "home, contact, feedback or version".
+std::wstring Usage() {
+  std::wstring usage(kUsageHead);
+  const auto& pages = velmor::peers::kWebPages;
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    usage += i == 0 ? L"" : i + 1 == pages.size() ? L" or " : L", ";
+    usage += pages[i].name;
+  }
+  return usage + std::wstring(kUsageTail);
+}
 
 int UsageError(std::wstring_view problem) {
   Write(STD_ERROR_HANDLE, std::wstring(L"velmorctl: ") + std::wstring(problem) + L"\n\n");
-  Write(STD_ERROR_HANDLE, kUsage);
+  Write(STD_ERROR_HANDLE, Usage());
   return kUsageError;
 }
 
@@ -195,7 +198,9 @@ int Quit(DWORD waitSeconds) {
 }
 
 int Open(std::wstring_view pageName) {
-  for (const Page& page : kPages) {
+  const auto& pages = velmor::peers::kWebPages;
+  for (std::size_t index = 0; index < pages.size(); ++index) {
+    const velmor::peers::WebPage& page = pages[index];
     if (page.name != pageName) {
       continue;
     }
@@ -203,7 +208,7 @@ int Open(std::wstring_view pageName) {
     if (agent == nullptr) {
       return NoAgent();
     }
-    const int result = PostCommand(agent, kAgentCommandOpenPage, static_cast<LPARAM>(page.index));
+    const int result = PostCommand(agent, kAgentCommandOpenPage, static_cast<LPARAM>(index));
     if (result == kDone) {
       Say(L"Asked the agent to open the " + std::wstring(page.name) + L" page.\n");
     }
@@ -218,7 +223,7 @@ int Run(int argc, wchar_t** argv) {
   }
   const std::wstring_view command = argv[1];
   if (command == L"help" || command == L"--help" || command == L"/?") {
-    Say(kUsage);
+    Say(Usage());
     return kDone;
   }
   if (command == L"--version" && argc == 2) {
