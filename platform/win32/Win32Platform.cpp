@@ -116,11 +116,11 @@ AttachedWindow attached;
 bool foreignDestructionSeen = false;
 
 // DispatchMessage calls the function whose address a timer message carries in its lParam. Windows
-// refuses one that no timer of the process registered; Wine calls any. The agent's own windows (its
-// window and its dialogs) have no timer with such a function, so a timer message to one of them that
-// carries one was posted by another program: it is never dispatched. Timer messages to the thread, or
-// to windows that system code made on it (an input method's, the shell's), may carry a function that
-// code registered: they are left to the system.
+// refuses one that no timer registered; Wine calls any. The agent's own windows (its window and its
+// dialogs) have no timer with such a function, so a timer message to one of them that carries one was
+// posted by another program: it is never dispatched. Timer messages to the thread, or to windows that
+// system code made on it (an input method's, the shell's), may carry a function that code registered:
+// they are left to the system.
 constexpr UINT kWmSysTimer = 0x0118;  // the system's own timer message, dispatched the same way
 bool IsForgedTimerCallback(const MSG& message) {
   return (message.message == WM_TIMER || message.message == kWmSysTimer) && message.lParam != 0 &&
@@ -205,9 +205,11 @@ LRESULT HandleAgentMessage(AgentWindowLink& link, HWND window, UINT message, WPA
       }
       return 0;
     case WM_WINDOWPOSCHANGED:
-    case WM_STYLECHANGED:
+    case WM_STYLECHANGED: {
+      const LRESULT result = DefWindowProcA(window, message, wParam, lParam);
       HideIfShown(window);
-      return DefWindowProcA(window, message, wParam, lParam);
+      return result;
+    }
     case WM_SETTEXT:
       if (!renamingAgentWindow || ::InSendMessage() != FALSE) {
         return FALSE;  // the agent keeps the caption it set: others find it by it
