@@ -193,7 +193,7 @@ LRESULT HandleAgentMessage(AgentWindowLink& link, HWND window, UINT message, WPA
       }
       return DefWindowProcA(window, message, wParam, lParam);
     // The window is never shown, whoever asks: a show is refused while it is being made, and a window
-    // that became visible anyway is hidden again at once.
+    // shown without the agent being asked first (SWP_NOSENDCHANGING) is hidden again at once.
     case WM_WINDOWPOSCHANGING:
       if (lParam != 0) {
         reinterpret_cast<WINDOWPOS*>(lParam)->flags &= ~static_cast<UINT>(SWP_SHOWWINDOW);
@@ -204,8 +204,7 @@ LRESULT HandleAgentMessage(AgentWindowLink& link, HWND window, UINT message, WPA
         reinterpret_cast<STYLESTRUCT*>(lParam)->styleNew &= ~static_cast<DWORD>(WS_VISIBLE);
       }
       return 0;
-    case WM_WINDOWPOSCHANGED:
-    case WM_STYLECHANGED: {
+    case WM_WINDOWPOSCHANGED: {
       const LRESULT result = DefWindowProcA(window, message, wParam, lParam);
       HideIfShown(window);
       return result;

@@ -237,6 +237,15 @@ TEST_F(AgentWindowTest, WindowShownOrClosedFromItsSystemMenuByAnotherProgramStay
     ::ShowWindow(window, SW_HIDE);  // each way is tried on a hidden window
   }
 
+  // SWP_NOSENDCHANGING skips the message in which a show is refused: the window is shown, and hidden
+  // again before SetWindowPos returns. The watch may see that moment; it is not counted.
+  EXPECT_TRUE(Watch().TakeSightings().empty());
+  ::SetWindowPos(window, nullptr, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_SHOWWINDOW | SWP_NOSENDCHANGING);
+  EXPECT_FALSE(::IsWindowVisible(window)) << "shown without being asked first, and left so";
+  EXPECT_TRUE(servesACommand()) << "the command after a show without asking went unserved";
+  Watch().TakeSightings();
+
   ::PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
   EXPECT_FALSE(WaitUntil([&] { return !agent.IsRunning(); }, 2s)) << "the system menu's close ended the agent";
   EXPECT_TRUE(servesACommand()) << "the command after the system menu's close went unserved";
