@@ -309,4 +309,8 @@ DialogResult ShowMessageDialog(HWND owner, DialogKind kind, std::wstring_view te
   return state.answer;
 }
 
+bool IsOpenMessageDialog(HWND window) {
+  return window != nullptr && StateOf(window) != nullptr;
+}
+
 }  // namespace velmor::win32impl

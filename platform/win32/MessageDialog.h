@@ -16,4 +16,7 @@ namespace velmor::win32impl {
 // dialog was torn down without one: its owner destroyed, or the message loop told to quit.
 DialogResult ShowMessageDialog(HWND owner, DialogKind kind, std::wstring_view text, bool topmost);
 
+// Whether `window` is one of the dialogs that ShowMessageDialog has open on this thread.
+bool IsOpenMessageDialog(HWND window);
+
 }  // namespace velmor::win32impl

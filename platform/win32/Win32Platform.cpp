@@ -115,18 +115,22 @@ AttachedWindow attached;
 // message loop then looks whether the window is still there.
 bool foreignDestructionSeen = false;
 
-// DispatchMessage calls the function whose address a timer message carries in its lParam, whichever
-// window the message names, or none. The agent's timers have no such function, and any program can
-// post the agent's windows or thread such a message: it is never dispatched.
+// DispatchMessage calls the function whose address a timer message carries in its lParam. Windows
+// refuses one that no timer registered; Wine calls any. The agent's own windows (its window and its
+// dialogs) have no timer with such a function, so a timer message to one of them that carries one was
+// posted by another program: it is never dispatched. Timer messages to the thread, or to windows that
+// system code made on it (an input method's, the shell's), may carry a function that code registered:
+// they are left to the system.
 constexpr UINT kWmSysTimer = 0x0118;  // the system's own timer message, dispatched the same way
-bool CarriesTimerCallback(const MSG& message) {
-  return (message.message == WM_TIMER || message.message == kWmSysTimer) && message.lParam != 0;
+bool IsForgedTimerCallback(const MSG& message) {
+  return (message.message == WM_TIMER || message.message == kWmSysTimer) && message.lParam != 0 &&
+         message.hwnd != nullptr && (message.hwnd == attached.window || win32impl::IsOpenMessageDialog(message.hwnd));
 }
 
 // The same for the message loops that are not the agent's own (its modal dialogs): they hand each
 // message to the thread's message filter before they dispatch it, and skip it when the filter says so.
 LRESULT CALLBACK FilterModalLoopMessage(int code, WPARAM wParam, LPARAM lParam) noexcept {
-  if (code >= 0 && lParam != 0 && CarriesTimerCallback(*reinterpret_cast<const MSG*>(lParam))) {
+  if (code >= 0 && lParam != 0 && IsForgedTimerCallback(*reinterpret_cast<const MSG*>(lParam))) {
     return TRUE;
   }
   return CallNextHookEx(nullptr, code, wParam, lParam);
@@ -166,6 +170,12 @@ bool TakeTick(AgentWindowLink& link, WPARAM id) {
   return true;
 }
 
+void HideIfShown(HWND window) {
+  if ((::GetWindowLongPtrA(window, GWL_STYLE) & WS_VISIBLE) != 0) {
+    ::ShowWindow(window, SW_HIDE);
+  }
+}
+
 // Turns the messages that the agent serves into its events; every other one gets the default handling.
 LRESULT HandleAgentMessage(AgentWindowLink& link, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
@@ -177,6 +187,28 @@ LRESULT HandleAgentMessage(AgentWindowLink& link, HWND window, UINT message, WPA
     case WM_CLOSE:
       link.events->OnCloseRequest();
       return 0;
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0U) == SC_CLOSE) {
+        return 0;  // the window's own close box or system menu, were it ever shown: the agent stays
+      }
+      return DefWindowProcA(window, message, wParam, lParam);
+    // The window is never shown, whoever asks: a show is refused while it is being made, and a window
+    // shown without the agent being asked first (SWP_NOSENDCHANGING) is hidden again at once.
+    case WM_WINDOWPOSCHANGING:
+      if (lParam != 0) {
+        reinterpret_cast<WINDOWPOS*>(lParam)->flags &= ~static_cast<UINT>(SWP_SHOWWINDOW);
+      }
+      return DefWindowProcA(window, message, wParam, lParam);
+    case WM_STYLECHANGING:
+      if (wParam == static_cast<WPARAM>(GWL_STYLE) && lParam != 0) {
+        reinterpret_cast<STYLESTRUCT*>(lParam)->styleNew &= ~static_cast<DWORD>(WS_VISIBLE);
+      }
+      return 0;
+    case WM_WINDOWPOSCHANGED: {
+      const LRESULT result = DefWindowProcA(window, message, wParam, lParam);
+      HideIfShown(window);
+      return result;
+    }
     case WM_SETTEXT:
       if (!renamingAgentWindow || ::InSendMessage() != FALSE) {
         return FALSE;  // the agent keeps the caption it set: others find it by it
@@ -365,7 +397,7 @@ class Win32Platform final : public AgentPlatform {
   int RunMessageLoop() override {
     MSG message{};
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {  // 0 is WM_QUIT, -1 an error
-      if (!CarriesTimerCallback(message)) {
+      if (!IsForgedTimerCallback(message)) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
       }

@@ -1,7 +1,10 @@
 // The agent window as other processes see it: found by class and caption while hidden, never
-// shown, closed by WM_CLOSE, deaf to forged creation and timer messages, to its user data and to a
-// rename from outside, and gone with the agent when another program destroys it; a second agent
-// keeps its first caption.
+// shown, not even by another program, closed by WM_CLOSE but not by its system menu, deaf to forged
+// creation and timer messages, to its user data and to a rename from outside, and gone with the agent
+// when another program destroys it; a second agent keeps its first caption.
+#include <cstddef>
+#include <utility>
+
 #include "app/AgentWindow.h"
 #include "peers/AgentContract.h"
 #include "platform/AgentPlatform.h"
@@ -166,16 +169,16 @@ TEST_F(AgentWindowTest, UserDataWrittenByAnotherProgramChangesNothing) {
 }
 
 // A posted timer message whose lParam holds a function's address would have that function called by
-// the message dispatch. The agent's timers have none: such a message is never dispatched, neither by
-// the agent's own loop nor by the loop of one of its dialogs, whichever window it names (or none).
-TEST_F(AgentWindowTest, TimerMessageCarryingACallbackIsNeverDispatched) {
+// the message dispatch (Windows refuses a callback it did not register; Wine calls it). The agent's
+// windows have no timer callbacks: such a message to one of them is never dispatched, neither by the
+// agent's own loop nor by the loop of one of its dialogs. Messages to the thread are left to the system.
+TEST_F(AgentWindowTest, TimerMessageCarryingACallbackToTheAgentsWindowsIsNeverDispatched) {
   const auto exitProcess =
       reinterpret_cast<LPARAM>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "ExitProcess"));
   ASSERT_NE(exitProcess, 0);
-  const auto postTicks = [&](HWND window, DWORD thread) {
+  const auto postTicks = [&](HWND window) {
     for (const UINT message : {static_cast<UINT>(WM_TIMER), 0x0118U /* WM_SYSTIMER */}) {
       ::PostMessageA(window, message, static_cast<WPARAM>(AgentTimer::Activation), exitProcess);
-      ::PostThreadMessageA(thread, message, static_cast<WPARAM>(AgentTimer::Activation), exitProcess);
     }
   };
 
@@ -184,7 +187,7 @@ TEST_F(AgentWindowTest, TimerMessageCarryingACallbackIsNeverDispatched) {
   ChildProcess& resident = StartAgent("1");
   HWND window = WaitForNamedAgent(resident);
   ASSERT_NE(window, nullptr);
-  postTicks(window, ::GetWindowThreadProcessId(window, nullptr));
+  postTicks(window);
   EXPECT_FALSE(WaitUntil([&] { return !resident.IsRunning(); }, 2s)) << "a callback in a timer message ran";
   ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
   EXPECT_EQ(resident.WaitForExit(kExitBound), 0U);
@@ -196,12 +199,57 @@ TEST_F(AgentWindowTest, TimerMessageCarryingACallbackIsNeverDispatched) {
   ASSERT_TRUE(dialog.has_value()) << "no error dialog";
   HWND agentWindow = WaitForAgentWindow(agent);
   ASSERT_NE(agentWindow, nullptr);
-  const DWORD thread = ::GetWindowThreadProcessId(agentWindow, nullptr);
-  postTicks(agentWindow, thread);
-  postTicks(dialog->window, thread);
+  postTicks(agentWindow);
+  postTicks(dialog->window);
   EXPECT_FALSE(WaitUntil([&] { return !agent.IsRunning(); }, 2s)) << "a callback in a timer message ran";
   EXPECT_TRUE(::IsWindow(dialog->window));
   AnswerDialog(dialog->window, IDOK);
+  EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
+}
+
+// Another program shows the agent window in each way the system offers: it stays hidden (the watch of
+// every case would also see it shown for a moment) and serves its commands. A close from the window's
+// own system menu leaves the agent resident; the command message still makes it quit.
+TEST_F(AgentWindowTest, WindowShownOrClosedFromItsSystemMenuByAnotherProgramStaysHiddenAndResident) {
+  StartProductWindow("--visible");
+  ChildProcess& agent = StartAgent("1");
+  HWND window = WaitForNamedAgent(agent);
+  ASSERT_NE(window, nullptr);
+  std::size_t pagesOpened = 0;
+  const auto servesACommand = [&] {
+    ::PostMessageA(window, peers::kAgentCommandMessage, peers::kAgentCommandOpenPage, 1);
+    ++pagesOpened;
+    return WaitUntil([&] { return LogLines(UrlLog()).size() == pagesOpened; }, kStartBound);
+  };
+
+  const std::pair<const char*, void (*)(HWND)> shows[] = {
+      {"ShowWindow", [](HWND w) { ::ShowWindow(w, SW_SHOW); }},
+      {"SetWindowPos",
+       [](HWND w) { ::SetWindowPos(w, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_SHOWWINDOW); }},
+      {"ShowWindowAsync", [](HWND w) { ::ShowWindowAsync(w, SW_SHOW); }},
+      {"SetWindowLongPtr",
+       [](HWND w) { ::SetWindowLongPtrA(w, GWL_STYLE, ::GetWindowLongPtrA(w, GWL_STYLE) | WS_VISIBLE); }},
+  };
+  for (const auto& [how, show] : shows) {
+    show(window);
+    EXPECT_FALSE(WaitUntil([&] { return ::IsWindowVisible(window) != FALSE; }, 1s)) << how << " showed it";
+    EXPECT_TRUE(servesACommand()) << "the command after " << how << " went unserved";
+    ::ShowWindow(window, SW_HIDE);  // each way is tried on a hidden window
+  }
+
+  // SWP_NOSENDCHANGING skips the message in which a show is refused: the window is shown, and hidden
+  // again before SetWindowPos returns. The watch may see that moment; it is not counted.
+  EXPECT_TRUE(Watch().TakeSightings().empty());
+  ::SetWindowPos(window, nullptr, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_SHOWWINDOW | SWP_NOSENDCHANGING);
+  EXPECT_FALSE(::IsWindowVisible(window)) << "shown without being asked first, and left so";
+  EXPECT_TRUE(servesACommand()) << "the command after a show without asking went unserved";
+  Watch().TakeSightings();
+
+  ::PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+  EXPECT_FALSE(WaitUntil([&] { return !agent.IsRunning(); }, 2s)) << "the system menu's close ended the agent";
+  EXPECT_TRUE(servesACommand()) << "the command after the system menu's close went unserved";
+  ::PostMessageA(window, peers::kAgentCommandMessage, peers::kAgentCommandQuit, 0);
   EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
 }
 

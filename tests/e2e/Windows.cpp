@@ -164,6 +164,11 @@ std::vector<std::string> VisibilityWatch::Sightings() {
   return sightings_;
 }
 
+std::vector<std::string> VisibilityWatch::TakeSightings() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(sightings_, {});
+}
+
 void VisibilityWatch::Run() {
   const std::string agentClass(peers::kAgentWindowClass);
   while (!stop_) {

@@ -68,6 +68,8 @@ class VisibilityWatch {
   void Watch(DWORD processId);
   // A description of every visible agent window seen, empty when none was.
   std::vector<std::string> Sightings();
+  // The same, forgotten from now on.
+  std::vector<std::string> TakeSightings();
 
  private:
   void Run();
