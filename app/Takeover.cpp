@@ -65,7 +65,8 @@ bool IsAgentProcessToEnd(AgentPlatform& os, KernelHandle process, std::uint32_t 
 // twin stays findable under the agent's caption. Returns what became of it, for the trace.
 std::string_view MakeAgentQuit(AgentPlatform& os, WindowHandle other) {
   MessageResult ignored = 0;
-  if (os.SendMessageTimeoutA(other, peers::kAgentCommandMessage, peers::kAgentCommandQuit, 0, win32::kSmtoAbortIfHung,
+  constexpr peers::AgentCommandMessage kQuit = peers::QuitCommand();
+  if (os.SendMessageTimeoutA(other, kQuit.message, kQuit.wParam, kQuit.lParam, win32::kSmtoAbortIfHung,
                              kQuitAnswerTimeoutMs, ignored)) {
     return "quit";
   }
@@ -127,7 +128,8 @@ void AgentWindow::TakeOverFromStuckAgent() {
     // too, without waiting on them, and never ended.
     const NamedWindows named = FindAgentWindows(os_);
     for (const WindowHandle other : named.others) {
-      os_.PostMessageA(other, peers::kAgentCommandMessage, peers::kAgentCommandQuit, 0);
+      constexpr peers::AgentCommandMessage kQuit = peers::QuitCommand();
+      os_.PostMessageA(other, kQuit.message, kQuit.wParam, kQuit.lParam);
     }
     bool anyAsked = false;
     for (const WindowHandle other : named.agents) {

@@ -41,6 +41,19 @@ inline constexpr std::uint32_t kAgentCommandMessage = 0x0400 + 1;
 inline constexpr std::uintptr_t kAgentCommandQuit = 0;
 inline constexpr std::uintptr_t kAgentCommandOpenPage = 1;
 
+// The command message as it travels, sent or posted: every sender writes it through these.
+struct AgentCommandMessage {
+  std::uint32_t message;
+  std::uintptr_t wParam;
+  std::intptr_t lParam;
+};
+inline constexpr AgentCommandMessage QuitCommand() {
+  return {kAgentCommandMessage, kAgentCommandQuit, 0};
+}
+inline constexpr AgentCommandMessage OpenPageCommand(std::size_t page) {
+  return {kAgentCommandMessage, kAgentCommandOpenPage, static_cast<std::intptr_t>(page)};
+}
+
 // The maker's web pages that kAgentCommandOpenPage opens, by their lParam: the name velmorctl knows
 // each by, and its path on the maker's site (set when the agent is built). A new page is one line here.
 struct WebPage {

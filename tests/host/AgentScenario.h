@@ -52,6 +52,14 @@ inline std::wstring CommandLine(const std::wstring& arguments) {
   return line;
 }
 
+// The command message, as another program sends or posts it.
+inline MessageResult SendCommand(SimDesktop& desktop, WindowHandle window, const peers::AgentCommandMessage& command) {
+  return desktop.Send(window, command.message, command.wParam, command.lParam);
+}
+inline bool PostCommand(SimDesktop& desktop, WindowHandle window, const peers::AgentCommandMessage& command) {
+  return desktop.Post(window, command.message, command.wParam, command.lParam);
+}
+
 class AgentScenario : public ::testing::Test {
  protected:
   SimProcess& Launch(const std::wstring& arguments = L"") {

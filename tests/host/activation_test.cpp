@@ -143,7 +143,7 @@ TEST_F(Activation, AgentsThatWouldEndStopWaitingAfterThirtySecondsAResidentOneWa
 
   // A first agent, which stays resident, keeps trying once a second until the window shows, however
   // late: here the product's window comes, hidden, 35 seconds after the service took the request.
-  desktop.Send(first.AgentWindow(), peers::kAgentCommandMessage, 0, 0);
+  SendCommand(desktop, first.AgentWindow(), peers::QuitCommand());
   product.Close();
   desktop.posts.clear();
   desktop.services.onAccepted = [this] {

@@ -32,7 +32,7 @@ class AgentCommand : public AgentScenario {
 };
 
 TEST_F(AgentCommand, QuitByPostEndsTheAgent) {
-  EXPECT_TRUE(desktop.Post(agent->AgentWindow(), peers::kAgentCommandMessage, 0, 0));
+  EXPECT_TRUE(PostCommand(desktop, agent->AgentWindow(), peers::QuitCommand()));
   EXPECT_FALSE(agent->Ended()) << "a posted command waits for the loop";
   desktop.RunUntilIdle();
   EXPECT_TRUE(agent->Ended());
@@ -41,9 +41,9 @@ TEST_F(AgentCommand, QuitByPostEndsTheAgent) {
 }
 
 TEST_F(AgentCommand, CommandsPostedBeforeTheLoopEndsAreStillHandled) {
-  desktop.Post(agent->AgentWindow(), peers::kAgentCommandMessage, 0, 0);
-  desktop.Post(agent->AgentWindow(), peers::kAgentCommandMessage, 1, 2);
-  desktop.Post(agent->AgentWindow(), peers::kAgentCommandMessage, 0, 0);
+  PostCommand(desktop, agent->AgentWindow(), peers::QuitCommand());
+  PostCommand(desktop, agent->AgentWindow(), peers::OpenPageCommand(2));
+  PostCommand(desktop, agent->AgentWindow(), peers::QuitCommand());
   desktop.RunUntilIdle();
   EXPECT_TRUE(agent->Ended());
   EXPECT_EQ(OpenedPages(), std::vector<std::wstring>{L"https://www.tessaly.example/feedback"});
@@ -93,7 +93,7 @@ TEST_F(AgentCommand, OpenPageAnswersTheSenderBeforeThePageIsOpened) {
 }
 
 TEST_F(AgentCommand, PostedOpenPageWorksToo) {
-  desktop.Post(agent->AgentWindow(), peers::kAgentCommandMessage, 1, 2);
+  PostCommand(desktop, agent->AgentWindow(), peers::OpenPageCommand(2));
   desktop.RunUntilIdle();
   ASSERT_EQ(OpenedPages().size(), 1U);
   EXPECT_NE(OpenedPages()[0].find(L"/feedback"), std::wstring::npos);

@@ -510,7 +510,7 @@ TEST_F(StartSequence, TraceNamesTheRoadEachStartTook) {
     EXPECT_TRUE(Traced(second, "second-agent"));
     EXPECT_TRUE(Traced(second, "end reason=activation-done"));
 
-    desktop.Send(agent.AgentWindow(), peers::kAgentCommandMessage, 0, 0);
+    SendCommand(desktop, agent.AgentWindow(), peers::QuitCommand());
     EXPECT_TRUE(Traced(agent, "command wparam=0 lparam=0 action=quit"));
     EXPECT_TRUE(Traced(agent, "end reason=quit-command"));
   }
@@ -557,7 +557,7 @@ TEST_F(StartSequence, ResidenceLockTakenByAProgramSwitchesNobodyOff) {
     EXPECT_EQ(fresh.services.controls.size(), 1U);
     EXPECT_TRUE(Traced(logon, "marker=new-lock-held-by-no-agent"));
 
-    fresh.Send(logon.AgentWindow(), peers::kAgentCommandMessage, 0, 0);
+    SendCommand(fresh, logon.AgentWindow(), peers::QuitCommand());
     fresh.services.onAccepted = [&fresh] { fresh.StartProduct(ProductStart::Hidden, 0); };
     SimProcess& user = fresh.LaunchAgent(CommandLine(L""), kAgentPath);
     fresh.AdvanceBy(5000);

@@ -66,10 +66,10 @@ TEST_F(Takeover, SecondAgentMakesTheFirstQuitAtThirtySecondsAndTakesItsPlace) {
   EXPECT_FALSE(Running(second, AgentTimer::Watchdog));
 
   // It serves commands like any resident agent.
-  desktop.Send(desktop.FindWindow("TMainForm", kAgentCaption), peers::kAgentCommandMessage, 1, 1);
+  SendCommand(desktop, desktop.FindWindow("TMainForm", kAgentCaption), peers::OpenPageCommand(1));
   ASSERT_EQ(desktop.shellExecutes.size(), 1U);
   EXPECT_EQ(desktop.shellExecutes[0].fromProcess, second.Id());
-  desktop.Send(second.AgentWindow(), peers::kAgentCommandMessage, 0, 0);
+  SendCommand(desktop, second.AgentWindow(), peers::QuitCommand());
   EXPECT_TRUE(second.Ended());
   EXPECT_FALSE(desktop.MappingExists(kMarker));
 }
@@ -218,7 +218,7 @@ TEST_F(Takeover, NoAgentToTakeOverFromStillRerunsTheStartPass) {
   SimProcess& first = StartFirstAgent();
   SimProcess& second = StartSecondAgent();
   desktop.AdvanceBy(5000);
-  desktop.Send(first.AgentWindow(), peers::kAgentCommandMessage, 0, 0);
+  SendCommand(desktop, first.AgentWindow(), peers::QuitCommand());
   ASSERT_TRUE(first.Ended());
   EXPECT_TRUE(desktop.MappingExists(kMarker)) << "the second agent's handle keeps it";
   AdvanceToWatchdog();
@@ -295,7 +295,7 @@ class QuitDuringDialog : public AgentScenario {
   void QuitWhileNextDialogIsOpen(DialogResult answer) {
     desktop.dialogs.AnswerWhileOpen(answer, [this] {
       const WindowHandle agent = desktop.Processes().back()->AgentWindow();
-      desktop.Post(agent, peers::kAgentCommandMessage, 0, 0);
+      PostCommand(desktop, agent, peers::QuitCommand());
       desktop.RunUntilIdle();
       quitHandledWhileOpen = desktop.Processes().back()->QuitRequested();
     });

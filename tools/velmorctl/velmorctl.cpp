@@ -24,9 +24,7 @@ using velmor::UniqueWin32Handle;
 using velmor::ctl::Decimal;
 using velmor::ctl::Say;
 using velmor::ctl::Write;
-using velmor::peers::kAgentCommandMessage;
-using velmor::peers::kAgentCommandOpenPage;
-using velmor::peers::kAgentCommandQuit;
+using velmor::peers::AgentCommandMessage;
 
 // The exit codes, as the usage text documents them.
 enum ExitCode : int {
@@ -147,8 +145,8 @@ int AccessDenied(std::wstring_view what) {
 }
 
 // Sends the command; maps a failure to the exit code, or kDone when the agent has it.
-int PostCommand(HWND agent, WPARAM command, LPARAM argument) {
-  if (PostMessageA(agent, kAgentCommandMessage, command, argument)) {
+int PostCommand(HWND agent, const AgentCommandMessage& command) {
+  if (PostMessageA(agent, command.message, command.wParam, command.lParam)) {
     return kDone;
   }
   if (GetLastError() == ERROR_ACCESS_DENIED) {
@@ -183,7 +181,8 @@ int Quit(DWORD waitSeconds) {
   if (agent.process.get() == nullptr) {
     return AccessWasDenied(agent) ? AccessDenied(L"the agent's process cannot be waited for") : NoAgent();
   }
-  if (PostMessageA(agent.window, kAgentCommandMessage, kAgentCommandQuit, 0) == FALSE &&
+  constexpr AgentCommandMessage kQuit = velmor::peers::QuitCommand();
+  if (PostMessageA(agent.window, kQuit.message, kQuit.wParam, kQuit.lParam) == FALSE &&
       GetLastError() == ERROR_ACCESS_DENIED) {
     return AccessDenied(L"the agent does not accept commands from this program");
   }
@@ -208,7 +207,7 @@ int Open(std::wstring_view pageName) {
     if (agent == nullptr) {
       return NoAgent();
     }
-    const int result = PostCommand(agent, kAgentCommandOpenPage, static_cast<LPARAM>(index));
+    const int result = PostCommand(agent, velmor::peers::OpenPageCommand(index));
     if (result == kDone) {
       Say(L"Asked the agent to open the " + std::wstring(page.name) + L" page.\n");
     }
