@@ -82,6 +82,7 @@ void AgentWindow::RunStartSequence() {
       break;
   }
 
+  RegisterForRestartIfResident();
   if (state_.role == AgentRole::Second) {
     RunSecondAgentRoad();
   } else {

@@ -221,10 +221,12 @@ MessageResult SimDesktop::Dispatch(SimProcess& process, SimWindow& window, std::
     events->OnAgentCommand(wParam, lParam);
   } else if (message == kWmClose) {
     events->OnCloseRequest();
+  } else if (message == kWmEndSession) {
+    events->OnEndSession(wParam != 0, (lParam & kEndSessionCloseApp) != 0);
   }
   process.sendersWaiting_.pop_back();
   LeaveHandler(process);
-  return 0;
+  return message == kWmQueryEndSession ? 1 : 0;  // the default answer: the session may end
 }
 
 bool SimDesktop::LoopEnds(const SimProcess& process) {
