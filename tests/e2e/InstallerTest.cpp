@@ -44,13 +44,6 @@ bool FileExists(const std::wstring& path) {
   return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::wstring Wide(const std::string& text) {
-  std::wstring wide(text.size(), L'\0');
-  wide.resize(static_cast<std::size_t>(::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                                              wide.data(), static_cast<int>(wide.size()))));
-  return wide;
-}
-
 // A folder an administrator may choose, outside the program folders' code page: Cyrillic and Greek.
 std::wstring ChosenFolder() {
   return L"C:\\Program Files\\\u0422\u0435\u0441\u0441\u0430\u043B\u0438 \u03A9\\";
@@ -62,7 +55,8 @@ std::wstring PendingRenames() {
   std::wstring renames(32768, L'\0');
   DWORD size = static_cast<DWORD>(renames.size() * sizeof(wchar_t));
   if (::RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
-                     L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, renames.data(), &size) != ERROR_SUCCESS) {
+                     L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, renames.data(),
+                     &size) != ERROR_SUCCESS) {
     return {};
   }
   renames.resize(size / sizeof(wchar_t));
@@ -93,12 +87,12 @@ class InstallerTest : public AgentTest {
   // Runs msiexec silently with this process's rights (an installer's: elevated), logging verbosely to
   // a file of the case; returns its exit code, nothing when it did not end in time.
   std::optional<DWORD> Msiexec(const std::string& arguments, const std::string& logName) {
-    return Msiexec(Wide(arguments), logName);
+    return Msiexec(Widen(arguments), logName);
   }
   std::optional<DWORD> Msiexec(const std::wstring& arguments, const std::string& logName) {
     const std::string log = CaseFolder() + logName + ".log";
     ChildProcess run =
-        ChildProcess::LaunchWide(Wide(SystemFolder() + "msiexec.exe"), arguments + Wide(" /qn /l*v " + Quote(log)));
+        ChildProcess::LaunchWide(Widen(SystemFolder() + "msiexec.exe"), arguments + Widen(" /qn /l*v " + Quote(log)));
     std::optional<DWORD> exitCode = run.WaitForExit(kInstallBound);
     if (!exitCode) {
       run.Terminate();
@@ -167,7 +161,7 @@ TEST_F(InstallerTest, InstallsUpgradesRepairsWhileTheAgentRunsAndUninstallsLeavi
   const std::optional<RegistryValue> value = ReadAutostart();
   ASSERT_TRUE(value.has_value());
   EXPECT_EQ(value->data, Quote(agentPath) + " 1" + std::string(1, '\0'));
-  EXPECT_EQ(RememberedFolder(), Wide(InstallFolder()));
+  EXPECT_EQ(RememberedFolder(), Widen(InstallFolder()));
 
   ChildProcess& old = StartInstalledAgent();
   ASSERT_NE(WaitForNamedAgent(old), nullptr) << "the installed agent stays resident";
@@ -217,7 +211,7 @@ TEST_F(InstallerTest, InstallsUpgradesRepairsWhileTheAgentRunsAndUninstallsLeavi
   // Given without its closing backslash, which a command line would take for an escape of the quote.
   std::wstring given = ChosenFolder();
   given.pop_back();
-  ASSERT_EQ(Msiexec(L"/i \"" + Wide(current) + L"\" INSTALLDIR=\"" + given + L"\"", "install-chosen"), 0U)
+  ASSERT_EQ(Msiexec(L"/i \"" + Widen(current) + L"\" INSTALLDIR=\"" + given + L"\"", "install-chosen"), 0U)
       << InstallerLog("install-chosen");
   EXPECT_TRUE(FileExists(ChosenFolder() + L"velmor.exe"));
   EXPECT_FALSE(FileExists(agentPath));

@@ -25,6 +25,13 @@ std::string SystemFolder() {
   return folder + "\\";
 }
 
+std::wstring Widen(const std::string& text) {
+  std::wstring wide(text.size(), L'\0');
+  wide.resize(static_cast<std::size_t>(::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                                             wide.data(), static_cast<int>(wide.size()))));
+  return wide;
+}
+
 std::string MakeTempFolder(const std::string& name) {
   char temp[MAX_PATH] = {};
   ::GetTempPathA(sizeof temp, temp);
@@ -106,20 +113,9 @@ bool CreateProcessWithUserRightsW(const std::wstring& exe, std::wstring& command
                                            nullptr, nullptr, &startup, &info);
 }
 
-namespace {
-
-std::wstring FromCodePage(const std::string& text) {
-  std::wstring wide(text.size(), L'\0');
-  wide.resize(static_cast<std::size_t>(::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                                              wide.data(), static_cast<int>(wide.size()))));
-  return wide;
-}
-
-}  // namespace
-
 bool CreateProcessWithUserRights(const std::string& exe, std::string& commandLine, PROCESS_INFORMATION& info) {
-  std::wstring wideCommandLine = FromCodePage(commandLine);
-  return CreateProcessWithUserRightsW(FromCodePage(exe), wideCommandLine, info);
+  std::wstring wideCommandLine = Widen(commandLine);
+  return CreateProcessWithUserRightsW(Widen(exe), wideCommandLine, info);
 }
 
 ChildProcess ChildProcess::Launch(const std::string& exe, const std::string& arguments, Rights rights) {

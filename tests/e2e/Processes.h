@@ -15,6 +15,8 @@ namespace velmor::e2e {
 std::string ExecutableFolder();
 // The Windows system folder (msiexec.exe, wineboot.exe under Wine), with its trailing backslash.
 std::string SystemFolder();
+// Text in the ANSI code page, in UTF-16.
+std::wstring Widen(const std::string& text);
 
 // Whether this process runs elevated under UAC (Wine runs every process so): its children then run
 // elevated unless started with the user's rights.
