@@ -103,8 +103,6 @@ TEST_F(AgentWindowTest, WmCloseEndsTheAgentAndReleasesTheMarker) {
 // the process once it is answered); an end that is called off leaves it resident.
 TEST_F(AgentWindowTest, EndOfTheSessionEndsTheAgentUnlessCalledOff) {
   SimProcess& agent = StartResident();
-  EXPECT_EQ(desktop.Send(agent.AgentWindow(), sim::kWmQueryEndSession, 0, sim::kEndSessionCloseApp), 1)
-      << "the session may end";
   desktop.Send(agent.AgentWindow(), sim::kWmEndSession, 0, sim::kEndSessionCloseApp);
   EXPECT_FALSE(agent.Ended()) << "the end was called off";
   EXPECT_EQ(desktop.MutexOwner(peers::kResidenceLockName), agent.Id());

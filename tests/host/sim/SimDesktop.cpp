@@ -226,7 +226,7 @@ MessageResult SimDesktop::Dispatch(SimProcess& process, SimWindow& window, std::
   }
   process.sendersWaiting_.pop_back();
   LeaveHandler(process);
-  return message == kWmQueryEndSession ? 1 : 0;  // the default answer: the session may end
+  return 0;
 }
 
 bool SimDesktop::LoopEnds(const SimProcess& process) {
