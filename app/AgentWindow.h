@@ -110,11 +110,16 @@ class AgentWindow final : public AgentWindowEvents {
   // AgentWindowEvents: each message the window serves. A tick goes, in AgentWindow.cpp, to the step its
   // timer starts: the start sequence (StartSequence.cpp), an activation attempt (Activation.cpp) or the
   // takeover (Takeover.cpp); the command message is handled in AgentCommand.cpp, the close request and
-  // the window's loss in AgentWindow.cpp.
+  // the window's loss in AgentWindow.cpp, the end of the session in SessionEnd.cpp.
   void OnTimer(TimerId timer) override;
   void OnAgentCommand(MessageWParam command, MessageLParam argument) override;
   void OnCloseRequest() override;
   void OnWindowGone() override;
+  void OnEndSession(bool ending, bool closeApplicationOnly) override;
+
+  // An agent that stays resident asks Windows to start it again, as at logon, once the Restart
+  // Manager has ended it to replace its files (SessionEnd.cpp).
+  void RegisterForRestartIfResident();
 
   // The start sequence, one step after another (StartSequence.cpp): once per start, and once more
   // after a takeover.

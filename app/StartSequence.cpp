@@ -131,6 +131,7 @@ void AgentWindow::RunStartSequence() {
       break;
   }
 
+  RegisterForRestartIfResident();
   if (state_.role == AgentRole::Second) {
     RunSecondAgentRoad();
   } else {

@@ -87,6 +87,12 @@ inline constexpr std::uint32_t kTokenAdjustPrivileges = 0x0020;
 inline constexpr std::uint32_t kTokenQuery = 0x0008;
 inline constexpr std::uint32_t kSePrivilegeEnabled = 0x00000002;
 inline constexpr std::uint32_t kEwxReboot = 0x00000002;
+
+// Restart after an update (RegisterApplicationRestart): the cases in which Windows does not start the
+// program again.
+inline constexpr std::uint32_t kRestartNoCrash = 0x1;
+inline constexpr std::uint32_t kRestartNoHang = 0x2;
+inline constexpr std::uint32_t kRestartNoReboot = 0x8;
 }  // namespace win32
 
 // OSVERSIONINFOEXW, field for field, 284 bytes as on Windows.
@@ -150,6 +156,11 @@ class AgentWindowEvents {
   // The window was destroyed by another program (made a child of a window of its own, which it then
   // destroyed): the agent can no longer be found or told anything. No event follows this one.
   virtual void OnWindowGone() = 0;
+  // WM_ENDSESSION: the session ends (`ending`), or an end that WM_QUERYENDSESSION announced was called
+  // off. `closeApplicationOnly` (ENDSESSION_CLOSEAPP) is the Restart Manager asking this program
+  // alone to end, so that an installer can replace its files. WM_QUERYENDSESSION itself gets the
+  // default answer, yes: the agent holds nothing that is worth keeping a session up for.
+  virtual void OnEndSession(bool ending, bool closeApplicationOnly) = 0;
 };
 
 class AgentPlatform {
@@ -278,6 +289,10 @@ class AgentPlatform {
   // AdjustTokenPrivileges(token, disableAll, &privileges, 0, null, null).
   virtual bool AdjustTokenPrivileges(KernelHandle token, bool disableAllPrivileges, const TokenPrivilege& newState) = 0;
   virtual bool ExitWindowsEx(std::uint32_t flags, std::uint32_t reason) = 0;
+  // RegisterApplicationRestart(commandLine, flags): once the Restart Manager has ended this process
+  // for an update, it starts the same executable again in this session with these arguments (the
+  // executable's path is not part of them). True when registered (S_OK).
+  virtual bool RegisterApplicationRestart(std::wstring_view arguments, std::uint32_t flags) = 0;
 
   // --- The trace -----------------------------------------------------------------------------
   // One line for whoever listens on the system's debug output channel (platform/Trace.h), written

@@ -209,6 +209,9 @@ LRESULT HandleAgentMessage(AgentWindowLink& link, HWND window, UINT message, WPA
       HideIfShown(window);
       return result;
     }
+    case WM_ENDSESSION:
+      link.events->OnEndSession(wParam != FALSE, (static_cast<DWORD>(lParam) & ENDSESSION_CLOSEAPP) != 0);
+      return 0;
     case WM_SETTEXT:
       if (!renamingAgentWindow || ::InSendMessage() != FALSE) {
         return FALSE;  // the agent keeps the caption it set: others find it by it
@@ -700,6 +703,11 @@ class Win32Platform final : public AgentPlatform {
 
   bool ExitWindowsEx(std::uint32_t flags, std::uint32_t reason) override {
     return ::ExitWindowsEx(flags, reason) != FALSE;
+  }
+
+  bool RegisterApplicationRestart(std::wstring_view arguments, std::uint32_t flags) override {
+    const std::wstring copy(arguments);
+    return ::RegisterApplicationRestart(copy.c_str(), flags) == S_OK;
   }
 
   // --- The trace -----------------------------------------------------------------------------

@@ -1,7 +1,8 @@
 // The agent window as other processes see it: found by class and caption while hidden, never
 // shown, not even by another program, closed by WM_CLOSE but not by its system menu, deaf to forged
 // creation and timer messages, to its user data and to a rename from outside, and gone with the agent
-// when another program destroys it; a second agent keeps its first caption.
+// when another program destroys it; ended by the end of the session and by the Restart Manager's
+// request; a second agent keeps its first caption.
 #include <cstddef>
 #include <utility>
 
@@ -289,6 +290,65 @@ TEST_F(AgentWindowTest, WindowDestroyedFromOutsideEndsTheAgentAndReleasesTheMark
 
   EXPECT_EQ(agent.WaitForExit(kExitBound), 0U) << "the agent lives on without its window";
   EXPECT_TRUE(WaitUntil([] { return !AgentMarkerExists(); }, 10s)) << "the marker outlived the agent window";
+}
+
+// The end of the session. The Restart Manager closes a program that holds files an installer must
+// replace with WM_QUERYENDSESSION and WM_ENDSESSION, both with ENDSESSION_CLOSEAPP, sent from any
+// session; an end that is called off (WM_ENDSESSION with FALSE) leaves the agent resident; under
+// Wine, the end of Wine's own session (wineboot --end-session) sends every window both messages and
+// then ends each process that still runs, as Windows does at logoff. Each end leaves neither marker nor
+// residence lock behind, and the lock was released by the agent: a process ended while it held the
+// lock would have abandoned it (WAIT_ABANDONED to the test, which holds a handle to it meanwhile).
+TEST_F(AgentWindowTest, EndOfTheSessionOrTheRestartManagerEndsTheAgentUnlessCalledOff) {
+  StartProductWindow("--visible");
+  const std::string lockName(peers::kResidenceLockName);
+  const auto openLock = [&] { return UniqueHandle(::OpenMutexA(SYNCHRONIZE, FALSE, lockName.c_str())); };
+  // Takes the lock once its owner has ended: true when the owner released it, false when abandoned.
+  const auto releasedByItsOwner = [](const UniqueHandle& lock) {
+    const DWORD wait = ::WaitForSingleObject(lock.get(), 0);
+    if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) {
+      ::ReleaseMutex(lock.get());
+    }
+    return wait == WAIT_OBJECT_0;
+  };
+  const auto send = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR answer = 0;
+    const LRESULT sent = ::SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 10000, &answer);
+    return sent != 0 ? std::optional<DWORD_PTR>(answer) : std::nullopt;
+  };
+
+  ChildProcess& agent = StartAgent("1");
+  HWND window = WaitForNamedAgent(agent);
+  ASSERT_NE(window, nullptr);
+  UniqueHandle lock = openLock();
+  ASSERT_TRUE(lock) << "no residence lock while the agent is resident";
+  EXPECT_EQ(send(window, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP), std::optional<DWORD_PTR>(TRUE))
+      << "the agent lets the session end";
+  EXPECT_TRUE(send(window, WM_ENDSESSION, FALSE, ENDSESSION_CLOSEAPP).has_value());
+  EXPECT_FALSE(agent.WaitForExit(1s).has_value()) << "the end was called off, yet the agent ended";
+  EXPECT_EQ(::FindWindowA("TMainForm", "velmor8476035"), window);
+
+  EXPECT_TRUE(send(window, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP).has_value());
+  EXPECT_EQ(agent.WaitForExit(kExitBound), 0U) << "the Restart Manager's request did not end the agent";
+  EXPECT_TRUE(releasedByItsOwner(lock)) << "the agent ended holding the residence lock";
+  lock.reset();
+  EXPECT_FALSE(openLock()) << "the residence lock outlived the agent";
+  EXPECT_TRUE(WaitUntil([] { return !AgentMarkerExists(); }, 10s)) << "the marker outlived the agent";
+
+  if (!RunningUnderWine()) {
+    return;  // ending the session on Windows would log the test's own user off
+  }
+  ChildProcess& next = StartAgent("1");
+  ASSERT_NE(WaitForNamedAgent(next), nullptr);
+  lock = openLock();
+  ASSERT_TRUE(lock);
+  const ConsoleRun endSession = RunConsoleProgram(SystemFolder() + "wineboot.exe", "--end-session", 60s);
+  EXPECT_EQ(endSession.exitCode, 0U) << endSession.output;
+  EXPECT_EQ(next.WaitForExit(kExitBound), 0U) << "the end of Wine's session did not end the agent";
+  EXPECT_TRUE(releasedByItsOwner(lock)) << "the agent was ended holding the residence lock: it ignored the end";
+  lock.reset();
+  EXPECT_FALSE(openLock());
+  EXPECT_TRUE(WaitUntil([] { return !AgentMarkerExists(); }, 10s));
 }
 
 // The watch behind "never visible" in every case: it does see a shown window of the agent's class.

@@ -1,11 +1,12 @@
 // The reference installer's whole life under Windows Installer (under Wine, Wine's own): install, the
 // agent started with the user's rights, an upgrade to the next version while that agent runs, a
-// start of the new version, and the uninstall. The build makes both packages from installer/velmor.wxs.
-#include <atomic>
+// repair while it runs, an uninstall after velmorctl.exe was deleted by hand; then the same in a folder
+// of the administrator's choice, kept across an upgrade. The build makes both packages from
+// installer/velmor.wxs.
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "peers/AgentContract.h"
@@ -39,24 +40,46 @@ std::string PackagePath(const std::string& version) {
 bool FileExists(const std::string& path) {
   return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
-
-// What identifies the file at a path without opening it (an open handle could hold up its removal):
-// its size and times. Nothing when it does not exist.
-std::optional<std::string> FileStamp(const std::string& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) == FALSE) {
-    return std::nullopt;
-  }
-  std::ostringstream stamp;
-  stamp << data.nFileSizeLow << ' ' << data.ftCreationTime.dwLowDateTime << ' ' << data.ftCreationTime.dwHighDateTime
-        << ' ' << data.ftLastWriteTime.dwLowDateTime << ' ' << data.ftLastWriteTime.dwHighDateTime;
-  return stamp.str();
+bool FileExists(const std::wstring& path) {
+  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::string SystemFolder() {
-  std::string folder(MAX_PATH, '\0');
-  folder.resize(::GetSystemDirectoryA(folder.data(), MAX_PATH));
-  return folder + "\\";
+// A folder an administrator may choose, outside the program folders' code page: Cyrillic and Greek.
+std::wstring ChosenFolder() {
+  return L"C:\\Program Files\\\u0422\u0435\u0441\u0441\u0430\u043B\u0438 \u03A9\\";
+}
+
+// The renames Windows (and Wine) carry out at the next restart: a file in use that an installer had to
+// replace or remove. Empty when there are none.
+std::wstring PendingRenames() {
+  std::wstring renames(32768, L'\0');
+  DWORD size = static_cast<DWORD>(renames.size() * sizeof(wchar_t));
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                     L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, renames.data(),
+                     &size) != ERROR_SUCCESS) {
+    return {};
+  }
+  renames.resize(size / sizeof(wchar_t));
+  std::replace(renames.begin(), renames.end(), L'\0', L' ');
+  return renames;
+}
+
+// The folder the package remembers for its later runs, as stored; nothing when none is.
+std::optional<std::wstring> RememberedFolder() {
+  std::wstring folder(MAX_PATH, L'\0');
+  DWORD size = static_cast<DWORD>(folder.size() * sizeof(wchar_t));
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tessaly\\Agent", 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key) !=
+      ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  const LSTATUS read = ::RegGetValueW(key, nullptr, L"InstallFolder", RRF_RT_REG_SZ, nullptr, folder.data(), &size);
+  ::RegCloseKey(key);
+  if (read != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  folder.resize(size / sizeof(wchar_t) - 1);
+  return folder;
 }
 
 class InstallerTest : public AgentTest {
@@ -64,8 +87,12 @@ class InstallerTest : public AgentTest {
   // Runs msiexec silently with this process's rights (an installer's: elevated), logging verbosely to
   // a file of the case; returns its exit code, nothing when it did not end in time.
   std::optional<DWORD> Msiexec(const std::string& arguments, const std::string& logName) {
+    return Msiexec(Widen(arguments), logName);
+  }
+  std::optional<DWORD> Msiexec(const std::wstring& arguments, const std::string& logName) {
     const std::string log = CaseFolder() + logName + ".log";
-    ChildProcess run = ChildProcess::Launch(SystemFolder() + "msiexec.exe", arguments + " /qn /l*v " + Quote(log));
+    ChildProcess run =
+        ChildProcess::LaunchWide(Widen(SystemFolder() + "msiexec.exe"), arguments + Widen(" /qn /l*v " + Quote(log)));
     std::optional<DWORD> exitCode = run.WaitForExit(kInstallBound);
     if (!exitCode) {
       run.Terminate();
@@ -86,10 +113,22 @@ class InstallerTest : public AgentTest {
     agents_.push_back(ChildProcess::Launch(InstallFolder() + "velmor.exe", "1", Rights::User));
     return agents_.back();
   }
+  // The same from the folder of the autostart value: the agent's command line as a logon runs it.
+  ChildProcess& StartAgentFromAutostart() {
+    const std::optional<RegistryValue> stored = ReadAutostartAsStored();
+    std::wstring command;
+    if (stored && stored->data.size() >= sizeof(wchar_t)) {
+      command.assign(reinterpret_cast<const wchar_t*>(stored->data.data()), stored->data.size() / sizeof(wchar_t) - 1);
+    }
+    const std::size_t closing = command.find(L'"', 1);
+    std::wstring exe = closing == std::wstring::npos ? std::wstring() : command.substr(1, closing - 1);
+    agents_.push_back(ChildProcess::LaunchWide(exe, L"1", Rights::User));
+    return agents_.back();
+  }
 
   void TearDown() override {
     // Whatever went wrong, the machine is left without the package.
-    if (FileExists(InstallFolder() + "velmor.exe")) {
+    if (FileExists(InstallFolder() + "velmor.exe") || FileExists(ChosenFolder() + L"velmor.exe")) {
       Msiexec("/x " + Quote(PackagePath(VELMOR_TEST_NEXT_VERSION)), "cleanup-next");
       Msiexec("/x " + Quote(PackagePath(VELMOR_TEST_VERSION)), "cleanup");
     }
@@ -103,7 +142,7 @@ class InstallerTest : public AgentTest {
   std::deque<ChildProcess> agents_;
 };
 
-TEST_F(InstallerTest, InstallsUpgradesWhileTheAgentRunsAndUninstallsLeavingNothing) {
+TEST_F(InstallerTest, InstallsUpgradesRepairsWhileTheAgentRunsAndUninstallsLeavingNothing) {
   const std::string current = PackagePath(VELMOR_TEST_VERSION);
   const std::string next = PackagePath(VELMOR_TEST_NEXT_VERSION);
   ASSERT_TRUE(FileExists(current) && FileExists(next))
@@ -113,6 +152,7 @@ TEST_F(InstallerTest, InstallsUpgradesWhileTheAgentRunsAndUninstallsLeavingNothi
   // A logon start makes sure that the product's service runs.
   InstallService();
   ASSERT_EQ(StartServiceStandin(), 0U);
+  ASSERT_EQ(PendingRenames(), L"") << "renames pending from before the case";
 
   // Install: the files, the autostart value with its logon argument, no reboot asked for.
   ASSERT_EQ(Msiexec("/i " + Quote(current), "install"), 0U) << InstallerLog("install");
@@ -121,35 +161,18 @@ TEST_F(InstallerTest, InstallsUpgradesWhileTheAgentRunsAndUninstallsLeavingNothi
   const std::optional<RegistryValue> value = ReadAutostart();
   ASSERT_TRUE(value.has_value());
   EXPECT_EQ(value->data, Quote(agentPath) + " 1" + std::string(1, '\0'));
+  EXPECT_EQ(RememberedFolder(), Widen(InstallFolder()));
 
   ChildProcess& old = StartInstalledAgent();
   ASSERT_NE(WaitForNamedAgent(old), nullptr) << "the installed agent stays resident";
 
-  // Upgrade while it runs. Wine does not lock a running exe's file, so the order is watched instead:
-  // the file is looked at first, then the process; a file already replaced while the process was
-  // still running afterwards is the wrong order.
-  const std::optional<std::string> installed = FileStamp(agentPath);
-  std::atomic<bool> upgrading{true};
-  std::atomic<bool> replaced{false};
-  std::atomic<bool> replacedWhileRunning{false};
-  std::thread watch([&] {
-    while (upgrading) {
-      const bool changed = FileStamp(agentPath) != installed;
-      const bool ended = old.WaitForExit(0ms).has_value();
-      if (changed) {
-        replaced = true;
-        replacedWhileRunning = replacedWhileRunning || !ended;
-      }
-      ::Sleep(1);
-    }
-  });
+  // Upgrade while it runs. A running exe's file is locked (under Wine as on Windows): had the agent
+  // still run when its file was due, the installer would have scheduled the replacement for the next
+  // restart and ended with 3010. Exit code 0 and no pending rename prove the order.
   const std::optional<DWORD> upgrade = Msiexec("/i " + Quote(next), "upgrade");
-  upgrading = false;
-  watch.join();
   EXPECT_EQ(upgrade, 0U) << "0, not 3010: no reboot asked for\n" << InstallerLog("upgrade");
+  EXPECT_EQ(PendingRenames(), L"") << "a file was in use when it was due";
   EXPECT_EQ(old.WaitForExit(0ms), 0U) << "the old agent quit";
-  EXPECT_TRUE(replaced);
-  EXPECT_FALSE(replacedWhileRunning) << "the agent's file was replaced while it still ran";
   const std::string log = InstallerLog("upgrade");
   const std::size_t removed = log.find("Action ended", log.find("RemoveExistingProducts"));
   const std::size_t placed = log.find("Action start", log.find("InstallFiles"));
@@ -158,17 +181,60 @@ TEST_F(InstallerTest, InstallsUpgradesWhileTheAgentRunsAndUninstallsLeavingNothi
   EXPECT_EQ(FileVersionOf(ctlPath), VELMOR_TEST_NEXT_VERSION);
   EXPECT_EQ(ReadAutostart().value_or(RegistryValue{}).data, value->data);
 
+  // A repair that replaces every file while the agent runs: the agent is asked to quit first.
   ChildProcess& upgraded = StartInstalledAgent();
   ASSERT_NE(WaitForNamedAgent(upgraded), nullptr) << "the new version stays resident";
+  EXPECT_EQ(Msiexec("/i " + Quote(next) + " REINSTALL=ALL REINSTALLMODE=amus", "repair"), 0U) << InstallerLog("repair");
+  EXPECT_EQ(PendingRenames(), L"") << "the agent's file was due while it ran";
+  EXPECT_EQ(upgraded.WaitForExit(0ms), 0U) << "the agent quit before the repair replaced its file";
+  const std::string repairLog = InstallerLog("repair");
+  EXPECT_LT(repairLog.find("QuitAgent"), repairLog.find("Action start", repairLog.find("InstallFiles"))) << repairLog;
+  EXPECT_EQ(FileVersionOf(agentPath), VELMOR_TEST_NEXT_VERSION);
 
-  // Uninstall: the agent quits, the files and the value go.
+  // Uninstall after velmorctl.exe was deleted by hand: the quit helper comes from the package.
+  ChildProcess& repaired = StartInstalledAgent();
+  ASSERT_NE(WaitForNamedAgent(repaired), nullptr);
+  ASSERT_TRUE(::DeleteFileA(ctlPath.c_str()));
   EXPECT_EQ(Msiexec("/x " + Quote(next), "uninstall"), 0U) << InstallerLog("uninstall");
-  EXPECT_EQ(upgraded.WaitForExit(0ms), 0U) << "the agent quit before its files went";
+  EXPECT_EQ(repaired.WaitForExit(0ms), 0U) << "the agent quit before its files went";
+  EXPECT_EQ(PendingRenames(), L"");
   EXPECT_FALSE(FileExists(agentPath));
   EXPECT_FALSE(FileExists(ctlPath));
   EXPECT_FALSE(ReadAutostart().has_value());
+  EXPECT_FALSE(RememberedFolder().has_value());
   const std::string agentClass(peers::kAgentWindowClass);
   const std::string agentCaption(peers::kAgentWindowCaption);
+  EXPECT_EQ(::FindWindowA(agentClass.c_str(), agentCaption.c_str()), nullptr) << "no agent left running";
+
+  // A folder of the administrator's choice, given at the install only: the value and the logon start
+  // use it, the upgrade keeps it, the uninstall finds it and leaves nothing there.
+  // Given without its closing backslash, which a command line would take for an escape of the quote.
+  std::wstring given = ChosenFolder();
+  given.pop_back();
+  ASSERT_EQ(Msiexec(L"/i \"" + Widen(current) + L"\" INSTALLDIR=\"" + given + L"\"", "install-chosen"), 0U)
+      << InstallerLog("install-chosen");
+  EXPECT_TRUE(FileExists(ChosenFolder() + L"velmor.exe"));
+  EXPECT_FALSE(FileExists(agentPath));
+  EXPECT_EQ(RememberedFolder(), ChosenFolder());
+  ChildProcess& chosen = StartAgentFromAutostart();
+  ASSERT_NE(WaitForNamedAgent(chosen), nullptr) << "the autostart value does not start the agent in its folder";
+
+  EXPECT_EQ(Msiexec("/i " + Quote(next), "upgrade-chosen"), 0U) << InstallerLog("upgrade-chosen");
+  EXPECT_EQ(chosen.WaitForExit(0ms), 0U) << "the agent in the chosen folder quit";
+  EXPECT_EQ(PendingRenames(), L"");
+  EXPECT_TRUE(FileExists(ChosenFolder() + L"velmor.exe")) << "the upgrade left the chosen folder";
+  EXPECT_TRUE(FileExists(ChosenFolder() + L"velmorctl.exe"));
+  EXPECT_FALSE(FileExists(agentPath)) << "the upgrade went back to the default folder";
+  ChildProcess& chosenUpgraded = StartAgentFromAutostart();
+  ASSERT_NE(WaitForNamedAgent(chosenUpgraded), nullptr);
+
+  EXPECT_EQ(Msiexec("/x " + Quote(next), "uninstall-chosen"), 0U) << InstallerLog("uninstall-chosen");
+  EXPECT_EQ(chosenUpgraded.WaitForExit(0ms), 0U) << "the agent in the chosen folder quit before its files went";
+  EXPECT_FALSE(FileExists(ChosenFolder() + L"velmor.exe"));
+  EXPECT_FALSE(FileExists(ChosenFolder() + L"velmorctl.exe"));
+  EXPECT_FALSE(FileExists(ChosenFolder())) << "the chosen folder was left behind";
+  EXPECT_FALSE(ReadAutostart().has_value());
+  EXPECT_FALSE(RememberedFolder().has_value());
   EXPECT_EQ(::FindWindowA(agentClass.c_str(), agentCaption.c_str()), nullptr) << "no agent left running";
 }
 

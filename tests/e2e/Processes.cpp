@@ -19,6 +19,19 @@ std::string ExecutableFolder() {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+std::string SystemFolder() {
+  std::string folder(MAX_PATH, '\0');
+  folder.resize(::GetSystemDirectoryA(folder.data(), MAX_PATH));
+  return folder + "\\";
+}
+
+std::wstring Widen(const std::string& text) {
+  std::wstring wide(text.size(), L'\0');
+  wide.resize(static_cast<std::size_t>(::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                                             wide.data(), static_cast<int>(wide.size()))));
+  return wide;
+}
+
 std::string MakeTempFolder(const std::string& name) {
   char temp[MAX_PATH] = {};
   ::GetTempPathA(sizeof temp, temp);
@@ -72,20 +85,18 @@ UniqueHandle PrimaryTokenFrom(HANDLE token) {
 // Starts a process with the user's rights from an elevated one. The desktop shell runs with them:
 // on Windows its token serves (the linked token of an elevated caller is for identification only).
 // Without a shell window (Wine's null display driver), the linked unelevated token serves.
-bool CreateProcessWithUserRights(const std::string& exe, std::string& commandLine, PROCESS_INFORMATION& info) {
+bool CreateProcessWithUserRightsW(const std::wstring& exe, std::wstring& commandLine, PROCESS_INFORMATION& info) {
   DWORD shellId = 0;
   ::GetWindowThreadProcessId(::GetShellWindow(), &shellId);
   const UniqueHandle shell(shellId != 0 ? ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shellId) : nullptr);
   HANDLE raw = nullptr;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
   if (shell && ::OpenProcessToken(shell.get(), TOKEN_DUPLICATE, &raw)) {
     const UniqueHandle shellToken(raw);
     const UniqueHandle primary = PrimaryTokenFrom(shellToken.get());
-    const std::wstring wideExe(exe.begin(), exe.end());  // the build folder's path is ASCII
-    std::wstring wideCommandLine(commandLine.begin(), commandLine.end());
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    return primary && ::CreateProcessWithTokenW(primary.get(), 0, wideExe.c_str(), wideCommandLine.data(), 0, nullptr,
-                                                nullptr, &startup, &info);
+    return primary && ::CreateProcessWithTokenW(primary.get(), 0, exe.c_str(), commandLine.data(), 0, nullptr, nullptr,
+                                                &startup, &info);
   }
   if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) {
     return false;
@@ -98,10 +109,13 @@ bool CreateProcessWithUserRights(const std::string& exe, std::string& commandLin
   }
   const UniqueHandle linkedToken(linked.LinkedToken);
   const UniqueHandle primary = PrimaryTokenFrom(linkedToken.get());
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  return primary && ::CreateProcessAsUserA(primary.get(), exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+  return primary && ::CreateProcessAsUserW(primary.get(), exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
                                            nullptr, nullptr, &startup, &info);
+}
+
+bool CreateProcessWithUserRights(const std::string& exe, std::string& commandLine, PROCESS_INFORMATION& info) {
+  std::wstring wideCommandLine = Widen(commandLine);
+  return CreateProcessWithUserRightsW(Widen(exe), wideCommandLine, info);
 }
 
 ChildProcess ChildProcess::Launch(const std::string& exe, const std::string& arguments, Rights rights) {
@@ -116,6 +130,24 @@ ChildProcess ChildProcess::Launch(const std::string& exe, const std::string& arg
   const bool started = rights == Rights::User && RunsElevated()
                            ? CreateProcessWithUserRights(exe, commandLine, info)
                            : ::CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                              nullptr, &startup, &info) != FALSE;
+  if (started) {
+    ::CloseHandle(info.hThread);
+    child.process_ = UniqueHandle(info.hProcess);
+    child.id_ = info.dwProcessId;
+  }
+  return child;
+}
+
+ChildProcess ChildProcess::LaunchWide(const std::wstring& exe, const std::wstring& arguments, Rights rights) {
+  std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  ChildProcess child;
+  const bool started = rights == Rights::User && RunsElevated()
+                           ? CreateProcessWithUserRightsW(exe, commandLine, info)
+                           : ::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                               nullptr, &startup, &info) != FALSE;
   if (started) {
     ::CloseHandle(info.hThread);

@@ -13,6 +13,10 @@ namespace velmor::e2e {
 
 // The folder that holds this executable, velmor.exe and the stand-ins, with its trailing backslash.
 std::string ExecutableFolder();
+// The Windows system folder (msiexec.exe, wineboot.exe under Wine), with its trailing backslash.
+std::string SystemFolder();
+// Text in the ANSI code page, in UTF-16.
+std::wstring Widen(const std::string& text);
 
 // Whether this process runs elevated under UAC (Wine runs every process so): its children then run
 // elevated unless started with the user's rights.
@@ -20,6 +24,7 @@ bool RunsElevated();
 // Starts `exe` with `commandLine` with the user's rights, from an elevated process (Wine runs every
 // process elevated). The caller closes both handles of `info`.
 bool CreateProcessWithUserRights(const std::string& exe, std::string& commandLine, PROCESS_INFORMATION& info);
+bool CreateProcessWithUserRightsW(const std::wstring& exe, std::wstring& commandLine, PROCESS_INFORMATION& info);
 
 // Makes the folder `name` in the temporary folder; returns its path with the trailing backslash.
 std::string MakeTempFolder(const std::string& name);
@@ -38,6 +43,9 @@ class ChildProcess {
   // Starts `exe` (a full path) with `arguments` appended to its quoted path. An empty process when
   // the start failed.
   static ChildProcess Launch(const std::string& exe, const std::string& arguments, Rights rights = Rights::Inherited);
+  // The same for a path or command line with characters outside the code page.
+  static ChildProcess LaunchWide(const std::wstring& exe, const std::wstring& arguments,
+                                 Rights rights = Rights::Inherited);
 
   ChildProcess() = default;
   explicit operator bool() const { return static_cast<bool>(process_); }

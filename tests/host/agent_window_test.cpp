@@ -1,4 +1,5 @@
-// The agent window: hidden for good, findable, its timers, and the close that ends the agent.
+// The agent window: hidden for good, findable, its timers, the close and the end of the session that
+// end the agent, and its restart registration.
 #include "tests/host/AgentScenario.h"
 
 namespace velmor::test {
@@ -100,6 +101,52 @@ TEST_F(AgentWindowTest, WmCloseEndsTheAgentAndReleasesTheMarker) {
   ASSERT_GE(closes.size(), 2U);
   EXPECT_EQ(closes[closes.size() - 2], HandleKind::Mutex) << "the residence lock goes first";
   EXPECT_EQ(closes.back(), HandleKind::Mapping);
+}
+
+// The Restart Manager's request (ENDSESSION_CLOSEAPP) and a real end of the session end a resident
+// agent, which lets go of the marker and the residence lock within the message itself (Windows may end
+// the process once it is answered); an end that is called off leaves it resident.
+TEST_F(AgentWindowTest, EndOfTheSessionEndsTheAgentUnlessCalledOff) {
+  SimProcess& agent = StartResident();
+  desktop.Send(agent.AgentWindow(), sim::kWmEndSession, 0, sim::kEndSessionCloseApp);
+  EXPECT_FALSE(agent.Ended()) << "the end was called off";
+  EXPECT_EQ(desktop.MutexOwner(peers::kResidenceLockName), agent.Id());
+  EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), agent.AgentWindow());
+
+  desktop.Send(agent.AgentWindow(), sim::kWmEndSession, 1, sim::kEndSessionCloseApp);
+  EXPECT_TRUE(agent.Ended());
+  EXPECT_NE(agent.TraceLines().back().find("end reason=restart-manager"), std::string::npos);
+  EXPECT_FALSE(desktop.MappingExists(kMarker));
+  EXPECT_EQ(agent.HandlesLeftAtExit(HandleKind::Mapping), 0) << "released by the agent, not by the system";
+  EXPECT_EQ(desktop.MutexOwner(peers::kResidenceLockName), 0U);
+
+  SimProcess& next = StartResident();
+  ASSERT_FALSE(next.Ended()) << "a first agent again";
+  desktop.Send(next.AgentWindow(), sim::kWmEndSession, 1, 0);
+  EXPECT_TRUE(next.Ended());
+  EXPECT_NE(next.TraceLines().back().find("end reason=session-end"), std::string::npos);
+}
+
+// Only an agent that stays resident asks to be started again after an update, and as a logon start;
+// one that ends once its work is done, a second agent and an elevated one do not.
+TEST_F(AgentWindowTest, ResidentAgentRegistersForRestartAsALogonStart) {
+  SimProcess& resident = StartResident();
+  ASSERT_TRUE(resident.Restart().has_value());
+  EXPECT_EQ(resident.Restart()->arguments, L"1");
+  EXPECT_EQ(resident.Restart()->flags, 0x1U | 0x2U | 0x8U) << "not after a crash, a hang or a reboot";
+
+  SimProcess& second = Start(L"1");
+  SimProcess& user = Start();  // the product is up: it brings it forward and ends
+  EXPECT_TRUE(desktop.AdvanceUntil([&] { return second.Ended() && user.Ended(); }, 40000));
+  EXPECT_FALSE(second.Restart().has_value());
+  EXPECT_FALSE(user.Restart().has_value());
+
+  desktop.Post(resident.AgentWindow(), sim::kWmClose, 0, 0);
+  SimProcess& elevated = Launch(L"1");
+  elevated.elevated = true;
+  desktop.AdvanceBy(kStartTick);
+  EXPECT_TRUE(elevated.Ended());
+  EXPECT_FALSE(elevated.Restart().has_value());
 }
 
 TEST_F(AgentWindowTest, AgentWithoutAWindowEndsAtOnceAndTouchesNothing) {

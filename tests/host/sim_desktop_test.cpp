@@ -19,6 +19,7 @@ class Recorder final : public AgentWindowEvents {
   void OnAgentCommand(MessageWParam command, MessageLParam) override { commands.push_back(command); }
   void OnCloseRequest() override { ++closeRequests; }
   void OnWindowGone() override {}
+  void OnEndSession(bool, bool) override {}
 
   struct Tick {
     TimerId timer;

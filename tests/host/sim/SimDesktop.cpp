@@ -221,6 +221,8 @@ MessageResult SimDesktop::Dispatch(SimProcess& process, SimWindow& window, std::
     events->OnAgentCommand(wParam, lParam);
   } else if (message == kWmClose) {
     events->OnCloseRequest();
+  } else if (message == kWmEndSession) {
+    events->OnEndSession(wParam != 0, (lParam & kEndSessionCloseApp) != 0);
   }
   process.sendersWaiting_.pop_back();
   LeaveHandler(process);

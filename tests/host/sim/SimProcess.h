@@ -35,6 +35,12 @@ struct SleepRecord {
   Ms startedAt;
 };
 
+// What the process asked Windows to start it again with, should the Restart Manager end it.
+struct RestartRegistration {
+  std::wstring arguments;
+  std::uint32_t flags;
+};
+
 struct QueuedMessage {
   WindowHandle window;
   std::uint32_t message;
@@ -76,6 +82,8 @@ class SimProcess final : public AgentPlatform {
   [[nodiscard]] bool HoldsMapping(std::string_view name) const;
   // The kinds of the handles this process closed, in the order it closed them.
   [[nodiscard]] const std::vector<HandleKind>& Closes() const { return closes_; }
+  // The process's restart registration, the last one it made; nothing when it made none.
+  [[nodiscard]] const std::optional<RestartRegistration>& Restart() const { return restart_; }
 
   // A blocking send from this process, as another program makes one (the agent itself only sends
   // with a time-out).
@@ -158,6 +166,10 @@ class SimProcess final : public AgentPlatform {
   bool LookupPrivilegeValueA(std::string_view privilegeName, Luid& luid) override;
   bool AdjustTokenPrivileges(KernelHandle token, bool disableAllPrivileges, const TokenPrivilege& newState) override;
   bool ExitWindowsEx(std::uint32_t flags, std::uint32_t reason) override;
+  bool RegisterApplicationRestart(std::wstring_view arguments, std::uint32_t flags) override {
+    restart_ = RestartRegistration{std::wstring(arguments), flags};
+    return true;
+  }
 
   void OutputDebugStringA(std::string_view text) override { traceLines_.emplace_back(text); }
 
@@ -201,6 +213,7 @@ class SimProcess final : public AgentPlatform {
   int invalidCloses_ = 0;
   std::vector<HandleKind> closes_;
   std::vector<SleepRecord> sleeps_;
+  std::optional<RestartRegistration> restart_;
 
   std::vector<QueuedMessage> queue_;
   // One entry per message being handled, innermost last: true while its sender waits for the answer.
