@@ -51,6 +51,9 @@ inline constexpr Win32Status kErrorServiceNotActive = 1062;
 
 // Windows and their messages.
 inline constexpr std::uint32_t kWmNull = 0x0000;
+inline constexpr std::uint32_t kWmClose = 0x0010;
+inline constexpr std::uint32_t kWmEndSession = 0x0016;
+inline constexpr std::uintptr_t kEndSessionCloseApp = 0x1;  // WM_ENDSESSION's lParam: the Restart Manager
 inline constexpr std::uint32_t kSmtoAbortIfHung = 0x0002;
 inline constexpr int kSwRestore = 9;
 

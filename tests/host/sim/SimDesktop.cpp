@@ -6,6 +6,7 @@
 #include "app/AgentWindow.h"
 #include "peers/AgentContract.h"
 #include "peers/ProductPeers.h"
+#include "platform/AgentMessages.h"
 #include "platform/AsciiCase.h"
 
 namespace velmor::sim {
@@ -213,17 +214,11 @@ MessageResult SimDesktop::Dispatch(SimProcess& process, SimWindow& window, std::
   if (events == nullptr) {
     return 0;
   }
-  // As the Windows implementation does: the messages the agent serves become its events, and every
-  // other message gets the default handling, which here does nothing.
+  // Through the same map as the Windows implementation; every other message gets the default
+  // handling, which here does nothing.
   EnterHandler(process);
   process.sendersWaiting_.push_back(sent);
-  if (message == peers::kAgentCommandMessage) {
-    events->OnAgentCommand(wParam, lParam);
-  } else if (message == kWmClose) {
-    events->OnCloseRequest();
-  } else if (message == kWmEndSession) {
-    events->OnEndSession(wParam != 0, (lParam & kEndSessionCloseApp) != 0);
-  }
+  DeliverAgentMessage(*events, message, wParam, lParam);
   process.sendersWaiting_.pop_back();
   LeaveHandler(process);
   return 0;

@@ -42,9 +42,9 @@ namespace velmor::sim {
 
 // Windows raises timer intervals below this to it (USER_TIMER_MINIMUM).
 inline constexpr Ms kUserTimerMinimum = 10;
-inline constexpr std::uint32_t kWmClose = 0x0010;
-inline constexpr std::uint32_t kWmEndSession = 0x0016;
-inline constexpr MessageLParam kEndSessionCloseApp = 0x1;
+inline constexpr std::uint32_t kWmClose = win32::kWmClose;
+inline constexpr std::uint32_t kWmEndSession = win32::kWmEndSession;
+inline constexpr auto kEndSessionCloseApp = static_cast<MessageLParam>(win32::kEndSessionCloseApp);
 inline constexpr std::uint32_t kWaitObject0 = 0;
 inline constexpr std::uint32_t kWaitAbandoned = 0x80;
 inline constexpr std::uint32_t kWaitTimeout = 258;
