@@ -78,8 +78,9 @@ TEST_F(AgentWindowTest, SecondAgentActivatesVisibleProductAndEnds) {
   bool secondNamedItself = false;
   WaitUntil(
       [&] {
+        // A window still being made reads as untitled for a moment: only the agent's name counts.
         for (HWND window : TopLevelWindowsOf(second.Id(), "TMainForm")) {
-          secondNamedItself = secondNamedItself || WindowCaption(window) != "Shell";
+          secondNamedItself = secondNamedItself || WindowCaption(window) == peers::kAgentWindowCaption;
         }
         return !second.IsRunning();
       },
