@@ -28,7 +28,7 @@ ShellLoader::~ShellLoader() {
   }
 }
 
-std::intptr_t ShellLoader::Execute(const wchar_t* operation, const wchar_t* file, int showCommand) {
+decltype(&::ShellExecuteW) ShellLoader::ShellExecuteFunction() {
   if (!loaded_) {
     loaded_ = true;
     ole32_ = ::LoadLibraryExW(L"ole32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
@@ -38,10 +38,15 @@ std::intptr_t ShellLoader::Execute(const wchar_t* operation, const wchar_t* file
     shellExecute_ = LibraryFunction<decltype(&::ShellExecuteW)>(
         ::LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32), "ShellExecuteW");
   }
-  if (shellExecute_ == nullptr) {
+  return shellExecute_;
+}
+
+std::intptr_t ShellLoader::Execute(const wchar_t* operation, const wchar_t* file, int showCommand) {
+  const auto shellExecute = ShellExecuteFunction();
+  if (shellExecute == nullptr) {
     return 0;
   }
-  return reinterpret_cast<std::intptr_t>(shellExecute_(nullptr, operation, file, nullptr, nullptr, showCommand));
+  return reinterpret_cast<std::intptr_t>(shellExecute(nullptr, operation, file, nullptr, nullptr, showCommand));
 }
 
 }  // namespace velmor::win32impl

@@ -30,6 +30,9 @@ class ShellLoader {
   std::intptr_t Execute(const wchar_t* operation, const wchar_t* file, int showCommand);
 
  private:
+  // ShellExecuteW, loaded with COM at the first call; null when shell32 cannot be loaded.
+  decltype(&::ShellExecuteW) ShellExecuteFunction();
+
   bool loaded_ = false;
   HMODULE ole32_ = nullptr;
   bool comInitialized_ = false;
