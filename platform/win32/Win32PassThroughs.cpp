@@ -31,6 +31,8 @@ UniqueWin32Handle OpenTokenForQuery(HANDLE process) {
 
 }  // namespace
 
+// --- Windows -------------------------------------------------------------------------------------
+
 void Win32PassThroughs::HideWindow(WindowHandle window) {
   ShowWindow(ToHwnd(window), SW_HIDE);
 }
@@ -94,6 +96,8 @@ bool Win32PassThroughs::IsWindowStationInteractive() {
   }
   return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
+
+// --- Kernel objects and the process --------------------------------------------------------------
 
 KernelHandle Win32PassThroughs::CreateFileMappingA(std::uint32_t protect, std::uint32_t maxSizeHigh,
                                                    std::uint32_t maxSizeLow, std::string_view name) {
@@ -230,6 +234,8 @@ bool Win32PassThroughs::IsCurrentProcessElevated() {
          type == TokenElevationTypeFull;
 }
 
+// --- Version test --------------------------------------------------------------------------------
+
 std::uint64_t Win32PassThroughs::VerSetConditionMask(std::uint64_t conditionMask, std::uint32_t typeBitMask,
                                                      std::uint8_t condition) {
   return ::VerSetConditionMask(conditionMask, typeBitMask, condition);
@@ -248,6 +254,8 @@ bool Win32PassThroughs::VerifyVersionInfoW(OsVersionInfoEx& versionInfo, std::ui
   std::memcpy(&versionInfo, &info, sizeof(info));
   return verified != FALSE;
 }
+
+// --- Registry ------------------------------------------------------------------------------------
 
 Win32Status Win32PassThroughs::RegOpenKeyExA(RegistryKey root, std::string_view subKey, std::uint32_t options,
                                              std::uint32_t access, RegistryKey& result) {
@@ -279,6 +287,8 @@ Win32Status Win32PassThroughs::RegCloseKey(RegistryKey key) {
   return static_cast<Win32Status>(::RegCloseKey(ToHkey(key)));
 }
 
+// --- Service Control Manager ---------------------------------------------------------------------
+
 ServiceHandle Win32PassThroughs::OpenSCManagerA(std::uint32_t access) {
   return FromScHandle(::OpenSCManagerA(nullptr, nullptr, access));
 }
@@ -297,6 +307,8 @@ bool Win32PassThroughs::ControlService(ServiceHandle service, std::uint32_t cont
 bool Win32PassThroughs::CloseServiceHandle(ServiceHandle handle) {
   return ::CloseServiceHandle(ToScHandle(handle)) != FALSE;
 }
+
+// --- Privileges and shutdown ---------------------------------------------------------------------
 
 bool Win32PassThroughs::OpenProcessToken(KernelHandle process, std::uint32_t access, KernelHandle& token) {
   HANDLE opened = nullptr;
