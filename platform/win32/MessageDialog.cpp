@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/Win32Handles.h"
+
 namespace velmor::win32impl {
 
 namespace {
@@ -116,24 +118,6 @@ class DialogTemplate {
   std::vector<WORD> words_;  // operator new aligns the start for any DWORD
 };
 
-// A window's device context, released when it goes out of scope.
-class WindowDc {
- public:
-  explicit WindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}
-  WindowDc(const WindowDc&) = delete;
-  WindowDc& operator=(const WindowDc&) = delete;
-  ~WindowDc() {
-    if (dc_ != nullptr) {
-      ReleaseDC(window_, dc_);
-    }
-  }
-  [[nodiscard]] HDC Get() const { return dc_; }
-
- private:
-  HWND window_;
-  HDC dc_;
-};
-
 // Selects a font into a device context for the scope's duration.
 class SelectedFont {
  public:
@@ -160,13 +144,13 @@ POINT DluToPixels(HWND dialog, int x, int y) {
 
 // The pixel size that the text needs, line feeds as line breaks, wrapped at `maxWidth`.
 SIZE MeasureText(HWND dialog, const std::wstring& text, int maxWidth) {
-  const WindowDc dc(dialog);
-  if (dc.Get() == nullptr) {
+  const UniqueWin32WindowDc dc = GetWindowDc(dialog);
+  if (!dc) {
     return SIZE{maxWidth, 0};
   }
-  const SelectedFont font(dc.Get(), reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0)));
+  const SelectedFont font(dc.get(), reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0)));
   RECT rect{0, 0, maxWidth, 0};
-  DrawTextW(dc.Get(), text.c_str(), static_cast<int>(text.size()), &rect,
+  DrawTextW(dc.get(), text.c_str(), static_cast<int>(text.size()), &rect,
             DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX);
   return SIZE{rect.right - rect.left, rect.bottom - rect.top};
 }

@@ -5,23 +5,16 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <type_traits>
 
+#include "platform/win32/DebugOutputChannel.h"
 #include "platform/win32/Win32Handles.h"
 
 namespace velmor::win32impl {
 namespace {
 
-// The listener's buffer: the writer's process id, then the text with its terminating NUL.
-constexpr std::size_t kBufferSize = 4096;
-constexpr std::size_t kMaxText = kBufferSize - sizeof(DWORD) - 1;
-
-struct ViewUnmapper {
-  void operator()(void* view) const { ::UnmapViewOfFile(view); }
-};
-using OwnedView = std::unique_ptr<void, ViewUnmapper>;
+using namespace debug_channel;
 
 // The writers' mutex, owned for the scope when it could be taken in time.
 class MutexTurn {
@@ -53,20 +46,20 @@ void TraceChannel::Write(std::string_view line) {
     ::OutputDebugStringA(copy.c_str());
     return;
   }
-  const UniqueWin32Handle mapping(::OpenFileMappingW(FILE_MAP_WRITE, FALSE, L"DBWIN_BUFFER"));
-  const UniqueWin32Handle bufferReady(::OpenEventW(SYNCHRONIZE, FALSE, L"DBWIN_BUFFER_READY"));
-  const UniqueWin32Handle dataReady(::OpenEventW(EVENT_MODIFY_STATE, FALSE, L"DBWIN_DATA_READY"));
+  const UniqueWin32Handle mapping(::OpenFileMappingW(FILE_MAP_WRITE, FALSE, kBufferName));
+  const UniqueWin32Handle bufferReady(::OpenEventW(SYNCHRONIZE, FALSE, kBufferReadyName));
+  const UniqueWin32Handle dataReady(::OpenEventW(EVENT_MODIFY_STATE, FALSE, kDataReadyName));
   if (!mapping || !bufferReady || !dataReady) {
     stalled_ = false;  // nobody listens
     return;
   }
-  const OwnedView view(::MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, kBufferSize));
+  const UniqueWin32View view = MapBuffer(mapping.get(), FILE_MAP_WRITE);
   if (!view) {
     return;  // not a listener's buffer (one too small to hold a line)
   }
   const DWORD waitMs = stalled_ ? 0 : kWaitMs;
   // Without the writers' mutex the buffer's own event still gives the buffer to one writer at a time.
-  const UniqueWin32Handle mutex(::OpenMutexW(SYNCHRONIZE, FALSE, L"DBWinMutex"));
+  const UniqueWin32Handle mutex(::OpenMutexW(SYNCHRONIZE, FALSE, kWritersMutexName));
   const MutexTurn turn(mutex.get(), waitMs);
   if ((mutex && !turn.Owned()) || ::WaitForSingleObject(bufferReady.get(), waitMs) != WAIT_OBJECT_0) {
     stalled_ = true;

@@ -5,9 +5,8 @@
 
 namespace velmor::win32impl {
 
-// Writes trace lines to the debug output channel as OutputDebugString does (a listener's events
-// DBWIN_BUFFER_READY and DBWIN_DATA_READY, its 4 KiB buffer DBWIN_BUFFER, the writers' mutex
-// DBWinMutex), but a line costs at most a few milliseconds whoever listens. OutputDebugString waits up
+// Writes trace lines to the debug output channel as OutputDebugString does (DebugOutputChannel.h),
+// but a line costs at most a few milliseconds whoever listens. OutputDebugString waits up
 // to 10 seconds per line for a listener to hand it the buffer, and without end while another program
 // holds the writers' mutex.
 //

@@ -1,6 +1,7 @@
 // Owners for the handles that Windows-side code opens itself, with no seam between (the platform's
 // own, velmorctl's, the Windows-side tests'): the same UniqueHandle as the logic's, closed by the
-// Windows call that fits each kind, keeping the thread's last error across the close.
+// Windows call that fits each kind, keeping the thread's last error across the close. Kernel objects,
+// services, keys, mapped views, hooks and device contexts alike.
 #pragma once
 
 #include <windows.h>
@@ -31,8 +32,35 @@ struct Win32RegistryKeyTraits : Win32LastErrorTraits {
   static void Close(HKEY key) { ::RegCloseKey(key); }
 };
 
+// A view of a file mapping, by its start address.
+struct Win32MappedViewTraits : Win32LastErrorTraits {
+  using Type = void*;
+  static void Close(void* view) { ::UnmapViewOfFile(view); }
+};
+
+// A hook of this thread (SetWindowsHookEx).
+struct Win32HookTraits : Win32LastErrorTraits {
+  using Type = HHOOK;
+  static void Close(HHOOK hook) { ::UnhookWindowsHookEx(hook); }
+};
+
+// A window's device context (GetDC), given back to the window it came from.
+struct Win32WindowDcTraits : Win32LastErrorTraits {
+  using Type = HDC;
+  HWND window = nullptr;
+  void Close(HDC dc) const { ::ReleaseDC(window, dc); }
+};
+
 using UniqueWin32Handle = UniqueHandle<Win32KernelHandleTraits>;
 using UniqueWin32Service = UniqueHandle<Win32ServiceHandleTraits>;
 using UniqueWin32Key = UniqueHandle<Win32RegistryKeyTraits>;
+using UniqueWin32View = UniqueHandle<Win32MappedViewTraits>;
+using UniqueWin32Hook = UniqueHandle<Win32HookTraits>;
+using UniqueWin32WindowDc = UniqueHandle<Win32WindowDcTraits>;
+
+// The device context of `window` (null: the screen's), owned.
+inline UniqueWin32WindowDc GetWindowDc(HWND window) {
+  return UniqueWin32WindowDc(Win32WindowDcTraits{{}, window}, ::GetDC(window));
+}
 
 }  // namespace velmor

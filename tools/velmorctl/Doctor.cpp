@@ -19,6 +19,7 @@
 #include "peers/AgentContract.h"
 #include "peers/ProductPeers.h"
 #include "platform/AsciiCase.h"
+#include "platform/win32/LibraryFunction.h"
 #include "platform/win32/Win32Handles.h"
 #include "tools/velmorctl/Console.h"
 
@@ -293,14 +294,6 @@ std::wstring ImagePathOf(HANDLE process) {
   return path;
 }
 
-// An export looked up by name, cast through the type that stands for any function (the documented
-// way to call one).
-template <typename Function>
-Function Export(HMODULE module, const char* name) {
-  return module == nullptr ? nullptr
-                           : reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 // The FileVersion text of an executable's version resource, in its first language; empty without one.
 // version.dll is no known DLL: imported, it would be looked for beside velmorctl first, where a DLL
 // planted in the product's folder would run; it is loaded from the system folder only.
@@ -309,9 +302,9 @@ std::wstring FileVersionOf(const std::wstring& path) {
   using InfoFunction = BOOL(WINAPI*)(const wchar_t*, DWORD, DWORD, void*);
   using QueryFunction = BOOL(WINAPI*)(const void*, const wchar_t*, void**, UINT*);
   const HMODULE library = LoadLibraryExW(L"version.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  const auto infoSize = Export<SizeFunction>(library, "GetFileVersionInfoSizeW");
-  const auto info = Export<InfoFunction>(library, "GetFileVersionInfoW");
-  const auto query = Export<QueryFunction>(library, "VerQueryValueW");
+  const auto infoSize = win32impl::LibraryFunction<SizeFunction>(library, "GetFileVersionInfoSizeW");
+  const auto info = win32impl::LibraryFunction<InfoFunction>(library, "GetFileVersionInfoW");
+  const auto query = win32impl::LibraryFunction<QueryFunction>(library, "VerQueryValueW");
   std::wstring version;
   DWORD ignored = 0;
   const DWORD size = infoSize == nullptr || info == nullptr || query == nullptr ? 0 : infoSize(path.c_str(), &ignored);
@@ -432,7 +425,7 @@ LockState StateOf(HANDLE mutex) {
   };
   using QueryMutant = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
   const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  const auto query = Export<QueryMutant>(ntdll, "NtQueryMutant");
+  const auto query = win32impl::LibraryFunction<QueryMutant>(ntdll, "NtQueryMutant");
   MutantBasicInformation information{};
   if (query == nullptr || query(mutex, 0, &information, sizeof information, nullptr) < 0) {
     return LockState::Unknown;
@@ -578,7 +571,8 @@ void CheckOtherVersion(Findings& findings) {
 // The version the system reports to this program, whatever its manifest says.
 bool SystemVersion(DWORD& major, DWORD& minor, DWORD& build) {
   using GetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
-  const auto getVersion = Export<GetVersionFunction>(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion");
+  const auto getVersion =
+      win32impl::LibraryFunction<GetVersionFunction>(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion");
   OSVERSIONINFOW info{};
   info.dwOSVersionInfoSize = sizeof info;
   if (getVersion == nullptr || getVersion(&info) < 0) {

@@ -1,7 +1,6 @@
-// The listening side of the debug output channel that OutputDebugString writes to: the writer waits
-// for DBWIN_BUFFER_READY, puts its process id and text into the DBWIN_BUFFER mapping and sets
-// DBWIN_DATA_READY. Only one listener can hold the channel at a time. Writers wait for the buffer,
-// so it is handed back as soon as a line is copied out, before the line is looked at or printed.
+// The listening side of the debug output channel (platform/win32/DebugOutputChannel.h). Only one
+// listener can hold the channel at a time. Writers wait for the buffer, so it is handed back as soon
+// as a line is copied out, before the line is looked at or printed.
 //
 // Any program can write to the channel and put any process id before its text: a line is shown only
 // when the process of that id runs velmor.exe.
@@ -15,30 +14,14 @@
 
 #include "peers/AgentContract.h"
 #include "platform/AsciiCase.h"
+#include "platform/win32/DebugOutputChannel.h"
 #include "platform/win32/Win32Handles.h"
 #include "tools/velmorctl/Console.h"
 
 namespace velmor::ctl {
 namespace {
 
-constexpr DWORD kBufferSize = 4096;
-
-// An owned view of the channel's mapping.
-class View {
- public:
-  explicit View(HANDLE mapping) : view_(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, kBufferSize)) {}
-  View(const View&) = delete;
-  View& operator=(const View&) = delete;
-  ~View() {
-    if (view_ != nullptr) {
-      UnmapViewOfFile(view_);
-    }
-  }
-  [[nodiscard]] const char* Bytes() const { return static_cast<const char*>(view_); }
-
- private:
-  void* view_;
-};
+using namespace win32impl::debug_channel;
 
 // Made by this listener, or it refuses: a name that exists already belongs to another listener, or
 // to a program squatting it to feed listeners lines of its own.
@@ -144,18 +127,18 @@ void PrintLine(std::string_view text) {
 }  // namespace
 
 bool PrintAgentTrace(DWORD seconds) {
-  const UniqueWin32Handle bufferReady(CreateOwnEvent(L"DBWIN_BUFFER_READY"));
-  const UniqueWin32Handle dataReady(CreateOwnEvent(L"DBWIN_DATA_READY"));
-  const UniqueWin32Handle mapping(OwnObjectOrNull(
-      CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kBufferSize, L"DBWIN_BUFFER")));
+  const UniqueWin32Handle bufferReady(CreateOwnEvent(kBufferReadyName));
+  const UniqueWin32Handle dataReady(CreateOwnEvent(kDataReadyName));
+  const UniqueWin32Handle mapping(OwnObjectOrNull(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                                     static_cast<DWORD>(kBufferSize), kBufferName)));
   if (bufferReady.get() == nullptr || dataReady.get() == nullptr || mapping.get() == nullptr) {
     Write(STD_ERROR_HANDLE,
           L"velmorctl: another program (a debugger or a debug-output viewer) already listens to debug output,\n"
           L"or holds its names; close it, or read the agent's lines there.\n");
     return false;
   }
-  const View view(mapping.get());
-  if (view.Bytes() == nullptr) {
+  const UniqueWin32View view = MapBuffer(mapping.get(), FILE_MAP_READ);
+  if (!view) {
     Write(STD_ERROR_HANDLE, L"velmorctl: the debug output buffer cannot be read\n");
     return false;
   }
@@ -177,8 +160,9 @@ bool PrintAgentTrace(DWORD seconds) {
       continue;  // the time is over: the loop ends at its top
     }
     DWORD writer = 0;
-    std::memcpy(&writer, view.Bytes(), sizeof writer);
-    const char* text = view.Bytes() + sizeof writer;
+    const auto* const bytes = static_cast<const char*>(view.get());
+    std::memcpy(&writer, bytes, sizeof writer);
+    const char* text = bytes + sizeof writer;
     const std::string line(text, strnlen(text, kBufferSize - sizeof writer));
     SetEvent(bufferReady.get());  // the next writer need not wait for the console
     if (IsAgentLine(writer, line) && writers.IsAgent(writer)) {
