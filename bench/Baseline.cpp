@@ -19,7 +19,8 @@ LRESULT CALLBACK BaselineWindowProc(HWND window, UINT message, WPARAM wParam, LP
     SetWindowTextA(window, std::string(velmor::peers::kAgentWindowCaption).c_str());
     return 0;
   }
-  if (message == velmor::peers::kAgentCommandMessage && wParam == velmor::peers::kAgentCommandQuit && lParam == 0) {
+  constexpr velmor::peers::AgentCommandMessage kQuit = velmor::peers::QuitCommand();
+  if (message == kQuit.message && wParam == kQuit.wParam && lParam == kQuit.lParam) {
     PostQuitMessage(0);
     return 0;
   }

@@ -113,7 +113,8 @@ bool StartAndFind(const std::string& exe, Started& started) {
 // Sends the quit command; the time until the process has ended.
 double QuitAndWait(const Started& started) {
   const LARGE_INTEGER start = Now();
-  PostMessageA(started.window, velmor::peers::kAgentCommandMessage, velmor::peers::kAgentCommandQuit, 0);
+  constexpr velmor::peers::AgentCommandMessage kQuit = velmor::peers::QuitCommand();
+  PostMessageA(started.window, kQuit.message, kQuit.wParam, kQuit.lParam);
   const DWORD waited = WaitForSingleObject(started.process.hProcess, kExitBoundMs);
   const double quitMs = MillisecondsSince(start);
   return waited == WAIT_OBJECT_0 ? quitMs : -1;

@@ -60,11 +60,11 @@ struct WebPage {
   std::wstring_view name;
   std::wstring_view path;
 };
-inline constexpr std::array<WebPage, 4> kWebPages = {{
-    {L"home", L""},
-    {L"contact", L"/contact"},
-    {L"feedback", L"/feedback"},
-    {L"version", L"/vers/ts2024/lwiksoa"},
-}};
+inline constexpr std::array kWebPages = {
+    WebPage{L"home", L""},
+    WebPage{L"contact", L"/contact"},
+    WebPage{L"feedback", L"/feedback"},
+    WebPage{L"version", L"/vers/ts2024/lwiksoa"},
+};
 
 }  // namespace velmor::peers

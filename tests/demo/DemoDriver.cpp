@@ -185,7 +185,8 @@ bool Demo::UserStart() {
 bool Demo::OpenAPage() {
   Say("");
   Say("Step 4. Another program asks the agent to open the contact page (message 1025, 1, 1).");
-  ::SendMessageA(agentWindow_, velmor::peers::kAgentCommandMessage, 1, 1);
+  constexpr velmor::peers::AgentCommandMessage kContact = velmor::peers::OpenPageCommand(1);
+  ::SendMessageA(agentWindow_, kContact.message, kContact.wParam, kContact.lParam);
   if (!WaitUntil([&] { return !ReadLogLines(urlLog_).empty(); }, 30s)) {
     return Fail("no page was opened");
   }
@@ -231,7 +232,8 @@ bool Demo::SecondAgent() {
 bool Demo::Quit() {
   Say("");
   Say("Step 6. Another program asks the agent to quit (message 1025, 0, 0).");
-  ::PostMessageA(agentWindow_, velmor::peers::kAgentCommandMessage, 0, 0);
+  constexpr velmor::peers::AgentCommandMessage kQuit = velmor::peers::QuitCommand();
+  ::PostMessageA(agentWindow_, kQuit.message, kQuit.wParam, kQuit.lParam);
   return ExpectExitCodeZero(agent_, "The agent");
 }
 
@@ -276,7 +278,8 @@ bool Demo::LogonStart() {
   if (logonClicks != 0 || productVisible || !logon.IsRunning()) {
     return Fail("a logon start must stay resident and leave the product window alone");
   }
-  ::PostMessageA(logonWindow, velmor::peers::kAgentCommandMessage, 0, 0);
+  constexpr velmor::peers::AgentCommandMessage kQuit = velmor::peers::QuitCommand();
+  ::PostMessageA(logonWindow, kQuit.message, kQuit.wParam, kQuit.lParam);
   if (!ExpectExitCodeZero(logon, "Asked to quit (message 1025, 0, 0), the agent")) {
     return false;
   }
