@@ -53,11 +53,19 @@ void TraceChannel::Write(std::string_view line) {
     ::OutputDebugStringA(copy.c_str());
     return;
   }
-  const UniqueWin32Handle mapping(::OpenFileMappingW(FILE_MAP_WRITE, FALSE, L"DBWIN_BUFFER"));
+  // The listener's objects are looked up afresh for each line and never kept: a handle kept open
+  // would keep their names alive after the listener ends, and the next listener, finding them taken,
+  // would refuse to start. The buffer's event comes first: while nobody listens, as nearly always, a
+  // line costs that one look-up and no more.
   const UniqueWin32Handle bufferReady(::OpenEventW(SYNCHRONIZE, FALSE, L"DBWIN_BUFFER_READY"));
-  const UniqueWin32Handle dataReady(::OpenEventW(EVENT_MODIFY_STATE, FALSE, L"DBWIN_DATA_READY"));
-  if (!mapping || !bufferReady || !dataReady) {
+  if (!bufferReady) {
     stalled_ = false;  // nobody listens
+    return;
+  }
+  const UniqueWin32Handle mapping(::OpenFileMappingW(FILE_MAP_WRITE, FALSE, L"DBWIN_BUFFER"));
+  const UniqueWin32Handle dataReady(::OpenEventW(EVENT_MODIFY_STATE, FALSE, L"DBWIN_DATA_READY"));
+  if (!mapping || !dataReady) {
+    stalled_ = false;  // a listener starting or ending: not yet, or no longer, all there
     return;
   }
   const OwnedView view(::MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, kBufferSize));

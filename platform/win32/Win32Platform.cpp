@@ -322,6 +322,12 @@ class Win32Platform final : public AgentPlatform {
     if (hwnd == agentWindow_) {
       agentWindow_ = nullptr;
     }
+    if (loopEnded_) {
+      // The process ends next, and the system takes the window with its thread at no cost.
+      // DestroyWindow would first walk the thread's windows (the input method's own among them) and
+      // send each its messages: under Wine, most of what the quit cost beyond a bare program's exit.
+      return;
+    }
     if (::IsWindow(hwnd)) {  // it may be gone already
       windowBeingDestroyed = hwnd;
       DestroyWindow(hwnd);
@@ -371,6 +377,7 @@ class Win32Platform final : public AgentPlatform {
       }
       EndIfWindowGone();
     }
+    loopEnded_ = true;
     return 0;
   }
 
@@ -701,6 +708,7 @@ class Win32Platform final : public AgentPlatform {
   win32impl::TraceChannel traceChannel_;
   bool classRegistered_ = false;
   HWND agentWindow_ = nullptr;  // the owner of the dialogs while it exists
+  bool loopEnded_ = false;      // the message loop is over: the process ends next
   AgentWindowLink link_;
 };
 
