@@ -181,6 +181,7 @@ class AgentPlatform {
   virtual WindowHandle CreateAgentWindow(std::string_view className, std::string_view caption,
                                          AgentWindowEvents& events) = 0;
   // Destroys the agent window: open dialogs owned by it close, and no more events are delivered.
+  // Once the message loop has ended, the process's end may take the window instead.
   virtual void DestroyAgentWindow(WindowHandle window) = 0;
   virtual bool SetWindowTextA(WindowHandle window, std::string_view caption) = 0;
   // ShowWindow(window, SW_HIDE).

@@ -80,6 +80,12 @@ void AgentWindowHost::Destroy(HWND window) {
   if (window == agentWindow_) {
     agentWindow_ = nullptr;
   }
+  if (loopEnded_) {
+    // The process ends next, and the system takes the window with its thread at no cost.
+    // DestroyWindow would first walk the thread's windows (the input method's own among them) and
+    // send each its messages: under Wine, most of what the quit cost beyond a bare program's exit.
+    return;
+  }
   if (::IsWindow(window)) {  // it may be gone already
     windowBeingDestroyed_ = window;
     ::DestroyWindow(window);
@@ -126,6 +132,7 @@ int AgentWindowHost::RunMessageLoop() {
     }
     EndIfWindowGone();
   }
+  loopEnded_ = true;
   return 0;
 }
 

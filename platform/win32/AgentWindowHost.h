@@ -59,6 +59,8 @@ class AgentWindowHost {
   // then. Any process can send the window these messages; from elsewhere they change nothing.
   bool creatingWindow_ = false;
   HWND windowBeingDestroyed_ = nullptr;
+  // The message loop is over: the process ends next.
+  bool loopEnded_ = false;
   bool renamingWindow_ = false;
   // The window whose messages become events, kept in this process's own memory: a window's user data
   // can be written by any program of the desktop.

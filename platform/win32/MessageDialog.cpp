@@ -5,10 +5,13 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
+#include <type_traits>
 #include <vector>
 
+#include "platform/win32/LibraryFunction.h"
 #include "platform/win32/Win32Handles.h"
 
 namespace velmor::win32impl {
@@ -58,12 +61,26 @@ Look LookOf(DialogKind kind) {
   return {L"Confirm", IDI_QUESTION, kYesNoButtons};
 }
 
+struct FontDeleter {
+  void operator()(HFONT font) const { DeleteObject(font); }
+};
+using OwnedFont = std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter>;
+
+struct IconDeleter {
+  void operator()(HICON icon) const { DestroyIcon(icon); }
+};
+using OwnedIcon = std::unique_ptr<std::remove_pointer_t<HICON>, IconDeleter>;
+
 // The dialog's state, shared between the caller and the dialog procedure.
 struct DialogState {
   Look look;
   std::wstring text;
   bool topmost = false;
   DialogResult answer = DialogResult::Cancelled;  // stays so unless a button, Esc or the close box answers
+  // The message font and the icon at the dialog's DPI; they outlive the controls that show them.
+  OwnedFont font;
+  OwnedIcon icon;
+  int iconSize = 0;
 };
 
 // Writes a DLGTEMPLATE and its DLGITEMTEMPLATEs, word by word, DWORD-aligned where required.
@@ -135,71 +152,151 @@ class SelectedFont {
   HGDIOBJ previous_;
 };
 
-// Converts dialog units into this dialog's pixels.
-POINT DluToPixels(HWND dialog, int x, int y) {
-  RECT rect{0, 0, x, y};
-  MapDialogRect(dialog, &rect);
-  return POINT{rect.right, rect.bottom};
+constexpr UINT kDefaultDpi = USER_DEFAULT_SCREEN_DPI;
+constexpr int kIconSizeAtDefaultDpi = 32;  // the system's large icon
+
+// A function of user32 that older Windows versions lack, or null there.
+template <typename Function>
+Function User32Function(const char* name) {
+  return LibraryFunction<Function>(GetModuleHandleW(L"user32.dll"), name);
 }
 
-// The pixel size that the text needs, line feeds as line breaks, wrapped at `maxWidth`.
-SIZE MeasureText(HWND dialog, const std::wstring& text, int maxWidth) {
-  const UniqueWin32WindowDc dc = GetWindowDc(dialog);
-  if (!dc) {
-    return SIZE{maxWidth, 0};
+// The DPI of the dialog's window (Windows 10 1607 and later), else the system's: Windows 8.1 tells a
+// window's own DPI only through a library that the agent does not load.
+UINT DpiOf(HWND dialog) {
+  if (const auto getDpiForWindow = User32Function<UINT(WINAPI*)(HWND)>("GetDpiForWindow")) {
+    if (const UINT dpi = getDpiForWindow(dialog); dpi != 0) {
+      return dpi;
+    }
   }
-  const SelectedFont font(dc.get(), reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0)));
-  RECT rect{0, 0, maxWidth, 0};
-  DrawTextW(dc.get(), text.c_str(), static_cast<int>(text.size()), &rect,
-            DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX);
-  return SIZE{rect.right - rect.left, rect.bottom - rect.top};
+  const UniqueWin32WindowDc dc = GetWindowDc(dialog);
+  const int dpi = dc ? GetDeviceCaps(dc.get(), LOGPIXELSY) : 0;
+  return dpi > 0 ? static_cast<UINT>(dpi) : kDefaultDpi;
 }
 
-// Puts the controls in place around the measured text and centres the dialog on the work area.
-void LayOut(HWND dialog, const DialogState& state) {
-  const POINT margin = DluToPixels(dialog, kMarginDlu, kMarginDlu);
-  const POINT iconGap = DluToPixels(dialog, kIconGapDlu, 0);
-  const POINT button = DluToPixels(dialog, kButtonWidthDlu, kButtonHeightDlu);
-  const POINT buttonGap = DluToPixels(dialog, kButtonGapDlu, 0);
-  const int iconWidth = GetSystemMetrics(SM_CXICON);
-  const int iconHeight = GetSystemMetrics(SM_CYICON);
+// The user's message font, the one of message boxes, at `dpi`; null when the system does not say it.
+OwnedFont CreateMessageFont(UINT dpi) {
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  using ForDpi = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
+  const auto forDpi = User32Function<ForDpi>("SystemParametersInfoForDpi");
+  const bool got = forDpi != nullptr
+                       ? forDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi) != FALSE
+                       : SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0) != FALSE;
+  return OwnedFont(got ? CreateFontIndirectW(&metrics.lfMessageFont) : nullptr);
+}
+
+// Gives the dialog the message font and the icon at its window's DPI: at its creation, and again when
+// it moves to a monitor of another DPI. The old ones go once the controls hold the new ones.
+void ApplyDpi(HWND dialog, DialogState& state) {
+  const UINT dpi = DpiOf(dialog);
+  if (OwnedFont font = CreateMessageFont(dpi)) {
+    const auto fontParam = reinterpret_cast<WPARAM>(font.get());
+    SendDlgItemMessageW(dialog, kTextId, WM_SETFONT, fontParam, FALSE);
+    for (const Button& button : state.look.buttons) {
+      SendDlgItemMessageW(dialog, button.id, WM_SETFONT, fontParam, FALSE);
+    }
+    state.font = std::move(font);
+  }
+  const int iconSize = MulDiv(kIconSizeAtDefaultDpi, static_cast<int>(dpi), kDefaultDpi);
+  OwnedIcon icon(static_cast<HICON>(LoadImageA(nullptr, state.look.icon, IMAGE_ICON, iconSize, iconSize, 0)));
+  // The shared icon at the system's size when no other size is to be had; it is never destroyed.
+  const HICON shown = icon ? icon.get() : LoadIconA(nullptr, state.look.icon);
+  SendDlgItemMessageW(dialog, kIconId, STM_SETICON, reinterpret_cast<WPARAM>(shown), 0);
+  state.iconSize = icon ? iconSize : GetSystemMetrics(SM_CXICON);
+  state.icon = std::move(icon);
+}
+
+// A font's dialog units in pixels, as the dialog manager reckons them: a horizontal unit is a quarter
+// of the average width of the Latin letters, a vertical one an eighth of the character height.
+class DialogUnits {
+ public:
+  explicit DialogUnits(HDC dc) {
+    TEXTMETRICW metrics{};
+    SIZE letters{};
+    static constexpr wchar_t kLetters[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    if (dc != nullptr && GetTextMetricsW(dc, &metrics) != FALSE &&
+        GetTextExtentPoint32W(dc, kLetters, static_cast<int>(std::size(kLetters)) - 1, &letters) != FALSE) {
+      baseX_ = (letters.cx / 26 + 1) / 2;
+      baseY_ = metrics.tmHeight;
+    }
+  }
+  [[nodiscard]] int X(int units) const { return MulDiv(units, baseX_, 4); }
+  [[nodiscard]] int Y(int units) const { return MulDiv(units, baseY_, 8); }
+
+ private:
+  int baseX_ = 6;  // those of an 8-point font at 96 DPI, should the font say nothing
+  int baseY_ = 13;
+};
+
+// Puts the controls in place around the measured text, all from the dialog's font and its icon's
+// size, and sizes the dialog to them: centred on the work area at its creation, else (on a change of
+// DPI) where it is.
+void LayOut(HWND dialog, const DialogState& state, bool centre) {
+  const UniqueWin32WindowDc dc = GetWindowDc(dialog);
+  const SelectedFont font(dc.get(), reinterpret_cast<HFONT>(SendDlgItemMessageW(dialog, kTextId, WM_GETFONT, 0, 0)));
+  const DialogUnits units(dc.get());
+  const int margin = units.X(kMarginDlu);
+  const int marginY = units.Y(kMarginDlu);
+  const int iconGap = units.X(kIconGapDlu);
+  const int buttonWidth = units.X(kButtonWidthDlu);
+  const int buttonHeight = units.Y(kButtonHeightDlu);
+  const int buttonGap = units.X(kButtonGapDlu);
+  const int iconSize = state.iconSize;
 
   RECT workArea{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
   const int workWidth = workArea.right - workArea.left;
   const int workHeight = workArea.bottom - workArea.top;
 
-  const int maxTextWidth = std::max(
-      1, std::min(static_cast<int>(DluToPixels(dialog, kMaxTextWidthDlu, 0).x), workWidth * 3 / 4 - iconWidth));
-  const SIZE text = MeasureText(dialog, state.text, maxTextWidth);
+  const int maxTextWidth = std::max(1, std::min(units.X(kMaxTextWidthDlu), workWidth * 3 / 4 - iconSize));
+  RECT measured{0, 0, maxTextWidth, 0};
+  if (dc) {
+    DrawTextW(dc.get(), state.text.c_str(), static_cast<int>(state.text.size()), &measured,
+              DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX);
+  }
+  const int textWidth = measured.right - measured.left;
+  const int textHeight = measured.bottom - measured.top;
 
-  const int contentHeight = std::max(iconHeight, static_cast<int>(text.cy));
+  const int contentHeight = std::max(iconSize, textHeight);
   const int buttonCount = static_cast<int>(state.look.buttons.size());
-  const int buttonsWidth = buttonCount * button.x + (buttonCount - 1) * buttonGap.x;
-  const int clientWidth = std::max(margin.x + iconWidth + iconGap.x + text.cx + margin.x, buttonsWidth + 2 * margin.x);
-  const int clientHeight = margin.y + contentHeight + margin.y + button.y + margin.y;
+  const int buttonsWidth = buttonCount * buttonWidth + (buttonCount - 1) * buttonGap;
+  const int clientWidth = std::max(margin + iconSize + iconGap + textWidth + margin, buttonsWidth + 2 * margin);
+  const int clientHeight = marginY + contentHeight + marginY + buttonHeight + marginY;
 
-  const int textLeft = margin.x + iconWidth + iconGap.x;
-  const int textTop = margin.y + (contentHeight - text.cy) / 2;
-  MoveWindow(GetDlgItem(dialog, kIconId), margin.x, margin.y, iconWidth, iconHeight, FALSE);
-  MoveWindow(GetDlgItem(dialog, kTextId), textLeft, textTop, clientWidth - textLeft - margin.x, text.cy, FALSE);
+  const int textLeft = margin + iconSize + iconGap;
+  const int textTop = marginY + (contentHeight - textHeight) / 2;
+  MoveWindow(GetDlgItem(dialog, kIconId), margin, marginY, iconSize, iconSize, FALSE);
+  MoveWindow(GetDlgItem(dialog, kTextId), textLeft, textTop, clientWidth - textLeft - margin, textHeight, FALSE);
   const int buttonsLeft = (clientWidth - buttonsWidth) / 2;
-  const int buttonsTop = margin.y + contentHeight + margin.y;
+  const int buttonsTop = marginY + contentHeight + marginY;
   for (int i = 0; i < buttonCount; ++i) {
     MoveWindow(GetDlgItem(dialog, state.look.buttons[static_cast<std::size_t>(i)].id),
-               buttonsLeft + i * (button.x + buttonGap.x), buttonsTop, button.x, button.y, FALSE);
+               buttonsLeft + i * (buttonWidth + buttonGap), buttonsTop, buttonWidth, buttonHeight, FALSE);
   }
 
+  // The frame around that client area, at the dialog's DPI where Windows can say it.
   RECT frame{0, 0, clientWidth, clientHeight};
-  AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(dialog, GWL_STYLE)), FALSE,
-                     static_cast<DWORD>(GetWindowLongW(dialog, GWL_EXSTYLE)));
+  const auto style = static_cast<DWORD>(GetWindowLongW(dialog, GWL_STYLE));
+  const auto exStyle = static_cast<DWORD>(GetWindowLongW(dialog, GWL_EXSTYLE));
+  using AdjustForDpi = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+  if (const auto adjustForDpi = User32Function<AdjustForDpi>("AdjustWindowRectExForDpi")) {
+    adjustForDpi(&frame, style, FALSE, exStyle, DpiOf(dialog));
+  } else {
+    AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+  }
   const int width = frame.right - frame.left;
   const int height = frame.bottom - frame.top;
-  const int left = workArea.left + std::max(0, (workWidth - width) / 2);
-  const int top = workArea.top + std::max(0, (workHeight - height) / 2);
+  RECT now{};
+  GetWindowRect(dialog, &now);
+  const int left = centre ? workArea.left + std::max(0, (workWidth - width) / 2) : now.left;
+  const int top = centre ? workArea.top + std::max(0, (workHeight - height) / 2) : now.top;
   // Topmost: above every window that is not topmost itself, the owner's z-order notwithstanding.
   SetWindowPos(dialog, state.topmost ? HWND_TOPMOST : nullptr, left, top, width, height,
                SWP_NOACTIVATE | (state.topmost ? 0U : static_cast<UINT>(SWP_NOZORDER)));
+  if (!centre) {
+    InvalidateRect(dialog, nullptr, TRUE);
+  }
 }
 
 // The agent's open dialogs and their states, innermost first (a dialog's loop can run a handler that
@@ -235,10 +332,17 @@ INT_PTR CALLBACK MessageDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
       }
       innermostDialog->window = dialog;
       state = innermostDialog->state;
-      SendDlgItemMessageW(dialog, kIconId, STM_SETICON, reinterpret_cast<WPARAM>(LoadIconA(nullptr, state->look.icon)),
-                          0);
-      LayOut(dialog, *state);
+      ApplyDpi(dialog, *state);
+      LayOut(dialog, *state, true);
       return TRUE;  // the focus goes to the first tab stop, the default button
+    case WM_DPICHANGED:
+      // Moved to a monitor of another DPI. The DPI is asked of the window, and the suggested place
+      // is not read: any program can send this message, with any numbers.
+      if (state != nullptr) {
+        ApplyDpi(dialog, *state);
+        LayOut(dialog, *state, false);
+      }
+      return TRUE;  // laid out here: the dialog manager's own scaling would not know the message font
     case WM_COMMAND:
       if (state == nullptr) {
         return FALSE;
@@ -267,7 +371,7 @@ INT_PTR CALLBACK MessageDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
 }  // namespace
 
 DialogResult ShowMessageDialog(HWND owner, DialogKind kind, std::wstring_view text, bool topmost) {
-  DialogState state{LookOf(kind), std::wstring(text), topmost};
+  DialogState state{LookOf(kind), std::wstring(text), topmost, DialogResult::Cancelled, nullptr, nullptr, 0};
 
   // Visible from the template: shown as soon as it is laid out, not when its loop first idles.
   // The buttons come first and the text, complete, last, so that once the text control exists

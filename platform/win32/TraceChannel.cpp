@@ -46,11 +46,19 @@ void TraceChannel::Write(std::string_view line) {
     ::OutputDebugStringA(copy.c_str());
     return;
   }
-  const UniqueWin32Handle mapping(::OpenFileMappingW(FILE_MAP_WRITE, FALSE, kBufferName));
+  // The listener's objects are looked up afresh for each line and never kept: a handle kept open
+  // would keep their names alive after the listener ends, and the next listener, finding them taken,
+  // would refuse to start. The buffer's event comes first: while nobody listens, as nearly always, a
+  // line costs that one look-up and no more.
   const UniqueWin32Handle bufferReady(::OpenEventW(SYNCHRONIZE, FALSE, kBufferReadyName));
-  const UniqueWin32Handle dataReady(::OpenEventW(EVENT_MODIFY_STATE, FALSE, kDataReadyName));
-  if (!mapping || !bufferReady || !dataReady) {
+  if (!bufferReady) {
     stalled_ = false;  // nobody listens
+    return;
+  }
+  const UniqueWin32Handle mapping(::OpenFileMappingW(FILE_MAP_WRITE, FALSE, kBufferName));
+  const UniqueWin32Handle dataReady(::OpenEventW(EVENT_MODIFY_STATE, FALSE, kDataReadyName));
+  if (!mapping || !dataReady) {
+    stalled_ = false;  // a listener starting or ending: not yet, or no longer, all there
     return;
   }
   const UniqueWin32View view = MapBuffer(mapping.get(), FILE_MAP_WRITE);
