@@ -9,7 +9,12 @@ DialogResult ShowAgentDialog(AgentPlatform& os, DialogKind kind, std::wstring_vi
     TraceLine(os, "dialog").Add("shown", false).Add("window-station", "non-interactive");
     return DialogResult::Cancelled;
   }
-  return os.ShowMessageDialog(kind, text, topmost);
+  const DialogResult result = os.ShowMessageDialog(kind, text, topmost);
+  if (result == DialogResult::NotShown) {
+    // Nobody saw it: an answer it would have asked for counts as No, and the trace says why.
+    TraceLine(os, "dialog").Add("shown", false).Add("error", os.GetLastError());
+  }
+  return result;
 }
 
 }  // namespace velmor

@@ -135,8 +135,9 @@ enum class DialogKind {
 };
 
 // What a dialog returned. Esc and the close box answer as the last button does (Ok, or No on a
-// confirmation); Cancelled means the dialog was torn down unanswered (a quit request, its owner gone).
-enum class DialogResult { Ok, Yes, No, Cancelled };
+// confirmation); Cancelled means the dialog was torn down unanswered (a quit request, its owner gone);
+// NotShown that it could not be made at all (GetLastError says why).
+enum class DialogResult { Ok, Yes, No, Cancelled, NotShown };
 
 // A timer of a window, by the id the window's owner gives it (Windows carries it in WM_TIMER's
 // wParam). The seam keeps no list of them: the agent window decides what each of its timers is for.

@@ -392,9 +392,10 @@ DialogResult ShowMessageDialog(HWND owner, DialogKind kind, std::wstring_view te
   // destroyed, WM_QUIT) leaves it Cancelled.
   OpenDialog open{nullptr, &state, innermostDialog};
   innermostDialog = &open;
-  DialogBoxIndirectParamW(GetModuleHandleW(nullptr), dialogTemplate.Get(), owner, MessageDialogProc, 0);
+  const INT_PTR shown =
+      DialogBoxIndirectParamW(GetModuleHandleW(nullptr), dialogTemplate.Get(), owner, MessageDialogProc, 0);
   innermostDialog = open.outer;
-  return state.answer;
+  return shown == -1 ? DialogResult::NotShown : state.answer;  // -1: not made; GetLastError says why
 }
 
 bool IsOpenMessageDialog(HWND window) {

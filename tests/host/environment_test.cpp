@@ -130,8 +130,8 @@ TEST_F(Environment, RestartPromptRebootsOnlyOnYesAndTheAgentEndsEitherWay) {
     DialogResult answer;
     bool reboots;
   };
-  for (const Case& c :
-       {Case{DialogResult::Yes, true}, Case{DialogResult::No, false}, Case{DialogResult::Cancelled, false}}) {
+  for (const Case& c : {Case{DialogResult::Yes, true}, Case{DialogResult::No, false},
+                        Case{DialogResult::Cancelled, false}, Case{DialogResult::NotShown, false}}) {
     SimDesktop fresh;
     fresh.HoldExternalMapping(kOtherVersionMarkerA);
     fresh.dialogs.Answer(c.answer);
@@ -150,6 +150,11 @@ TEST_F(Environment, RestartPromptRebootsOnlyOnYesAndTheAgentEndsEitherWay) {
                             [](const std::string& line) { return line.find(": end ") != std::string::npos; }),
               1)
         << "one end, with one trace line";
+    EXPECT_EQ(
+        std::any_of(installer.TraceLines().begin(), installer.TraceLines().end(),
+                    [](const std::string& line) { return line.find(": dialog shown=no error=") != std::string::npos; }),
+        c.answer == DialogResult::NotShown)
+        << "a dialog that could not be made is traced";
     ASSERT_EQ(fresh.dialogs.shown.size(), 2U);
     EXPECT_EQ(fresh.dialogs.shown[1].kind, DialogKind::Confirmation);
     EXPECT_EQ(fresh.dialogs.shown[1].text, kRestartPromptText);
