@@ -57,7 +57,7 @@ TEST_F(AgentWindowTest, SecondAgentKeepsShellCaptionWhileItRuns) {
   EXPECT_TRUE(first.IsRunning());
   EXPECT_EQ(WindowProcessId(FindNamedAgentWindow()), first.Id());
 
-  ::PostMessageA(FindNamedAgentWindow(), peers::kAgentCommandMessage, 0, 0);
+  PostCommand(FindNamedAgentWindow(), peers::QuitCommand());
   EXPECT_EQ(first.WaitForExit(kExitBound), 0U);
 }
 
@@ -92,7 +92,7 @@ TEST_F(AgentWindowTest, SecondAgentActivatesVisibleProductAndEnds) {
   EXPECT_TRUE(first.IsRunning());
   EXPECT_EQ(WindowProcessId(FindNamedAgentWindow()), first.Id());
 
-  ::PostMessageA(FindNamedAgentWindow(), peers::kAgentCommandMessage, 0, 0);
+  PostCommand(FindNamedAgentWindow(), peers::QuitCommand());
   EXPECT_EQ(first.WaitForExit(kExitBound), 0U);
 }
 
@@ -132,11 +132,11 @@ TEST_F(AgentWindowTest, ForgedCreationDestructionAndTimerMessagesChangeNothing) 
   EXPECT_EQ(FindNamedAgentWindow(), window);
   EXPECT_EQ(WindowCaption(window), "velmor8476035");
 
-  ::SendMessageA(window, peers::kAgentCommandMessage, 1, 1);
+  SendCommand(window, peers::OpenPageCommand(1));
   EXPECT_TRUE(WaitUntil([&] { return LogLines(UrlLog()).size() == 1; }, kStartBound)) << "the command went unserved";
   ::PostMessageA(secondWindow, WM_CLOSE, 0, 0);
   EXPECT_EQ(second.WaitForExit(kExitBound), 0U);
-  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
+  PostCommand(window, peers::QuitCommand());
   EXPECT_EQ(first.WaitForExit(kExitBound), 0U) << "deaf to the quit command, or crashed";
 }
 
@@ -155,7 +155,7 @@ TEST_F(AgentWindowTest, UserDataWrittenByAnotherProgramChangesNothing) {
   EXPECT_TRUE(WaitUntil([&] { return LogLines(UrlLog()).size() == 1; }, 5s)) << "the command went unserved";
 
   ::SetWindowLongPtrA(window, GWLP_USERDATA, 0x12345678);
-  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
+  PostCommand(window, peers::QuitCommand());
   EXPECT_EQ(agent.WaitForExit(kExitBound), 0U) << "deaf to the quit command, or crashed";
   EXPECT_TRUE(WaitUntil([] { return !AgentMarkerExists(); }, 10s));
   product.Terminate();
@@ -191,7 +191,7 @@ TEST_F(AgentWindowTest, TimerMessageCarryingACallbackToTheAgentsWindowsIsNeverDi
   ASSERT_NE(window, nullptr);
   postTicks(window);
   EXPECT_FALSE(WaitUntil([&] { return !resident.IsRunning(); }, 2s)) << "a callback in a timer message ran";
-  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
+  PostCommand(window, peers::QuitCommand());
   EXPECT_EQ(resident.WaitForExit(kExitBound), 0U);
   product.Terminate();
 
@@ -219,7 +219,7 @@ TEST_F(AgentWindowTest, WindowShownOrClosedFromItsSystemMenuByAnotherProgramStay
   ASSERT_NE(window, nullptr);
   std::size_t pagesOpened = 0;
   const auto servesACommand = [&] {
-    ::PostMessageA(window, peers::kAgentCommandMessage, peers::kAgentCommandOpenPage, 1);
+    PostCommand(window, peers::OpenPageCommand(1));
     ++pagesOpened;
     return WaitUntil([&] { return LogLines(UrlLog()).size() == pagesOpened; }, kStartBound);
   };
@@ -251,7 +251,7 @@ TEST_F(AgentWindowTest, WindowShownOrClosedFromItsSystemMenuByAnotherProgramStay
   ::PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
   EXPECT_FALSE(WaitUntil([&] { return !agent.IsRunning(); }, 2s)) << "the system menu's close ended the agent";
   EXPECT_TRUE(servesACommand()) << "the command after the system menu's close went unserved";
-  ::PostMessageA(window, peers::kAgentCommandMessage, peers::kAgentCommandQuit, 0);
+  PostCommand(window, peers::QuitCommand());
   EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
 }
 
@@ -269,7 +269,7 @@ TEST_F(AgentWindowTest, CaptionIsKeptWhenAnotherProgramRenamesTheWindow) {
   EXPECT_EQ(WindowCaption(window), "velmor8476035");
   EXPECT_EQ(FindNamedAgentWindow(), window);
 
-  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
+  PostCommand(window, peers::QuitCommand());
   EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
 }
 

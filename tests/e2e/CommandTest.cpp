@@ -19,9 +19,9 @@ class CommandTest : public AgentTest {
   }
 
   // Sends one page command and waits for the recorder to log one more URL.
-  void OpenPage(HWND window, LPARAM index) {
+  void OpenPage(HWND window, std::size_t index) {
     const std::size_t before = LogLines(UrlLog()).size();
-    ::SendMessageA(window, peers::kAgentCommandMessage, 1, index);
+    SendCommand(window, peers::OpenPageCommand(index));
     EXPECT_TRUE(WaitUntil([&] { return LogLines(UrlLog()).size() > before; }, kStartBound))
         << "page " << index << " was not opened";
   }
@@ -37,7 +37,7 @@ TEST_F(CommandTest, OpensTheFourPagesInTableOrder) {
   ASSERT_NE(window, nullptr);
   EXPECT_FALSE(ProcessHasModule(agent_->Id(), "shell32.dll")) << "the shell was loaded before any page";
   EXPECT_FALSE(ProcessHasModule(agent_->Id(), "ole32.dll")) << "COM was loaded before any page";
-  for (LPARAM index = 0; index < 4; ++index) {
+  for (std::size_t index = 0; index < peers::kWebPages.size(); ++index) {
     OpenPage(window, index);
   }
   EXPECT_TRUE(ProcessHasModule(agent_->Id(), "shell32.dll"));
@@ -45,7 +45,7 @@ TEST_F(CommandTest, OpensTheFourPagesInTableOrder) {
                                              kSite + "/vers/ts2024/lwiksoa"};
   EXPECT_EQ(LogLines(UrlLog()), expected);
   EXPECT_TRUE(agent_->IsRunning());
-  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
+  PostCommand(window, peers::QuitCommand());
   EXPECT_EQ(agent_->WaitForExit(kExitBound), 0U);
 }
 
@@ -63,14 +63,14 @@ TEST_F(CommandTest, BadParametersOpenNothingAndDoNotQuit) {
   EXPECT_EQ(LogLines(UrlLog()), std::vector<std::string>{kSite + "/contact"});
   EXPECT_TRUE(agent_->IsRunning());
   EXPECT_EQ(FindNamedAgentWindow(), window);
-  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
+  PostCommand(window, peers::QuitCommand());
   EXPECT_EQ(agent_->WaitForExit(kExitBound), 0U);
 }
 
 TEST_F(CommandTest, QuitByPostEndsAgentWithExitCodeZero) {
   HWND window = StartResidentAgent();
   ASSERT_NE(window, nullptr);
-  ASSERT_TRUE(::PostMessageA(window, peers::kAgentCommandMessage, 0, 0));
+  ASSERT_TRUE(PostCommand(window, peers::QuitCommand()));
   EXPECT_EQ(agent_->WaitForExit(kExitBound), 0U);
   EXPECT_EQ(FindNamedAgentWindow(), nullptr);
 }

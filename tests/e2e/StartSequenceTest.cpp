@@ -69,7 +69,7 @@ TEST_F(StartSequenceTest, QuitWhileVersionGateDialogIsOpenEndsAgentAndDialog) {
   HWND window = FindNamedAgentWindow();
   ASSERT_NE(window, nullptr);
   ASSERT_EQ(WindowProcessId(window), agent.Id());
-  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
+  PostCommand(window, peers::QuitCommand());
   EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
   EXPECT_FALSE(::IsWindow(dialog->window));
 }
@@ -91,7 +91,7 @@ TEST_P(VersionGatePassTest, LogonStartPassesGateAndAsksServiceOnce) {
   HWND window = WaitForNamedAgent(agent);
   ASSERT_NE(window, nullptr);
   EXPECT_TRUE(TopLevelWindowsOf(agent.Id(), "#32770").empty()) << "no dialog expected";
-  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
+  PostCommand(window, peers::QuitCommand());
   EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
   EXPECT_EQ(CountLines(ServiceLog(), "control"), 1U);
 }
@@ -186,7 +186,7 @@ TEST_F(StartSequenceTest, FirstStartRewritesValueThenBringsProductUp) {
   }
   HWND window = WaitForNamedAgent(agent);
   ASSERT_NE(window, nullptr) << "the agent must stay resident";
-  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
+  PostCommand(window, peers::QuitCommand());
   EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
 }
 
@@ -213,7 +213,7 @@ TEST_F(StartSequenceTest, UserStartWithProductNotRunningBringsItForwardAndStaysR
       << "the agent kept clicking a visible product window";
   EXPECT_TRUE(agent.IsRunning());
 
-  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
+  PostCommand(window, peers::QuitCommand());
   EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
 }
 
@@ -240,7 +240,7 @@ TEST_F(StartSequenceTest, LogonStartWithValueMissingAsksServiceAndStaysWithoutAc
   EXPECT_TRUE(agent.IsRunning());
   EXPECT_EQ(CountLines(ServiceLog(), "control"), 1U);
 
-  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
+  PostCommand(window, peers::QuitCommand());
   EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
 }
 
@@ -265,7 +265,7 @@ TEST_F(StartSequenceTest, SecondAgentTakesOverAfterThirtySeconds) {
   HWND window = WaitForNamedAgent(second);
   ASSERT_NE(window, nullptr) << "the second agent did not take the name velmor8476035";
   EXPECT_TRUE(second.IsRunning());
-  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
+  PostCommand(window, peers::QuitCommand());
   EXPECT_EQ(second.WaitForExit(kExitBound), 0U);
 }
 
@@ -289,7 +289,7 @@ TEST_F(StartSequenceTest, StormOfLogonStartsLeavesOneResidentAgent) {
   const HWND window = WaitForNamedAgent(resident);
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(::FindWindowA("TMainForm", "velmor8476035"), window);
-  ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
+  PostCommand(window, peers::QuitCommand());
   EXPECT_EQ(resident.WaitForExit(kExitBound), 0U);
 }
 

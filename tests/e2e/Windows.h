@@ -12,7 +12,18 @@
 #include <thread>
 #include <vector>
 
+#include "peers/AgentContract.h"
+
 namespace velmor::e2e {
+
+// The command message, as another program posts or sends it (peers::QuitCommand(),
+// peers::OpenPageCommand(i)).
+inline bool PostCommand(HWND window, const peers::AgentCommandMessage& command) {
+  return ::PostMessageA(window, command.message, command.wParam, command.lParam) != FALSE;
+}
+inline LRESULT SendCommand(HWND window, const peers::AgentCommandMessage& command) {
+  return ::SendMessageA(window, command.message, command.wParam, command.lParam);
+}
 
 // MessageBox-style dialogs keep their text in the static control with this id.
 inline constexpr int kDialogTextId = 0xFFFF;
