@@ -20,7 +20,8 @@ struct CommandAction {
 
 // Only the table's own pages open; any other number, negative ones included, is ignored.
 CommandAction DecideCommand(MessageWParam command, MessageLParam argument, std::size_t pageCount) {
-  if (command == peers::kAgentCommandQuit && argument == 0) {
+  constexpr peers::AgentCommandMessage kQuit = peers::QuitCommand();
+  if (command == kQuit.wParam && argument == kQuit.lParam) {
     return {CommandAction::Quit, 0};
   }
   if (command == peers::kAgentCommandOpenPage && argument >= 0 && static_cast<std::size_t>(argument) < pageCount) {
