@@ -23,7 +23,7 @@ constexpr DWORD kChannelTaken = 5;
 class VelmorctlTest : public AgentTest {
  protected:
   static ConsoleRun Ctl(const std::string& arguments) {
-    return RunConsoleProgram(ExecutableFolder() + "velmorctl.exe", arguments, 60s);
+    return RunConsoleProgram(ExecutableFolder() + "velmorctl.exe", arguments, 60s + StartCost());
   }
 
   static void ExpectExit(const std::string& arguments, DWORD expected) {
