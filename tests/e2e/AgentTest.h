@@ -44,7 +44,7 @@ class AgentTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  static std::string AgentPath() { return ExecutableFolder() + "velmor.exe"; }
+  static std::string AgentPath() { return ShippedFolder() + "velmor.exe"; }
   static std::string ProductWindowPath() { return ExecutableFolder() + "tessaly_window.exe"; }
 
   // Starts velmor.exe with these arguments and the user's rights, as the user or a logon does; its

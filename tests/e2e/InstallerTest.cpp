@@ -34,7 +34,7 @@ std::string InstallFolder() {
 }
 
 std::string PackagePath(const std::string& version) {
-  return ExecutableFolder() + "installers\\velmor-" + version + ".msi";
+  return ShippedFolder() + "installers\\velmor-" + version + ".msi";
 }
 
 bool FileExists(const std::string& path) {

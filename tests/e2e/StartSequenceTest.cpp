@@ -21,7 +21,7 @@ const std::wstring kRestartPrompt =
 
 // The value the agent writes from its folder: the quoted path of velmor.exe there, then the tail.
 std::string RewrittenValue(const std::string& tail) {
-  return "\"" + ExecutableFolder() + "velmor.exe\"" + tail;
+  return "\"" + ShippedFolder() + "velmor.exe\"" + tail;
 }
 
 void ExpectAutostartValue(const std::string& text) {

@@ -23,7 +23,7 @@ constexpr DWORD kChannelTaken = 5;
 class VelmorctlTest : public AgentTest {
  protected:
   static ConsoleRun Ctl(const std::string& arguments) {
-    return RunConsoleProgram(ExecutableFolder() + "velmorctl.exe", arguments, 60s + StartCost());
+    return RunConsoleProgram(ShippedFolder() + "velmorctl.exe", arguments, 60s + StartCost());
   }
 
   static void ExpectExit(const std::string& arguments, DWORD expected) {
@@ -152,7 +152,7 @@ TEST_F(VelmorctlTest, TraceTellsTheRoadOfEachStart) {
 TEST_F(VelmorctlTest, TheBuildsVersionIsInTheResourcesTheVersionOptionAndTheTrace) {
   const std::string version = VELMOR_TEST_VERSION;
   const std::string numbers = std::count(version.begin(), version.end(), '.') == 2 ? version + ".0" : version;
-  for (const std::string& program : {AgentPath(), ExecutableFolder() + "velmorctl.exe"}) {
+  for (const std::string& program : {AgentPath(), ShippedFolder() + "velmorctl.exe"}) {
     EXPECT_EQ(FileVersionOf(program), version) << program;
     EXPECT_EQ(FixedFileVersionOf(program), numbers) << program;
   }
