@@ -26,6 +26,13 @@ class VelmorctlTest : public AgentTest {
     return RunConsoleProgram(ShippedFolder() + "velmorctl.exe", arguments, 60s + StartCost());
   }
 
+  // "trace --seconds N" for a listener that must hear `starts` programs start: each start costs
+  // StartCost() more under an emulator.
+  static std::string TraceFor(std::chrono::seconds listening, int starts) {
+    const auto total = std::chrono::duration_cast<std::chrono::seconds>(listening + starts * StartCost());
+    return "trace --seconds " + std::to_string(total.count());
+  }
+
   static void ExpectExit(const std::string& arguments, DWORD expected) {
     const ConsoleRun run = Ctl(arguments);
     EXPECT_EQ(run.exitCode, expected) << "velmorctl " << arguments << " printed:\n" << run.output;
@@ -116,14 +123,14 @@ std::vector<std::string> TraceOf(const std::string& output, DWORD processId) {
 TEST_F(VelmorctlTest, TraceTellsTheRoadOfEachStart) {
   InstallService(LaunchProductWindowOption("200"));
   ASSERT_EQ(StartServiceStandin(), 0U);
-  std::future<ConsoleRun> trace = std::async(std::launch::async, [] { return Ctl("trace --seconds 20"); });
+  std::future<ConsoleRun> trace = std::async(std::launch::async, [] { return Ctl(TraceFor(20s, 4)); });
   ASSERT_TRUE(WaitUntil(TraceChannelHeld, kStartBound));
   EXPECT_EQ(Ctl("trace --seconds 1").exitCode, kChannelTaken) << "a second listener is told the channel is taken";
 
   ChildProcess& first = StartAgent("");
   HWND window = WaitForNamedAgent(first);
   ASSERT_NE(window, nullptr);
-  ASSERT_TRUE(WaitUntil([] { return ::IsWindowVisible(ProductWindow()) != FALSE; }, 30s));
+  ASSERT_TRUE(WaitUntil([] { return ::IsWindowVisible(ProductWindow()) != FALSE; }, 30s + StartCost()));
   ChildProcess& second = StartAgent("");
   EXPECT_EQ(second.WaitForExit(kExitBound), 0U);
   ::PostMessageA(window, peers::kAgentCommandMessage, 0, 0);
@@ -160,7 +167,7 @@ TEST_F(VelmorctlTest, TheBuildsVersionIsInTheResourcesTheVersionOptionAndTheTrac
   EXPECT_EQ(printed.exitCode, kDone);
   EXPECT_EQ(printed.output, version + "\n");
 
-  std::future<ConsoleRun> trace = std::async(std::launch::async, [] { return Ctl("trace --seconds 8"); });
+  std::future<ConsoleRun> trace = std::async(std::launch::async, [] { return Ctl(TraceFor(8s, 1)); });
   ASSERT_TRUE(WaitUntil(TraceChannelHeld, kStartBound));
   StartProductWindow("--visible");
   ChildProcess& agent = StartAgent("1");
@@ -233,7 +240,7 @@ TEST_F(VelmorctlTest, TraceShowsOnlyTheAgentsLinesOnABufferOfItsOwn) {
   }
 
   StartProductWindow("--visible");
-  std::future<ConsoleRun> trace = std::async(std::launch::async, [] { return Ctl("trace --seconds 8"); });
+  std::future<ConsoleRun> trace = std::async(std::launch::async, [] { return Ctl(TraceFor(8s, 1)); });
   ASSERT_TRUE(WaitUntil(TraceChannelHeld, kStartBound));
   const std::string forged = "velmor " + std::to_string(::GetCurrentProcessId()) + ": end reason=forged\n";
   ::OutputDebugStringA(forged.c_str());
