@@ -97,6 +97,13 @@ ChildProcess& AgentTest::StartAgent(const std::string& arguments, Rights rights)
   processes_.push_back(ChildProcess::Launch(AgentPath(), arguments, rights));
   ChildProcess& agent = processes_.back();
   EXPECT_TRUE(agent) << "velmor.exe did not start: error " << ::GetLastError();
+  // The shipped-binary tier runs the 32-bit exes from the 64-bit suite: each agent must be a 32-bit
+  // process there, or the tier proves nothing.
+  if (::GetEnvironmentVariableA("VELMOR_E2E_AGENT_IS_32BIT", nullptr, 0) > 0) {
+    BOOL emulated32 = FALSE;
+    EXPECT_TRUE(agent && ::IsWow64Process(agent.Handle(), &emulated32) != FALSE && emulated32 != FALSE)
+        << "velmor.exe runs as a 64-bit process";
+  }
   watch_->Watch(agent.Id());
   return agent;
 }

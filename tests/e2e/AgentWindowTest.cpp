@@ -368,9 +368,11 @@ TEST_F(AgentWindowTest, DllPlantedInTheAgentsFolderIsNeverLoaded) {
   const std::string folder = CaseFolder();
   const std::string log = folder + "planted.log";
   ::SetEnvironmentVariableA("VELMOR_PLANTED_LOG", log.c_str());
-  ASSERT_TRUE(::CopyFileA((ExecutableFolder() + "planted.dll").c_str(), (folder + "uxtheme.dll").c_str(), FALSE));
+  ASSERT_TRUE(::CopyFileA((ShippedFolder() + "planted.dll").c_str(), (folder + "uxtheme.dll").c_str(), FALSE));
   ASSERT_TRUE(::CopyFileA(AgentPath().c_str(), (folder + "velmor.exe").c_str(), FALSE));
-  ASSERT_TRUE(::CopyFileA(ProductWindowPath().c_str(), (folder + "tessaly_window.exe").c_str(), FALSE));
+  // The control must be of the agent's build, or it could not load the planted DLL either.
+  ASSERT_TRUE(
+      ::CopyFileA((ShippedFolder() + "tessaly_window.exe").c_str(), (folder + "tessaly_window.exe").c_str(), FALSE));
   const bool wine = RunningUnderWine();
   for (const char* exe : {"velmor.exe", "tessaly_window.exe"}) {
     ASSERT_TRUE(!wine || PreferDllFromSearchPath(exe, "uxtheme", true));

@@ -35,12 +35,17 @@ const std::string kSite = VELMOR_WEB_SITE;
 TEST_F(CommandTest, OpensTheFourPagesInTableOrder) {
   HWND window = StartResidentAgent();
   ASSERT_NE(window, nullptr);
-  EXPECT_FALSE(ProcessHasModule(agent_->Id(), "shell32.dll")) << "the shell was loaded before any page";
-  EXPECT_FALSE(ProcessHasModule(agent_->Id(), "ole32.dll")) << "COM was loaded before any page";
+  // Under Wine a 64-bit suite does not see the modules of a 32-bit agent (the shipped-binary tier on an
+  // emulating host): there the late loading goes unchecked; the image check keeps both out of the imports.
+  const bool modulesVisible = ProcessHasModule(agent_->Id(), "user32.dll");
+  if (modulesVisible) {
+    EXPECT_FALSE(ProcessHasModule(agent_->Id(), "shell32.dll")) << "the shell was loaded before any page";
+    EXPECT_FALSE(ProcessHasModule(agent_->Id(), "ole32.dll")) << "COM was loaded before any page";
+  }
   for (std::size_t index = 0; index < peers::kWebPages.size(); ++index) {
     OpenPage(window, index);
   }
-  EXPECT_TRUE(ProcessHasModule(agent_->Id(), "shell32.dll"));
+  EXPECT_TRUE(!modulesVisible || ProcessHasModule(agent_->Id(), "shell32.dll"));
   const std::vector<std::string> expected = {kSite, kSite + "/contact", kSite + "/feedback",
                                              kSite + "/vers/ts2024/lwiksoa"};
   EXPECT_EQ(LogLines(UrlLog()), expected);

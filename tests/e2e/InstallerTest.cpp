@@ -15,7 +15,8 @@
 namespace velmor::e2e {
 namespace {
 
-constexpr std::chrono::milliseconds kInstallBound = 180s;
+// The installer runs the agent and velmorctl from its actions: a start or two each.
+const std::chrono::milliseconds kInstallBound = 180s + 2 * StartCost();
 
 std::string EnvironmentValue(const char* name) {
   std::string value(MAX_PATH, '\0');
@@ -34,7 +35,7 @@ std::string InstallFolder() {
 }
 
 std::string PackagePath(const std::string& version) {
-  return ExecutableFolder() + "installers\\velmor-" + version + ".msi";
+  return ShippedFolder() + "installers\\velmor-" + version + ".msi";
 }
 
 bool FileExists(const std::string& path) {

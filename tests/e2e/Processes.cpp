@@ -32,6 +32,16 @@ std::wstring Widen(const std::string& text) {
   return wide;
 }
 
+std::string ShippedFolder() {
+  char buffer[MAX_PATH * 4] = {};
+  const DWORD length = ::GetEnvironmentVariableA("VELMOR_E2E_SHIPPED_FOLDER", buffer, sizeof buffer);
+  if (length == 0 || length >= sizeof buffer) {
+    return ExecutableFolder();
+  }
+  std::string folder(buffer, length);
+  return folder.back() == '\\' ? folder : folder + '\\';
+}
+
 std::string MakeTempFolder(const std::string& name) {
   char temp[MAX_PATH] = {};
   ::GetTempPathA(sizeof temp, temp);
@@ -184,19 +194,22 @@ void ChildProcess::Terminate() const {
 
 namespace {
 
-// Whether the process runs a program that lies directly in ExecutableFolder().
+bool LiesDirectlyIn(std::string_view path, const std::string& folder) {
+  return path.size() > folder.size() &&
+         ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, path.data(), static_cast<int>(folder.size()),
+                          folder.c_str(), static_cast<int>(folder.size())) == CSTR_EQUAL &&
+         path.find('\\', folder.size()) == std::string_view::npos;
+}
+
+// Whether the process runs a program that lies directly in ExecutableFolder() or ShippedFolder().
 bool RunsOurProgram(HANDLE process) {
   char image[MAX_PATH * 4] = {};
   DWORD length = sizeof image;
   if (!::QueryFullProcessImageNameA(process, 0, image, &length)) {
     return false;
   }
-  const std::string folder = ExecutableFolder();
   const std::string_view path(image, length);
-  return path.size() > folder.size() &&
-         ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, path.data(), static_cast<int>(folder.size()),
-                          folder.c_str(), static_cast<int>(folder.size())) == CSTR_EQUAL &&
-         path.find('\\', folder.size()) == std::string_view::npos;
+  return LiesDirectlyIn(path, ExecutableFolder()) || LiesDirectlyIn(path, ShippedFolder());
 }
 
 }  // namespace

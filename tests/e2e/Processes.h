@@ -17,6 +17,10 @@ std::string ExecutableFolder();
 std::string SystemFolder();
 // Text in the ANSI code page, in UTF-16.
 std::wstring Widen(const std::string& text);
+// The folder of the shipped programs that the cases start (velmor.exe, velmorctl.exe, the test
+// packages in installers\): VELMOR_E2E_SHIPPED_FOLDER when set (the shipped-binary tier points the
+// 64-bit suite at the 32-bit build's), else ExecutableFolder(). With its trailing backslash.
+std::string ShippedFolder();
 
 // Whether this process runs elevated under UAC (Wine runs every process so): its children then run
 // elevated unless started with the user's rights.
@@ -62,8 +66,8 @@ class ChildProcess {
   DWORD id_ = 0;
 };
 
-// Ends the process with this id if it runs one of the programs in ExecutableFolder(): clean-up of agents
-// and stand-ins that a case did not start itself. Any other program is left alone.
+// Ends the process with this id if it runs one of the programs in ExecutableFolder() or ShippedFolder(): clean-up of
+// agents and stand-ins that a case did not start itself. Any other program is left alone.
 void TerminateOurProgram(DWORD processId);
 
 // The FileVersion text of an executable's version resource; empty when it has none or is missing.

@@ -21,7 +21,7 @@ const std::wstring kRestartPrompt =
 
 // The value the agent writes from its folder: the quoted path of velmor.exe there, then the tail.
 std::string RewrittenValue(const std::string& tail) {
-  return "\"" + ExecutableFolder() + "velmor.exe\"" + tail;
+  return "\"" + ShippedFolder() + "velmor.exe\"" + tail;
 }
 
 void ExpectAutostartValue(const std::string& text) {
@@ -175,7 +175,8 @@ TEST_F(StartSequenceTest, FirstStartRewritesValueThenBringsProductUp) {
   ASSERT_EQ(StartServiceStandin(), 0U);
   ChildProcess& agent = StartAgentAsInstaller("firststart");
 
-  ASSERT_TRUE(WaitUntil([] { return ProductWindow() != nullptr && ::IsWindowVisible(ProductWindow()); }, 30s))
+  ASSERT_TRUE(
+      WaitUntil([] { return ProductWindow() != nullptr && ::IsWindowVisible(ProductWindow()); }, 30s + StartCost()))
       << "the product window did not come forward";
   ExpectAutostartValue(RewrittenValue(" 1"));
   EXPECT_EQ(CountLines(ServiceLog(), "control 133"), 1U);
@@ -199,7 +200,8 @@ TEST_F(StartSequenceTest, UserStartWithProductNotRunningBringsItForwardAndStaysR
   ASSERT_EQ(StartServiceStandin(), 0U);
   ChildProcess& agent = StartAgent("");
 
-  ASSERT_TRUE(WaitUntil([] { return ProductWindow() != nullptr && ::IsWindowVisible(ProductWindow()); }, 30s))
+  ASSERT_TRUE(
+      WaitUntil([] { return ProductWindow() != nullptr && ::IsWindowVisible(ProductWindow()); }, 30s + StartCost()))
       << "the product window did not come forward";
   EXPECT_EQ(CountLines(ServiceLog(), "control 133"), 1U);
   EXPECT_GE(CountLines(ProductLog(), "tray 0 514"), 1U);

@@ -28,7 +28,14 @@ class VelmorctlTest : public AgentTest {
   static constexpr const char* kVelmorctl = "velmorctl.exe";
 
   static ConsoleRun Ctl(const std::string& arguments) {
-    return RunConsoleProgram(ExecutableFolder() + kVelmorctl, arguments, 60s);
+    return RunConsoleProgram(ShippedFolder() + kVelmorctl, arguments, 60s + StartCost());
+  }
+
+  // "trace --seconds N" for a listener that must hear `starts` programs start: each start costs
+  // StartCost() more under an emulator.
+  static std::string TraceFor(std::chrono::seconds listening, int starts) {
+    const auto total = std::chrono::duration_cast<std::chrono::seconds>(listening + starts * StartCost());
+    return "trace --seconds " + std::to_string(total.count());
   }
 
   static void ExpectExit(const std::string& arguments, DWORD expected) {
@@ -121,14 +128,14 @@ std::vector<std::string> TraceOf(const std::string& output, DWORD processId) {
 TEST_F(VelmorctlTest, TraceTellsTheRoadOfEachStart) {
   InstallService(LaunchProductWindowOption("200"));
   ASSERT_EQ(StartServiceStandin(), 0U);
-  std::future<ConsoleRun> trace = std::async(std::launch::async, [] { return Ctl("trace --seconds 20"); });
+  std::future<ConsoleRun> trace = std::async(std::launch::async, [] { return Ctl(TraceFor(20s, 4)); });
   ASSERT_TRUE(WaitUntil(TraceChannelHeld, kStartBound));
   EXPECT_EQ(Ctl("trace --seconds 1").exitCode, kChannelTaken) << "a second listener is told the channel is taken";
 
   ChildProcess& first = StartAgent("");
   HWND window = WaitForNamedAgent(first);
   ASSERT_NE(window, nullptr);
-  ASSERT_TRUE(WaitUntil([] { return ::IsWindowVisible(ProductWindow()) != FALSE; }, 30s));
+  ASSERT_TRUE(WaitUntil([] { return ::IsWindowVisible(ProductWindow()) != FALSE; }, 30s + StartCost()));
   ChildProcess& second = StartAgent("");
   EXPECT_EQ(second.WaitForExit(kExitBound), 0U);
   PostCommand(window, peers::QuitCommand());
@@ -157,7 +164,7 @@ TEST_F(VelmorctlTest, TraceTellsTheRoadOfEachStart) {
 TEST_F(VelmorctlTest, TheBuildsVersionIsInTheResourcesTheVersionOptionAndTheTrace) {
   const std::string version = VELMOR_TEST_VERSION;
   const std::string numbers = std::count(version.begin(), version.end(), '.') == 2 ? version + ".0" : version;
-  for (const std::string& program : {AgentPath(), ExecutableFolder() + "velmorctl.exe"}) {
+  for (const std::string& program : {AgentPath(), ShippedFolder() + "velmorctl.exe"}) {
     EXPECT_EQ(FileVersionOf(program), version) << program;
     EXPECT_EQ(FixedFileVersionOf(program), numbers) << program;
   }
@@ -165,7 +172,7 @@ TEST_F(VelmorctlTest, TheBuildsVersionIsInTheResourcesTheVersionOptionAndTheTrac
   EXPECT_EQ(printed.exitCode, kDone);
   EXPECT_EQ(printed.output, version + "\n");
 
-  std::future<ConsoleRun> trace = std::async(std::launch::async, [] { return Ctl("trace --seconds 8"); });
+  std::future<ConsoleRun> trace = std::async(std::launch::async, [] { return Ctl(TraceFor(8s, 1)); });
   ASSERT_TRUE(WaitUntil(TraceChannelHeld, kStartBound));
   StartProductWindow("--visible");
   ChildProcess& agent = StartAgent("1");
@@ -238,7 +245,7 @@ TEST_F(VelmorctlTest, TraceShowsOnlyTheAgentsLinesOnABufferOfItsOwn) {
   }
 
   StartProductWindow("--visible");
-  std::future<ConsoleRun> trace = std::async(std::launch::async, [] { return Ctl("trace --seconds 8"); });
+  std::future<ConsoleRun> trace = std::async(std::launch::async, [] { return Ctl(TraceFor(8s, 1)); });
   ASSERT_TRUE(WaitUntil(TraceChannelHeld, kStartBound));
   const std::string forged = "velmor " + std::to_string(::GetCurrentProcessId()) + ": end reason=forged\n";
   ::OutputDebugStringA(forged.c_str());
