@@ -39,6 +39,12 @@ inline std::chrono::milliseconds StartCost() {
 inline const std::chrono::milliseconds kStartBound = 20s + StartCost();
 inline const std::chrono::milliseconds kExitBound = 20s + StartCost();
 
+// Posts the quit command to `window` and waits, within kExitBound, for `agent` to end: its exit code.
+inline std::optional<DWORD> QuitByCommand(HWND window, const ChildProcess& agent) {
+  PostCommand(window, peers::QuitCommand());
+  return agent.WaitForExit(kExitBound);
+}
+
 class AgentTest : public ::testing::Test {
  protected:
   void SetUp() override;

@@ -57,8 +57,7 @@ TEST_F(AgentWindowTest, SecondAgentKeepsShellCaptionWhileItRuns) {
   EXPECT_TRUE(first.IsRunning());
   EXPECT_EQ(WindowProcessId(FindNamedAgentWindow()), first.Id());
 
-  PostCommand(FindNamedAgentWindow(), peers::QuitCommand());
-  EXPECT_EQ(first.WaitForExit(kExitBound), 0U);
+  EXPECT_EQ(QuitByCommand(FindNamedAgentWindow(), first), 0U);
 }
 
 // A second agent while the first runs and the product window is visible: it switches to the
@@ -92,8 +91,7 @@ TEST_F(AgentWindowTest, SecondAgentActivatesVisibleProductAndEnds) {
   EXPECT_TRUE(first.IsRunning());
   EXPECT_EQ(WindowProcessId(FindNamedAgentWindow()), first.Id());
 
-  PostCommand(FindNamedAgentWindow(), peers::QuitCommand());
-  EXPECT_EQ(first.WaitForExit(kExitBound), 0U);
+  EXPECT_EQ(QuitByCommand(FindNamedAgentWindow(), first), 0U);
 }
 
 // Any program on the desktop can send the agent window the messages that Windows sends at its
@@ -136,8 +134,7 @@ TEST_F(AgentWindowTest, ForgedCreationDestructionAndTimerMessagesChangeNothing) 
   EXPECT_TRUE(WaitUntil([&] { return LogLines(UrlLog()).size() == 1; }, kStartBound)) << "the command went unserved";
   ::PostMessageA(secondWindow, WM_CLOSE, 0, 0);
   EXPECT_EQ(second.WaitForExit(kExitBound), 0U);
-  PostCommand(window, peers::QuitCommand());
-  EXPECT_EQ(first.WaitForExit(kExitBound), 0U) << "deaf to the quit command, or crashed";
+  EXPECT_EQ(QuitByCommand(window, first), 0U) << "deaf to the quit command, or crashed";
 }
 
 // Any program on the desktop can write the user data of the agent window and of its dialogs, and send
@@ -155,8 +152,7 @@ TEST_F(AgentWindowTest, UserDataWrittenByAnotherProgramChangesNothing) {
   EXPECT_TRUE(WaitUntil([&] { return LogLines(UrlLog()).size() == 1; }, 5s)) << "the command went unserved";
 
   ::SetWindowLongPtrA(window, GWLP_USERDATA, 0x12345678);
-  PostCommand(window, peers::QuitCommand());
-  EXPECT_EQ(agent.WaitForExit(kExitBound), 0U) << "deaf to the quit command, or crashed";
+  EXPECT_EQ(QuitByCommand(window, agent), 0U) << "deaf to the quit command, or crashed";
   EXPECT_TRUE(WaitUntil([] { return !AgentMarkerExists(); }, 10s));
   product.Terminate();
 
@@ -191,8 +187,7 @@ TEST_F(AgentWindowTest, TimerMessageCarryingACallbackToTheAgentsWindowsIsNeverDi
   ASSERT_NE(window, nullptr);
   postTicks(window);
   EXPECT_FALSE(WaitUntil([&] { return !resident.IsRunning(); }, 2s)) << "a callback in a timer message ran";
-  PostCommand(window, peers::QuitCommand());
-  EXPECT_EQ(resident.WaitForExit(kExitBound), 0U);
+  EXPECT_EQ(QuitByCommand(window, resident), 0U);
   product.Terminate();
 
   // A dialog's loop: the service is not installed, and the agent says so until answered.
@@ -251,8 +246,7 @@ TEST_F(AgentWindowTest, WindowShownOrClosedFromItsSystemMenuByAnotherProgramStay
   ::PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
   EXPECT_FALSE(WaitUntil([&] { return !agent.IsRunning(); }, 2s)) << "the system menu's close ended the agent";
   EXPECT_TRUE(servesACommand()) << "the command after the system menu's close went unserved";
-  PostCommand(window, peers::QuitCommand());
-  EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
+  EXPECT_EQ(QuitByCommand(window, agent), 0U);
 }
 
 // Another program renames the agent window, by SetWindowText or by sending WM_SETTEXT: the agent keeps
@@ -269,8 +263,7 @@ TEST_F(AgentWindowTest, CaptionIsKeptWhenAnotherProgramRenamesTheWindow) {
   EXPECT_EQ(WindowCaption(window), "velmor8476035");
   EXPECT_EQ(FindNamedAgentWindow(), window);
 
-  PostCommand(window, peers::QuitCommand());
-  EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
+  EXPECT_EQ(QuitByCommand(window, agent), 0U);
 }
 
 // Another program makes the agent window a child of its own window and destroys that: the agent

@@ -50,8 +50,7 @@ TEST_F(CommandTest, OpensTheFourPagesInTableOrder) {
                                              kSite + "/vers/ts2024/lwiksoa"};
   EXPECT_EQ(LogLines(UrlLog()), expected);
   EXPECT_TRUE(agent_->IsRunning());
-  PostCommand(window, peers::QuitCommand());
-  EXPECT_EQ(agent_->WaitForExit(kExitBound), 0U);
+  EXPECT_EQ(QuitByCommand(window, *agent_), 0U);
 }
 
 TEST_F(CommandTest, BadParametersOpenNothingAndDoNotQuit) {
@@ -68,8 +67,7 @@ TEST_F(CommandTest, BadParametersOpenNothingAndDoNotQuit) {
   EXPECT_EQ(LogLines(UrlLog()), std::vector<std::string>{kSite + "/contact"});
   EXPECT_TRUE(agent_->IsRunning());
   EXPECT_EQ(FindNamedAgentWindow(), window);
-  PostCommand(window, peers::QuitCommand());
-  EXPECT_EQ(agent_->WaitForExit(kExitBound), 0U);
+  EXPECT_EQ(QuitByCommand(window, *agent_), 0U);
 }
 
 TEST_F(CommandTest, QuitByPostEndsAgentWithExitCodeZero) {

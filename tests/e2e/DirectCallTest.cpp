@@ -129,8 +129,7 @@ TEST_F(DirectCallTest, TakeoverReadsAnAgentsImageSessionAndIntegrityLevel) {
   EXPECT_GE(*level, 0x2000U) << "at least medium";
   EXPECT_LE(*level, *ownLevel) << "started with the user's rights";
   EXPECT_EQ(os_->IsCurrentProcessElevated(), RunsElevated());
-  PostCommand(window, peers::QuitCommand());
-  EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
+  EXPECT_EQ(QuitByCommand(window, agent), 0U);
 }
 
 }  // namespace

@@ -58,8 +58,7 @@ TEST_F(ServiceRequestTest, ServiceStartedDuringRetriesTakesExactlyOneRequest) {
   // The agent settles as a resident agent with no dialog: a quit sent now is handled at once.
   const std::optional<DialogContent> dialog = WaitForDialog(agent.Id(), 1500ms);
   EXPECT_FALSE(dialog.has_value()) << "unexpected dialog";
-  PostCommand(window, peers::QuitCommand());
-  EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
+  EXPECT_EQ(QuitByCommand(window, agent), 0U);
   EXPECT_EQ(CountLines(ServiceLog(), "control"), 1U);
   EXPECT_EQ(CountLines(ServiceLog(), "control 133"), 1U);
 }

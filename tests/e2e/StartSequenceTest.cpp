@@ -69,8 +69,7 @@ TEST_F(StartSequenceTest, QuitWhileVersionGateDialogIsOpenEndsAgentAndDialog) {
   HWND window = FindNamedAgentWindow();
   ASSERT_NE(window, nullptr);
   ASSERT_EQ(WindowProcessId(window), agent.Id());
-  PostCommand(window, peers::QuitCommand());
-  EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
+  EXPECT_EQ(QuitByCommand(window, agent), 0U);
   EXPECT_FALSE(::IsWindow(dialog->window));
 }
 
@@ -91,8 +90,7 @@ TEST_P(VersionGatePassTest, LogonStartPassesGateAndAsksServiceOnce) {
   HWND window = WaitForNamedAgent(agent);
   ASSERT_NE(window, nullptr);
   EXPECT_TRUE(TopLevelWindowsOf(agent.Id(), "#32770").empty()) << "no dialog expected";
-  PostCommand(window, peers::QuitCommand());
-  EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
+  EXPECT_EQ(QuitByCommand(window, agent), 0U);
   EXPECT_EQ(CountLines(ServiceLog(), "control"), 1U);
 }
 
@@ -187,8 +185,7 @@ TEST_F(StartSequenceTest, FirstStartRewritesValueThenBringsProductUp) {
   }
   HWND window = WaitForNamedAgent(agent);
   ASSERT_NE(window, nullptr) << "the agent must stay resident";
-  PostCommand(window, peers::QuitCommand());
-  EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
+  EXPECT_EQ(QuitByCommand(window, agent), 0U);
 }
 
 // --- Starts by the user and at logon ------------------------------------------------------------
@@ -215,8 +212,7 @@ TEST_F(StartSequenceTest, UserStartWithProductNotRunningBringsItForwardAndStaysR
       << "the agent kept clicking a visible product window";
   EXPECT_TRUE(agent.IsRunning());
 
-  PostCommand(window, peers::QuitCommand());
-  EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
+  EXPECT_EQ(QuitByCommand(window, agent), 0U);
 }
 
 TEST_F(StartSequenceTest, LogonStartWithValueEndingInZeroEndsAtOnce) {
@@ -242,8 +238,7 @@ TEST_F(StartSequenceTest, LogonStartWithValueMissingAsksServiceAndStaysWithoutAc
   EXPECT_TRUE(agent.IsRunning());
   EXPECT_EQ(CountLines(ServiceLog(), "control"), 1U);
 
-  PostCommand(window, peers::QuitCommand());
-  EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
+  EXPECT_EQ(QuitByCommand(window, agent), 0U);
 }
 
 // --- The takeover ------------------------------------------------------------------------------
@@ -267,8 +262,7 @@ TEST_F(StartSequenceTest, SecondAgentTakesOverAfterThirtySeconds) {
   HWND window = WaitForNamedAgent(second);
   ASSERT_NE(window, nullptr) << "the second agent did not take the name velmor8476035";
   EXPECT_TRUE(second.IsRunning());
-  PostCommand(window, peers::QuitCommand());
-  EXPECT_EQ(second.WaitForExit(kExitBound), 0U);
+  EXPECT_EQ(QuitByCommand(window, second), 0U);
 }
 
 // Twelve logon starts at one instant while the product's window is not there: the second agents'
@@ -291,8 +285,7 @@ TEST_F(StartSequenceTest, StormOfLogonStartsLeavesOneResidentAgent) {
   const HWND window = WaitForNamedAgent(resident);
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(::FindWindowA("TMainForm", "velmor8476035"), window);
-  PostCommand(window, peers::QuitCommand());
-  EXPECT_EQ(resident.WaitForExit(kExitBound), 0U);
+  EXPECT_EQ(QuitByCommand(window, resident), 0U);
 }
 
 }  // namespace

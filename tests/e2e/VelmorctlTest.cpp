@@ -138,8 +138,7 @@ TEST_F(VelmorctlTest, TraceTellsTheRoadOfEachStart) {
   ASSERT_TRUE(WaitUntil([] { return ::IsWindowVisible(ProductWindow()) != FALSE; }, 30s + StartCost()));
   ChildProcess& second = StartAgent("");
   EXPECT_EQ(second.WaitForExit(kExitBound), 0U);
-  PostCommand(window, peers::QuitCommand());
-  EXPECT_EQ(first.WaitForExit(kExitBound), 0U);
+  EXPECT_EQ(QuitByCommand(window, first), 0U);
   ASSERT_TRUE(WriteAutostart(Quote(AgentPath()) + " 0"));
   ChildProcess& logon = StartAgent("1");
   EXPECT_EQ(logon.WaitForExit(kExitBound), 0U);
@@ -226,8 +225,7 @@ TEST_F(VelmorctlTest, ListenerThatDoesNotReadNeverHoldsTheAgentUp) {
     ASSERT_NE(window, nullptr);
     // Two lines, the command and the end, lie between the quit command and the end of the process.
     const auto asked = std::chrono::steady_clock::now();
-    PostCommand(window, peers::QuitCommand());
-    EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
+    EXPECT_EQ(QuitByCommand(window, agent), 0U);
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked);
     EXPECT_LT(took.count(), 2000) << "the quit took " << took.count() << " ms";
   }
@@ -252,8 +250,7 @@ TEST_F(VelmorctlTest, TraceShowsOnlyTheAgentsLinesOnABufferOfItsOwn) {
   ChildProcess& agent = StartAgent("1");
   HWND window = WaitForNamedAgent(agent);
   ASSERT_NE(window, nullptr);
-  PostCommand(window, peers::QuitCommand());
-  EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
+  EXPECT_EQ(QuitByCommand(window, agent), 0U);
 
   const ConsoleRun run = trace.get();
   EXPECT_EQ(run.exitCode, kDone) << run.output;
