@@ -129,28 +129,14 @@ bool CreateProcessWithUserRights(const std::string& exe, std::string& commandLin
 }
 
 ChildProcess ChildProcess::Launch(const std::string& exe, const std::string& arguments, Rights rights) {
-  std::string commandLine = Quote(exe);
-  if (!arguments.empty()) {
-    commandLine += " " + arguments;
-  }
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  ChildProcess child;
-  const bool started = rights == Rights::User && RunsElevated()
-                           ? CreateProcessWithUserRights(exe, commandLine, info)
-                           : ::CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                              nullptr, &startup, &info) != FALSE;
-  if (started) {
-    ::CloseHandle(info.hThread);
-    child.process_ = UniqueHandle(info.hProcess);
-    child.id_ = info.dwProcessId;
-  }
-  return child;
+  return LaunchWide(Widen(exe), Widen(arguments), rights);
 }
 
 ChildProcess ChildProcess::LaunchWide(const std::wstring& exe, const std::wstring& arguments, Rights rights) {
-  std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
+  std::wstring commandLine = L"\"" + exe + L"\"";
+  if (!arguments.empty()) {
+    commandLine += L" " + arguments;
+  }
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
