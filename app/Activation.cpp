@@ -80,7 +80,7 @@ void AgentWindow::EndActivation(bool shown) {
   // A second agent, or one started while the product was up, has nothing more to do; nor has an
   // elevated agent. A first agent that brought the product up, or a successor, stays.
   if (Unreachable()) {
-    EndBecause(unreachableBecause_);
+    EndBecause(UnreachableReason());
   } else if (!StaysResident()) {
     EndBecause(shown ? "activation-done" : "activation-gave-up");
   } else {

@@ -45,6 +45,13 @@ enum class MarkerClaim {
   Failed,                 // any other failure: the agent ends
 };
 
+// Whether the user's desktop could reach this agent; one it could not never stays resident.
+enum class Reach {
+  Reachable,
+  Elevated,        // the elevated half of a split token, or LocalSystem: the product's messages cannot reach it
+  NonInteractive,  // a window station nobody sees (session 0): it sees no window of the user's desktop
+};
+
 // How long bringing the product forward may go on before an agent that does not stay gives up
 // (Activation.cpp).
 enum class ActivationBudget {
@@ -140,7 +147,9 @@ class AgentWindow final : public AgentWindowEvents {
   // Whether this agent stays resident once its start work and bringing the product forward are done.
   // Decided here and nowhere else.
   [[nodiscard]] bool StaysResident() const;
-  [[nodiscard]] bool Unreachable() const { return !unreachableBecause_.empty(); }
+  [[nodiscard]] bool Unreachable() const { return reach_ != Reach::Reachable; }
+  // The end reason of an agent that its reach keeps from staying: "elevated" or "non-interactive".
+  [[nodiscard]] std::string_view UnreachableReason() const;
 
   // Starts counting the attempts to bring the product forward afresh, within `budget` (Activation.cpp).
   void SetActivationBudget(ActivationBudget budget);
@@ -162,9 +171,8 @@ class AgentWindow final : public AgentWindowEvents {
   AgentState& state_;
   WindowHandle handle_{};
   const WebPageTable webPages_;
-  // Why the user's desktop could not reach this agent, which therefore never stays resident: it runs
-  // elevated, or in a window station nobody sees. Empty when it could. Settled by each start pass.
-  std::string_view unreachableBecause_;
+  // Settled by each start pass.
+  Reach reach_ = Reach::Reachable;
   // The first command-line argument, as the start pass read it.
   StartArgument argument_ = StartArgument::None;
   // The failed activation attempts of the current start pass, and the budget they are counted against.

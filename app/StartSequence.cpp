@@ -61,32 +61,31 @@ std::string_view DescribeProduct(AgentPlatform& os, WindowHandle window) {
   return window == kNoWindow ? "absent" : os.IsWindowVisible(window) ? "visible" : "hidden";
 }
 
-// Why the user's desktop could not reach an agent, empty when it could. The product runs with the
-// user's rights, and Windows keeps its messages from a process of higher integrity: the elevated half
-// of a split token, and LocalSystem (elevated without a split). The built-in Administrator with UAC
-// off is elevated without a split too, but there every program of the desktop runs with the same
-// rights, the product included, and the agent is reached as any. An agent in a window station that
-// nobody sees (session 0, where an installer's deferred actions and deployment tools run) could
-// neither find the product's window nor be found by the user's programs.
-std::string_view WhyUnreachable(AgentPlatform& os) {
+// Whether the user's desktop could reach an agent. The product runs with the user's rights, and
+// Windows keeps its messages from a process of higher integrity: the elevated half of a split token,
+// and LocalSystem (elevated without a split). The built-in Administrator with UAC off is elevated
+// without a split too, but there every program of the desktop runs with the same rights, the product
+// included, and the agent is reached as any. An agent in a window station that nobody sees (session 0,
+// where an installer's deferred actions and deployment tools run) could neither find the product's
+// window nor be found by the user's programs.
+Reach ReachOf(AgentPlatform& os) {
   if (!os.IsWindowStationInteractive()) {
-    return "non-interactive";
+    return Reach::NonInteractive;
   }
   if (os.IsCurrentProcessElevated()) {
-    return "elevated";
+    return Reach::Elevated;
   }
   const std::optional<std::uint32_t> level = os.GetProcessIntegrityLevel(os.GetCurrentProcess());
-  return level && *level >= win32::kSystemIntegrityLevel ? "elevated" : "";
+  return level && *level >= win32::kSystemIntegrityLevel ? Reach::Elevated : Reach::Reachable;
 }
 
 }  // namespace
 
 void AgentWindow::RunStartSequence() {
   Stop(startTimer_);  // one pass per start
-  unreachableBecause_ = WhyUnreachable(os_);
+  reach_ = ReachOf(os_);
   // Where nobody sees the desktop, no product window can be found: one attempt, then the agent ends.
-  SetActivationBudget(unreachableBecause_ == "non-interactive" ? ActivationBudget::OneAttempt
-                                                               : ActivationBudget::Standard);
+  SetActivationBudget(reach_ == Reach::NonInteractive ? ActivationBudget::OneAttempt : ActivationBudget::Standard);
   state_.otherVersionRunning = false;
 
   std::string_view marker = "kept";  // a successor keeps the handle of its first pass
@@ -111,8 +110,8 @@ void AgentWindow::RunStartSequence() {
       .Add("arg", DescribeArgument(argument_))
       .Add("marker", marker)
       .Add("product", DescribeProduct(os_, productWindow))
-      .Add("elevated", unreachableBecause_ == "elevated")
-      .Add("interactive", unreachableBecause_ != "non-interactive")
+      .Add("elevated", reach_ == Reach::Elevated)
+      .Add("interactive", reach_ != Reach::NonInteractive)
       .Add("version", AgentVersion());
 
   switch (argument_) {
@@ -259,8 +258,12 @@ void AgentWindow::RunFirstAgentRoad() {
   } else if (!StaysResident()) {
     // Only an agent that the user's desktop could not reach gets here. Its start work is done:
     // residence is left to the next start at the user's rights on the user's desktop.
-    EndBecause(unreachableBecause_);
+    EndBecause(UnreachableReason());
   }
+}
+
+std::string_view AgentWindow::UnreachableReason() const {
+  return reach_ == Reach::NonInteractive ? "non-interactive" : "elevated";
 }
 
 bool AgentWindow::StaysResident() const {

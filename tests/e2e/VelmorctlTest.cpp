@@ -55,6 +55,7 @@ TEST_F(VelmorctlTest, WithoutAgentEveryCommandSaysNoAgentAndBadUsageIsRejected) 
   const ConsoleRun help = Ctl("help");
   EXPECT_EQ(help.exitCode, kDone);
   EXPECT_NE(help.output.find("exit codes"), std::string::npos) << help.output;
+  EXPECT_NE(help.output.find("home, contact, feedback or version"), std::string::npos) << "the contract's pages";
 }
 
 TEST_F(VelmorctlTest, DrivesResidentAgent) {
