@@ -144,6 +144,7 @@ class InstallerTest : public AgentTest {
 };
 
 TEST_F(InstallerTest, InstallsUpgradesRepairsWhileTheAgentRunsAndUninstallsLeavingNothing) {
+  RequireUserRights();  // the installed agent is started as a logon starts it
   const std::string current = PackagePath(VELMOR_TEST_VERSION);
   const std::string next = PackagePath(VELMOR_TEST_NEXT_VERSION);
   ASSERT_TRUE(FileExists(current) && FileExists(next))

@@ -18,5 +18,9 @@ void RemoveServiceStandin();
 // True when a service of the product's name is installed that is not this build's stand-in: the
 // product's own service, on a machine where the product is installed.
 bool ProductServiceInstalled();
+// Whether this build's stand-in is installed under the product's service name.
+bool ServiceStandinInstalled();
+// The command line of the installed service of the product's name; empty when none is installed.
+std::string InstalledServiceCommand();
 
 }  // namespace velmor::e2e
