@@ -1,11 +1,12 @@
 // Stands in for the desktop shell where rights are to be staged under Wine, whose every process is
-// elevated and where no shell window exists:
+// elevated and where no shell window exists. Each mode runs a program on this program's standard
+// handles and exits with its exit code (255 when it cannot be started):
 //
 //   desktop_shell.exe --unelevated EXE [ARGUMENTS...]  runs EXE as from a prompt that is not
-//       elevated (with the linked token, as the shell starts programs), on this program's standard
-//       handles, and exits with its exit code (255 when it cannot be started)
-//   desktop_shell.exe --elevated  takes the desktop's shell window and holds it until ended: a shell
-//       that runs elevated, whose token gives nobody the user's own rights
+//       elevated: with the linked token, as the shell starts programs
+//   desktop_shell.exe --elevated EXE [ARGUMENTS...]  runs EXE with this program's rights while it
+//       holds the desktop's shell window: a shell that runs elevated, whose token gives nobody the
+//       user's own rights
 #include <windows.h>
 
 #include <string>
@@ -32,15 +33,21 @@ std::wstring_view ArgumentsOf(std::wstring_view commandLine) {
   return commandLine;
 }
 
-int RunUnelevated(std::wstring_view program) {
-  const std::size_t end = program.find(L' ');
-  const std::wstring exe(program.substr(0, end));
-  std::wstring commandLine =
-      L"\"" + exe + L"\"" + std::wstring(end == std::wstring_view::npos ? L"" : program.substr(end));
-  PROCESS_INFORMATION info{};
-  if (!velmor::e2e::CreateProcessWithUserRightsW(exe, commandLine, info, true)) {
-    return kCannotStart;
-  }
+struct Program {
+  std::wstring exe;
+  std::wstring commandLine;
+};
+
+// The program to run: its path (unquoted, without spaces) and the rest of the command line.
+Program ProgramOf(std::wstring_view text) {
+  const std::size_t end = text.find(L' ');
+  Program program{std::wstring(text.substr(0, end)), {}};
+  program.commandLine =
+      L"\"" + program.exe + L"\"" + std::wstring(end == std::wstring_view::npos ? L"" : text.substr(end));
+  return program;
+}
+
+int ExitCodeOf(const PROCESS_INFORMATION& info) {
   ::CloseHandle(info.hThread);
   ::WaitForSingleObject(info.hProcess, INFINITE);
   DWORD code = kCannotStart;
@@ -49,17 +56,28 @@ int RunUnelevated(std::wstring_view program) {
   return static_cast<int>(code);
 }
 
-int HoldShellWindow() {
+int RunUnelevated(Program program) {
+  PROCESS_INFORMATION info{};
+  if (!velmor::e2e::CreateProcessWithUserRightsW(program.exe, program.commandLine, info, true)) {
+    return kCannotStart;
+  }
+  return ExitCodeOf(info);
+}
+
+int RunUnderElevatedShell(Program program) {
   HWND window = ::CreateWindowExW(0, L"STATIC", L"desktop shell stand-in", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
                                   nullptr, nullptr);
   if (window == nullptr || !::SetShellWindow(window)) {
-    return 1;
+    return kCannotStart;
   }
-  MSG message{};
-  while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
-    ::DispatchMessageW(&message);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(program.exe.c_str(), program.commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+    return kCannotStart;
   }
-  return 0;
+  return ExitCodeOf(info);
 }
 
 }  // namespace
@@ -67,11 +85,12 @@ int HoldShellWindow() {
 int main() {
   const std::wstring_view arguments = ArgumentsOf(::GetCommandLineW());
   constexpr std::wstring_view kUnelevated = L"--unelevated ";
+  constexpr std::wstring_view kElevated = L"--elevated ";
   if (arguments.starts_with(kUnelevated)) {
-    return RunUnelevated(arguments.substr(kUnelevated.size()));
+    return RunUnelevated(ProgramOf(arguments.substr(kUnelevated.size())));
   }
-  if (arguments == L"--elevated") {
-    return HoldShellWindow();
+  if (arguments.starts_with(kElevated)) {
+    return RunUnderElevatedShell(ProgramOf(arguments.substr(kElevated.size())));
   }
-  return 2;
+  return kCannotStart;
 }
