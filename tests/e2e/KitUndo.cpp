@@ -136,6 +136,36 @@ void RemoveFolderTree(const std::wstring& folder) {
   ::RemoveDirectoryW(folder.c_str());
 }
 
+// The folders the kit's packages may leave: their maker's folder in the 32-bit program files, which
+// Windows Installer leaves behind when it holds nothing of another product (seen under Wine).
+std::vector<std::wstring> FoldersTheRunMayMake() {
+  wchar_t programs[MAX_PATH] = {};
+  DWORD length = ::GetEnvironmentVariableW(L"ProgramFiles(x86)", programs, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) {
+    length = ::GetEnvironmentVariableW(L"ProgramFiles", programs, MAX_PATH);
+  }
+  if (length == 0 || length >= MAX_PATH) {
+    return {};
+  }
+  return {std::wstring(programs, length) + L"\\Tessaly"};
+}
+
+// Removes the folder and the folders in it that hold no file; true when it is gone.
+bool RemoveEmptyFolders(const std::wstring& folder) {
+  WIN32_FIND_DATAW entry{};
+  HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = entry.cFileName;
+      if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && name != L"." && name != L"..") {
+        RemoveEmptyFolders(folder + L"\\" + name);
+      }
+    } while (::FindNextFileW(search, &entry));
+    ::FindClose(search);
+  }
+  return ::RemoveDirectoryW(folder.c_str()) != FALSE || ::GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
 // Whether the process runs one of the kit's programs, or a program copied into one of the folders.
 bool RunsAProgramOfTheRun(DWORD processId, const std::vector<std::wstring>& folders) {
   const UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
@@ -192,6 +222,11 @@ std::vector<DWORD> EndProcessesOfTheRun(const std::vector<std::wstring>& folders
 
 MachineSnapshot MachineSnapshot::Take() {
   MachineSnapshot snapshot;
+  for (const std::wstring& folder : FoldersTheRunMayMake()) {
+    if (::GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      snapshot.madeFolders_.push_back(folder);
+    }
+  }
   for (const RegistryPlace& place : PlacesTheSuiteWrites()) {
     SavedValue saved{place, ReadAsStored(place), {}};
     for (std::size_t slash = place.key.find('\\');; slash = place.key.find('\\', slash + 1)) {
@@ -229,15 +264,30 @@ std::vector<std::string> MachineSnapshot::Undo(DWORD suiteProcessId, const std::
   for (DWORD processId : EndProcessesOfTheRun(caseFolders)) {
     left.push_back("a program of the kit still runs: process " + std::to_string(processId));
   }
+  std::vector<std::pair<const RegistryPlace*, std::string>> madeKeys;
   for (const SavedValue& saved : values_) {
     if (!SameValue(ReadAsStored(saved.place), saved.value) &&
         (!PutBack(saved.place, saved.value) || !SameValue(ReadAsStored(saved.place), saved.value))) {
       left.push_back("could not put back " + Describe(saved.place));
     }
-    for (auto key = saved.absentKeys.rbegin(); key != saved.absentKeys.rend(); ++key) {
-      if (!DeleteIfEmpty(saved.place, *key)) {
-        left.push_back("the key " + saved.place.rootName + "\\" + *key + ", made by the run, is still there");
-      }
+    for (const std::string& key : saved.absentKeys) {
+      madeKeys.emplace_back(&saved.place, key);
+    }
+  }
+  // The keys the run made, once every value is back: the innermost first, each once.
+  std::sort(madeKeys.begin(), madeKeys.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+  madeKeys.erase(
+      std::unique(madeKeys.begin(), madeKeys.end(),
+                  [](const auto& a, const auto& b) { return a.first->root == b.first->root && a.second == b.second; }),
+      madeKeys.end());
+  for (const auto& [place, key] : madeKeys) {
+    if (!DeleteIfEmpty(*place, key)) {
+      left.push_back("the key " + place->rootName + "\\" + key + ", made by the run, is still there");
+    }
+  }
+  for (const std::wstring& folder : madeFolders_) {
+    if (::GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES && !RemoveEmptyFolders(folder)) {
+      left.push_back("the folder " + Narrow(folder) + ", made by the run, still holds files");
     }
   }
   for (const std::wstring& folder : caseFolders) {
