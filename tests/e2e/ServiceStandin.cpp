@@ -109,10 +109,16 @@ bool ServiceStandinInstalled() {
   return service && IsStandin(service.get());
 }
 
-std::string InstalledServiceCommand() {
+std::optional<std::string> InstalledServiceCommand() {
   UniqueService manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-  UniqueService service(manager ? ::OpenServiceA(manager.get(), ServiceName().c_str(), SERVICE_QUERY_CONFIG) : nullptr);
-  return service ? CommandOf(service.get()) : std::string();
+  if (!manager) {
+    return std::string();  // nobody can tell: taken as installed
+  }
+  UniqueService service(::OpenServiceA(manager.get(), ServiceName().c_str(), SERVICE_QUERY_CONFIG));
+  if (!service) {
+    return ::GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? std::nullopt : std::optional<std::string>("");
+  }
+  return CommandOf(service.get());
 }
 
 void RemoveServiceStandin() {

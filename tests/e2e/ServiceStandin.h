@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 namespace velmor::e2e {
@@ -20,7 +21,8 @@ void RemoveServiceStandin();
 bool ProductServiceInstalled();
 // Whether this build's stand-in is installed under the product's service name.
 bool ServiceStandinInstalled();
-// The command line of the installed service of the product's name; empty when none is installed.
-std::string InstalledServiceCommand();
+// The command line of the installed service of the product's name: nothing when no service of that
+// name is installed, empty when one is but its configuration cannot be read.
+std::optional<std::string> InstalledServiceCommand();
 
 }  // namespace velmor::e2e

@@ -89,9 +89,10 @@ int RunTestKit(const std::vector<std::string>& arguments) {
                                     " from an elevated prompt (Run as administrator), for the kit installs a service "
                                     "and writes to HKLM; nothing was changed");
   }
-  if (const std::string command = InstalledServiceCommand(); !command.empty() && !ServiceStandinInstalled()) {
+  if (const std::optional<std::string> command = InstalledServiceCommand(); command && !ServiceStandinInstalled()) {
     return Refuse(kProductInstalled, "refused: a service \"" + std::string(peers::kProductServiceName) +
-                                         "\" is installed that is not this kit's stand-in (" + command +
+                                         "\" is installed that is not this kit's stand-in (" +
+                                         (command->empty() ? "its command cannot be read" : *command) +
                                          "): the kit never runs beside the product; nothing was changed");
   }
   std::vector<std::wstring> packages;
