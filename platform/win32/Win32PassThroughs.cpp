@@ -147,14 +147,14 @@ std::wstring Win32PassThroughs::GetModuleFileNameW() {
   for (;;) {
     const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
     if (length == 0) {
-      return std::wstring();
+      return {};
     }
     if (length < path.size()) {
       path.resize(length);
       return path;
     }
     if (path.size() >= kMaxModulePath) {
-      return std::wstring();  // truncated even at the longest path Windows allows
+      return {};  // truncated even at the longest path Windows allows
     }
     path.resize(path.size() * 2);
   }
@@ -200,7 +200,7 @@ AnsiString Win32PassThroughs::QueryFullProcessImageNameA(KernelHandle process) {
   AnsiString path(kMaxModulePath, '\0');
   auto length = static_cast<DWORD>(path.size());
   if (::QueryFullProcessImageNameA(ToHandle(process), 0, path.data(), &length) == FALSE) {
-    return AnsiString();
+    return {};
   }
   path.resize(length);
   return path;

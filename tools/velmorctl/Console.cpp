@@ -12,7 +12,7 @@ void Write(DWORD stream, std::wstring_view text) {
   }
   DWORD mode = 0;
   DWORD written = 0;
-  if (GetConsoleMode(handle, &mode)) {
+  if (GetConsoleMode(handle, &mode) != FALSE) {
     WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     return;
   }

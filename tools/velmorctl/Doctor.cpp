@@ -131,7 +131,7 @@ StoredValue ReadRunValue(REGSAM view) {
     return value;
   }
   std::wstring data(size / sizeof(wchar_t) + 1, L'\0');
-  size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+  size = static_cast<DWORD>(data.size()) * DWORD{sizeof(wchar_t)};
   value.status =
       RegQueryValueExW(key.get(), name.c_str(), nullptr, &value.type, reinterpret_cast<BYTE*>(data.data()), &size);
   if (value.status == ERROR_SUCCESS) {

@@ -146,7 +146,7 @@ int AccessDenied(std::wstring_view what) {
 
 // Sends the command; maps a failure to the exit code, or kDone when the agent has it.
 int PostCommand(HWND agent, const AgentCommandMessage& command) {
-  if (PostMessageA(agent, command.message, command.wParam, command.lParam)) {
+  if (PostMessageA(agent, command.message, command.wParam, command.lParam) != FALSE) {
     return kDone;
   }
   if (GetLastError() == ERROR_ACCESS_DENIED) {
@@ -166,7 +166,7 @@ int Status() {
   }
   std::wstring path(32768, L'\0');
   auto size = static_cast<DWORD>(path.size());
-  if (!QueryFullProcessImageNameW(agent.process.get(), 0, path.data(), &size)) {
+  if (QueryFullProcessImageNameW(agent.process.get(), 0, path.data(), &size) == FALSE) {
     size = 0;
   }
   path.resize(size);
