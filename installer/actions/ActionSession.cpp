@@ -20,7 +20,7 @@ using UniqueMsiHandle = UniqueHandle<MsiHandleTraits>;
 std::wstring ActionSession::Property(std::wstring_view name) const {
   const std::wstring nameCopy(name);
   std::wstring value(256, L'\0');
-  DWORD length = static_cast<DWORD>(value.size());
+  auto length = static_cast<DWORD>(value.size());
   UINT status = ::MsiGetPropertyW(install_, nameCopy.c_str(), value.data(), &length);
   if (status == ERROR_MORE_DATA) {
     value.resize(length + 1);  // the length said leaves out the terminating NUL

@@ -16,6 +16,7 @@
 // These need <windows.h> first.
 #include <msi.h>
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -60,9 +61,10 @@ class HiddenDesktop {
     }
     desktop_.reset(::CreateDesktopW(kDesktopName, nullptr, nullptr, 0, GENERIC_ALL, nullptr));
     ::SetProcessWindowStation(own);
-    wchar_t name[256] = {};
-    if (::GetUserObjectInformationW(station_.get(), UOI_NAME, name, sizeof name - sizeof name[0], nullptr) != FALSE) {
-      path_ = std::wstring(name) + L"\\" + kDesktopName;
+    std::array<wchar_t, 256> name{};
+    constexpr DWORD bytes = (name.size() - 1) * sizeof(wchar_t);  // the last stays NUL
+    if (::GetUserObjectInformationW(station_.get(), UOI_NAME, name.data(), bytes, nullptr) != FALSE) {
+      path_ = std::wstring(name.data()) + L"\\" + kDesktopName;
     }
   }
   // "station\desktop", for STARTUPINFO.lpDesktop; empty when either could not be made.

@@ -56,7 +56,7 @@ extern "C" __declspec(dllexport) UINT __stdcall EndRunningVelmorctl(MSIHANDLE in
   entry.dwSize = sizeof entry;
   for (BOOL more = listed ? ::Process32FirstW(snapshot.get(), &entry) : FALSE; more != FALSE;
        more = ::Process32NextW(snapshot.get(), &entry)) {
-    if (!SamePath(entry.szExeFile, fileName)) {
+    if (!SamePath(std::wstring_view(&entry.szExeFile[0]), fileName)) {
       continue;  // only a process of that file name can run that file
     }
     const UniqueWin32Handle process(
