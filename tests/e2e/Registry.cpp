@@ -148,7 +148,7 @@ std::vector<RegistryPlace> PlacesTheSuiteWrites() {
   };
   if (RunningUnderWine()) {
     const std::string agent(peers::kAgentExecutableName);
-    for (const std::string& exe : {agent, std::string("velmorctl.exe")}) {
+    for (const std::string& exe : {agent, std::string("velmorctl.exe"), std::string("msiexec.exe")}) {
       places.push_back({HKEY_CURRENT_USER, "HKCU", std::string(kWineAppDefaults) + exe, 0, "Version"});
     }
     for (const std::string& exe : {agent, std::string("tessaly_window.exe")}) {
@@ -176,7 +176,11 @@ bool PreferDllFromSearchPath(const std::string& exe, const std::string& dll, boo
 }
 
 bool SetWineVersionForAgent(const std::string& version) {
-  const std::string path = kWineAppDefaults + std::string(peers::kAgentExecutableName);
+  return SetWineVersionFor(std::string(peers::kAgentExecutableName), version);
+}
+
+bool SetWineVersionFor(const std::string& program, const std::string& version) {
+  const std::string path = kWineAppDefaults + program;
   HKEY created = nullptr;
   if (::RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &created, nullptr) !=
       ERROR_SUCCESS) {
