@@ -3,14 +3,9 @@
 #include <utility>
 
 #include "peers/AgentContract.h"
-#include "peers/ProductPeers.h"
 #include "platform/Trace.h"
 
 namespace velmor {
-
-WindowHandle FindProductWindow(AgentPlatform& os) {
-  return os.FindWindowA(peers::kProductWindowClass, peers::kProductWindowCaption);
-}
 
 UniqueKernelHandle CreateInstanceMarker(AgentPlatform& os) {
   return {os, os.CreateFileMappingA(win32::kPageReadWrite, 0, 1, peers::kInstanceMarkerName)};

@@ -9,6 +9,7 @@
 #include "app/CommandLine.h"
 #include "app/ResidenceLock.h"
 #include "app/WebPages.h"
+#include "app/WindowLookup.h"
 #include "platform/AgentPlatform.h"
 #include "platform/ScopedHandles.h"
 
@@ -66,15 +67,6 @@ struct AgentTimer {
   static constexpr TimerId Watchdog = 3;
 };
 
-// The product's main window, found by its class and caption; null when it is not there.
-WindowHandle FindProductWindow(AgentPlatform& os);
-// The top-level windows that bear the agent's class and caption, from the top of the z-order: those of
-// agents of this session, and those of other programs.
-struct NamedWindows {
-  std::vector<WindowHandle> agents;
-  std::vector<WindowHandle> others;
-};
-NamedWindows FindAgentWindows(AgentPlatform& os);
 // Creates the single-instance marker, or opens it when it exists (GetLastError says 183 then).
 UniqueKernelHandle CreateInstanceMarker(AgentPlatform& os);
 
