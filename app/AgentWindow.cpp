@@ -82,7 +82,7 @@ void AgentWindow::Close() {
   os_.TerminateApplication();
 }
 
-void AgentWindow::EndBecause(std::string_view reason) {
+void AgentWindow::EndBecause(TraceWord reason) {
   TraceLine(os_, "end").Add("reason", reason);
   Close();
 }

@@ -12,6 +12,7 @@
 #include "app/WindowLookup.h"
 #include "platform/AgentPlatform.h"
 #include "platform/ScopedHandles.h"
+#include "platform/Trace.h"
 
 namespace velmor {
 
@@ -94,7 +95,7 @@ class AgentWindow final : public AgentWindowEvents {
   // end; a second call does no harm.
   void Close();
   // Close, with a trace line that says why the agent ends.
-  void EndBecause(std::string_view reason);
+  void EndBecause(TraceWord reason);
   // Releases this agent's handle to the single-instance marker. Safe to run more than once.
   void ReleaseInstanceMarker();
 
@@ -141,7 +142,7 @@ class AgentWindow final : public AgentWindowEvents {
   [[nodiscard]] bool StaysResident() const;
   [[nodiscard]] bool Unreachable() const { return reach_ != Reach::Reachable; }
   // The end reason of an agent that its reach keeps from staying: "elevated" or "non-interactive".
-  [[nodiscard]] std::string_view UnreachableReason() const;
+  [[nodiscard]] TraceWord UnreachableReason() const;
 
   // Starts counting the attempts to bring the product forward afresh, within `budget` (Activation.cpp).
   void SetActivationBudget(ActivationBudget budget);

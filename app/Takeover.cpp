@@ -37,7 +37,7 @@ bool IsAgentProcessToEnd(AgentPlatform& os, KernelHandle process, std::uint32_t 
 // Makes the other agent quit and waits until it has released its marker handle. An agent that does
 // not answer in time while its window still exists hangs: its process is ended, so that no hung
 // twin stays findable under the agent's caption. Returns what became of it, for the trace.
-std::string_view MakeAgentQuit(AgentPlatform& os, WindowHandle other) {
+TraceWord MakeAgentQuit(AgentPlatform& os, WindowHandle other) {
   MessageResult ignored = 0;
   constexpr peers::AgentCommandMessage kQuit = peers::QuitCommand();
   if (os.SendMessageTimeoutA(other, kQuit.message, kQuit.wParam, kQuit.lParam, win32::kSmtoAbortIfHung,

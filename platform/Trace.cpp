@@ -5,11 +5,11 @@
 
 namespace velmor {
 
-TraceLine::TraceLine(AgentPlatform& os, std::string_view event) : os_(os), text_(peers::kAgentTraceName) {
+TraceLine::TraceLine(AgentPlatform& os, TraceEvent event) : os_(os), text_(peers::kAgentTraceName) {
   text_ += ' ';
   AppendDecimal(text_, os_.GetCurrentProcessId());
   text_ += ": ";
-  text_ += event;
+  text_ += event.Text();
 }
 
 TraceLine::~TraceLine() {
@@ -17,19 +17,23 @@ TraceLine::~TraceLine() {
   os_.OutputDebugStringA(text_);
 }
 
-TraceLine& TraceLine::Add(std::string_view key, std::string_view value) {
+TraceLine& TraceLine::Add(TraceKey key, TraceWord word) {
+  return AddText(key, word.Text());
+}
+
+TraceLine& TraceLine::Add(TraceKey key, std::uint32_t number) {
   text_ += ' ';
-  text_ += key;
+  text_ += key.Text();
   text_ += '=';
-  text_ += value;
+  AppendDecimal(text_, number);
   return *this;
 }
 
-TraceLine& TraceLine::Add(std::string_view key, std::uint32_t number) {
+TraceLine& TraceLine::AddText(TraceKey key, std::string_view text) {
   text_ += ' ';
-  text_ += key;
+  text_ += key.Text();
   text_ += '=';
-  AppendDecimal(text_, number);
+  text_ += text;
   return *this;
 }
 
