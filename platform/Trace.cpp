@@ -5,7 +5,7 @@
 
 namespace velmor {
 
-TraceLine::TraceLine(AgentPlatform& os, TraceEvent event) : os_(os), text_(peers::kAgentTraceName) {
+TraceLine::TraceLine(AgentPlatform& os, const TraceEvent& event) : os_(os), text_(peers::kAgentTraceName) {
   text_ += ' ';
   AppendDecimal(text_, os_.GetCurrentProcessId());
   text_ += ": ";
@@ -17,11 +17,11 @@ TraceLine::~TraceLine() {
   os_.OutputDebugStringA(text_);
 }
 
-TraceLine& TraceLine::Add(TraceKey key, TraceWord word) {
+TraceLine& TraceLine::Add(const TraceKey& key, const TraceWord& word) {
   return AddText(key, word.Text());
 }
 
-TraceLine& TraceLine::Add(TraceKey key, std::uint32_t number) {
+TraceLine& TraceLine::Add(const TraceKey& key, std::uint32_t number) {
   text_ += ' ';
   text_ += key.Text();
   text_ += '=';
@@ -29,7 +29,7 @@ TraceLine& TraceLine::Add(TraceKey key, std::uint32_t number) {
   return *this;
 }
 
-TraceLine& TraceLine::AddText(TraceKey key, std::string_view text) {
+TraceLine& TraceLine::AddText(const TraceKey& key, std::string_view text) {
   text_ += ' ';
   text_ += key.Text();
   text_ += '=';

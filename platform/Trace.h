@@ -26,8 +26,10 @@ template <trace::Part part>
 class TraceName {
  public:
   // Implicit, so that a literal is written as it is: TraceLine(os, "service").Add("attempts", 3).
-  consteval TraceName(const char* text) : TraceName(std::string_view(text)) {}  // NOLINT(*-explicit-*)
-  consteval TraceName(std::string_view text) : text_(text) {                     // NOLINT(*-explicit-*)
+  // cppcheck-suppress noExplicitConstructor
+  consteval TraceName(const char* text) : TraceName(std::string_view(text)) {}  // NOLINT(google-explicit-constructor)
+  // cppcheck-suppress noExplicitConstructor
+  consteval TraceName(std::string_view text) : text_(text) {  // NOLINT(google-explicit-constructor)
     if (!trace::InVocabulary(part, text)) {
       trace::NameIsNotInTheTraceVocabulary();
     }
@@ -47,20 +49,20 @@ using TraceWord = TraceName<trace::Part::Word>;
 //   TraceLine(os, "service").Add("attempts", 3).Add("result", 0);
 class TraceLine {
  public:
-  TraceLine(AgentPlatform& os, TraceEvent event);
+  TraceLine(AgentPlatform& os, const TraceEvent& event);
   TraceLine(const TraceLine&) = delete;
   TraceLine& operator=(const TraceLine&) = delete;
   ~TraceLine();
 
-  TraceLine& Add(TraceKey key, TraceWord word);
-  TraceLine& Add(TraceKey key, std::uint32_t number);
+  TraceLine& Add(const TraceKey& key, const TraceWord& word);
+  TraceLine& Add(const TraceKey& key, std::uint32_t number);
   // Only a bool: a literal would otherwise take this overload rather than the word's.
   template <std::same_as<bool> Bool>
-  TraceLine& Add(TraceKey key, Bool yes) {
+  TraceLine& Add(const TraceKey& key, Bool yes) {
     return Add(key, yes ? TraceWord("yes") : TraceWord("no"));
   }
   // A value that the vocabulary gives as a kind of its own rather than as words: the agent's version.
-  TraceLine& AddText(TraceKey key, std::string_view text);
+  TraceLine& AddText(const TraceKey& key, std::string_view text);
 
  private:
   AgentPlatform& os_;

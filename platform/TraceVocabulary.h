@@ -7,6 +7,7 @@
 // A new line is one entry here, a new value one word in its key's list; then the docs' table.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <string_view>
@@ -60,7 +61,8 @@ inline constexpr std::array kForms = {
            {"result", "waiting gave-up"}}}},
     Form{"resident", {{{"after", "activation activation-gave-up"}}}},
     Form{"command", {{{"wparam", kNumber}, {"lparam", kNumber}, {"action", "quit open-page ignored"}}}},
-    Form{"takeover", {{{"first-agent", "quit gone hung-ended hung-not-ended hung-left-alone none-found none-resident"}}}},
+    Form{"takeover",
+         {{{"first-agent", "quit gone hung-ended hung-not-ended hung-left-alone none-found none-resident"}}}},
     Form{"takeover", {{{"residence-lock", "held-by-no-agent"}}}},
     Form{"dialog", {{{"shown", "no"}, {"window-station", "non-interactive"}}}},
     Form{"dialog", {{{"shown", "no"}, {"error", kNumber}}}},
@@ -96,18 +98,14 @@ enum class Part { Event, Key, Word };
 
 // Whether some form has `text` as its event, as one of its keys, or as one of its keys' words.
 constexpr bool InVocabulary(Part part, std::string_view text) {
-  for (const Form& form : kForms) {
-    if (part == Part::Event && form.event == text) {
-      return true;
-    }
-    for (const Field& field : form.fields) {
-      if (!field.key.empty() && ((part == Part::Key && field.key == text) ||
-                                 (part == Part::Word && TakesWords(field) && ListHolds(field.values, text)))) {
-        return true;
-      }
-    }
-  }
-  return false;
+  const auto fieldHolds = [part, text](const Field& field) {
+    return !field.key.empty() && ((part == Part::Key && field.key == text) ||
+                                  (part == Part::Word && TakesWords(field) && ListHolds(field.values, text)));
+  };
+  return std::any_of(kForms.begin(), kForms.end(), [part, text, &fieldHolds](const Form& form) {
+    return (part == Part::Event && form.event == text) ||
+           std::any_of(form.fields.begin(), form.fields.end(), fieldHolds);
+  });
 }
 
 }  // namespace velmor::trace

@@ -85,7 +85,9 @@ TEST_F(VelmorctlTest, DrivesResidentAgent) {
 // command messages it is sent, and ignores them.
 class NameSquatter {
  public:
-  NameSquatter() : thread_([this] { Serve(); }) { WaitUntil([this] { return window_.load() != nullptr; }, 5s); }
+  NameSquatter() : thread_([this] { Serve(); }) {
+    WaitUntil([this] { return window_.load() != nullptr; }, 5s);
+  }
   NameSquatter(const NameSquatter&) = delete;
   NameSquatter& operator=(const NameSquatter&) = delete;
   ~NameSquatter() {
@@ -114,8 +116,8 @@ class NameSquatter {
     windowClass.hInstance = ::GetModuleHandleA(nullptr);
     windowClass.lpszClassName = className.c_str();
     ::RegisterClassA(&windowClass);  // fails harmlessly when an earlier squatter registered it
-    window_ = ::CreateWindowExA(0, className.c_str(), std::string(peers::kAgentWindowCaption).c_str(), WS_POPUP, 0,
-                                0, 10, 10, nullptr, nullptr, windowClass.hInstance, nullptr);
+    window_ = ::CreateWindowExA(0, className.c_str(), std::string(peers::kAgentWindowCaption).c_str(), WS_POPUP, 0, 0,
+                                10, 10, nullptr, nullptr, windowClass.hInstance, nullptr);
     MSG message{};
     while (window_.load() != nullptr && ::GetMessageA(&message, nullptr, 0, 0) > 0) {
       ::DispatchMessageA(&message);
@@ -161,8 +163,7 @@ TEST_F(VelmorctlTest, WindowOfAnotherProgramBearingTheAgentsNameIsToldFromTheAge
             std::string::npos)
       << doctor.output;
   const std::string named = JsonCheck(doctor.output, "agent name");
-  EXPECT_NE(named.find("\"problem\", \"detail\": \"a window of another program bears it: process " + squatterId +
-                       ", "),
+  EXPECT_NE(named.find("\"problem\", \"detail\": \"a window of another program bears it: process " + squatterId + ", "),
             std::string::npos)
       << doctor.output;
   EXPECT_NE(named.find("velmor_e2e_tests.exe"), std::string::npos) << named;
@@ -412,6 +413,7 @@ TEST_F(VelmorctlTest, DoctorNamesWhatKeepsTheProductDownOnTheLineOfItsCheck) {
     EXPECT_TRUE(SaysOn(run, "autostart argument", "ok", "\"1\": a logon start"));
     EXPECT_TRUE(SaysOn(run, "agent", "ok",
                        "resident, process " + std::to_string(agent.Id()) + ", version " + VELMOR_TEST_VERSION));
+    EXPECT_TRUE(SaysOn(run, "agent name", "ok", "borne by the agent's window alone"));
     EXPECT_TRUE(SaysOn(run, "residence lock", "ok", "held while the agent is resident"));
     EXPECT_TRUE(SaysOn(run, "service", "ok", "running"));
     EXPECT_TRUE(SaysOn(run, "product window", "ok", "visible"));
@@ -465,6 +467,7 @@ TEST_F(VelmorctlTest, DoctorNamesWhatKeepsTheProductDownOnTheLineOfItsCheck) {
     const ConsoleRun run = Ctl("doctor");
     EXPECT_EQ(run.exitCode, kProblemFound);
     EXPECT_TRUE(SaysOn(run, "agent", "problem", "no agent is resident"));
+    EXPECT_TRUE(SaysOn(run, "agent name", "ok", "borne by no window"));
     EXPECT_TRUE(SaysOn(run, "marker", "ok", "absent"));
     EXPECT_TRUE(SaysOn(run, "residence lock", "ok", "absent"));
   }

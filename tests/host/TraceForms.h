@@ -46,23 +46,23 @@ inline bool FitsTheVocabulary(std::string_view line) {
   }
   const std::vector<std::string_view> words = SplitAtSpaces(line);
   return !words.empty() && std::any_of(trace::kForms.begin(), trace::kForms.end(), [&words](const trace::Form& form) {
-           if (form.event != words.front()) {
-             return false;
-           }
-           std::size_t next = 1;
-           for (const trace::Field& field : form.fields) {
-             if (field.key.empty()) {
-               break;
-             }
-             const std::string_view pair = next < words.size() ? words[next++] : std::string_view();
-             const std::size_t equals = pair.find('=');
-             if (equals == std::string_view::npos || pair.substr(0, equals) != field.key ||
-                 !ValueFits(field, pair.substr(equals + 1))) {
-               return false;
-             }
-           }
-           return next == words.size();
-         });
+    if (form.event != words.front()) {
+      return false;
+    }
+    std::size_t next = 1;
+    for (const trace::Field& field : form.fields) {
+      if (field.key.empty()) {
+        break;
+      }
+      const std::string_view pair = next < words.size() ? words[next++] : std::string_view();
+      const std::size_t equals = pair.find('=');
+      if (equals == std::string_view::npos || pair.substr(0, equals) != field.key ||
+          !ValueFits(field, pair.substr(equals + 1))) {
+        return false;
+      }
+    }
+    return next == words.size();
+  });
 }
 
 }  // namespace velmor::test

@@ -75,7 +75,8 @@ TEST(TraceVocabulary, EveryNameTheTableListsIsWrittenByTheAgentsCode) {
         continue;
       }
       EXPECT_TRUE(literals.contains(std::string(field.key))) << form.event << " " << field.key;
-      for (const std::string_view word : trace::TakesWords(field) ? SplitAtSpaces(field.values) : std::vector<std::string_view>{}) {
+      for (const std::string_view word :
+           trace::TakesWords(field) ? SplitAtSpaces(field.values) : std::vector<std::string_view>{}) {
         EXPECT_TRUE(literals.contains(std::string(word))) << form.event << " " << field.key << "=" << word;
       }
     }

@@ -116,8 +116,8 @@ std::wstring WriteValueRemedy(std::wstring_view folderHint) {
 // Whether the 64-bit view of the Run key holds a value of the agent's name, which the agent never reads.
 bool ValueIn64BitView() {
   HKEY raw = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, Wide(peers::kRunKeyPath).c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
-                    &raw) != ERROR_SUCCESS) {
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, Wide(peers::kRunKeyPath).c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &raw) !=
+      ERROR_SUCCESS) {
     return false;
   }
   const UniqueWin32Key key(raw);
@@ -319,9 +319,8 @@ void CheckAgent(Findings& findings, const AgentSeen& agent) {
     return;
   }
   const std::wstring version = FileVersionOf(resident->image);
-  const std::wstring detail =
-      Cat({L"resident, process ", Decimal(resident->processId), L", version ",
-           version.empty() ? std::wstring_view(L"unknown") : version, L", ", resident->image});
+  const std::wstring detail = Cat({L"resident, process ", Decimal(resident->processId), L", version ",
+                                   version.empty() ? std::wstring_view(L"unknown") : version, L", ", resident->image});
   if (!agent.answers) {
     findings.Warning(kAgentCheck, Cat({detail, L"; it did not answer within 2 seconds"}),
                      L"it is busy asking the service (up to about 20 seconds after logon) or hangs: run velmorctl "
@@ -357,7 +356,8 @@ void CheckAgentName(Findings& findings, const AgentSeen& agent) {
     findings.Warning(kAgentNameCheck, Cat({L"a window bears it whose process cannot be looked at: ", unknown}),
                      L"an agent started elevated, or another program: run velmorctl elevated to tell");
   } else {
-    findings.Ok(kAgentNameCheck, agent.Agent() != nullptr ? L"borne by the agent's window alone" : L"borne by no window");
+    findings.Ok(kAgentNameCheck,
+                agent.Agent() != nullptr ? L"borne by the agent's window alone" : L"borne by no window");
   }
 }
 
@@ -530,8 +530,7 @@ void CheckProductWindow(Findings& findings, AgentPlatform& os, bool interactive)
                                  : L"run velmorctl doctor in the user's session, as the user");
     return;
   }
-  findings.Ok(kProductWindowCheck,
-              os.IsWindowVisible(window) ? L"visible" : L"hidden (in the notification area)");
+  findings.Ok(kProductWindowCheck, os.IsWindowVisible(window) ? L"visible" : L"hidden (in the notification area)");
 }
 
 void CheckOtherVersion(Findings& findings, AgentPlatform& os) {
@@ -576,7 +575,8 @@ void CheckWindowsVersion(Findings& findings) {
     return;
   }
   const std::wstring version = Cat({Decimal(major), L".", Decimal(minor), L".", Decimal(build)});
-  const std::wstring gate = Cat({Decimal(kOldestSupportedMajor), L".", Decimal(kOldestSupportedMinor), L" (Windows 8.1)"});
+  const std::wstring gate =
+      Cat({Decimal(kOldestSupportedMajor), L".", Decimal(kOldestSupportedMinor), L" (Windows 8.1)"});
   if (major < kOldestSupportedMajor || (major == kOldestSupportedMajor && minor < kOldestSupportedMinor)) {
     findings.Problem(
         kWindowsVersionCheck,
@@ -588,9 +588,10 @@ void CheckWindowsVersion(Findings& findings) {
 }
 
 void CheckRights(Findings& findings, AgentPlatform& os) {
-  findings.Ok(kRightsCheck, os.IsCurrentProcessElevated() ? L"velmorctl runs elevated: it sees what an administrator sees, and the "
-                                             L"service line tells an administrator's rights, not the user's"
-                                           : L"velmorctl runs with the user's rights, as the agent at logon");
+  findings.Ok(kRightsCheck, os.IsCurrentProcessElevated()
+                                ? L"velmorctl runs elevated: it sees what an administrator sees, and the "
+                                  L"service line tells an administrator's rights, not the user's"
+                                : L"velmorctl runs with the user's rights, as the agent at logon");
 }
 
 void CheckWindowStation(Findings& findings, bool interactive) {

@@ -11,8 +11,7 @@ namespace {
 
 NameBearer Bearer(AgentPlatform& os, WindowHandle window) {
   NameBearer bearer{window, os.GetWindowThreadProcessId(window), {}, 0};
-  const UniqueKernelHandle process(os,
-                                   os.OpenProcess(win32::kProcessQueryLimitedInformation, false, bearer.processId));
+  const UniqueKernelHandle process(os, os.OpenProcess(win32::kProcessQueryLimitedInformation, false, bearer.processId));
   if (!process) {
     bearer.openError = os.GetLastError();
     return bearer;
@@ -25,8 +24,8 @@ NameBearer Bearer(AgentPlatform& os, WindowHandle window) {
 
 bool NameBearers::MayHoldAnAgent() const {
   return !agents.empty() || std::any_of(others.begin(), others.end(), [](const NameBearer& other) {
-           return other.openError == win32::kErrorAccessDenied;
-         });
+    return other.openError == win32::kErrorAccessDenied;
+  });
 }
 
 NameBearers FindNameBearers(AgentPlatform& os) {

@@ -14,8 +14,8 @@ namespace velmor::ctl {
 struct NameBearer {
   WindowHandle window{};
   std::uint32_t processId = 0;
-  std::wstring image;                  // empty when it cannot be read
-  Win32Status openError = 0;           // why its process could not be opened to read it, 0 when it could
+  std::wstring image;         // empty when it cannot be read
+  Win32Status openError = 0;  // why its process could not be opened to read it, 0 when it could
 };
 
 struct NameBearers {

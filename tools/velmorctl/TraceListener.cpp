@@ -54,8 +54,8 @@ class Writers {
     if (const auto known = writers_.find(id); known != writers_.end()) {
       return known->second.isAgent;
     }
-    UniqueKernelHandle process(os_, os_.OpenProcess(win32::kProcessQueryLimitedInformation | win32::kSynchronize,
-                                                    false, id));
+    UniqueKernelHandle process(
+        os_, os_.OpenProcess(win32::kProcessQueryLimitedInformation | win32::kSynchronize, false, id));
     if (!process) {
       return false;  // gone before its first line was looked at, or not ours to look at
     }
