@@ -5,10 +5,15 @@
 
 namespace velmor {
 
-TraceLine::TraceLine(AgentPlatform& os, const TraceEvent& event) : os_(os), text_(peers::kAgentTraceName) {
-  text_ += ' ';
-  AppendDecimal(text_, os_.GetCurrentProcessId());
-  text_ += ": ";
+std::string TraceLinePrefix(std::uint32_t processId) {
+  std::string prefix(peers::kAgentTraceName);
+  prefix += ' ';
+  AppendDecimal(prefix, processId);
+  return prefix + ": ";
+}
+
+TraceLine::TraceLine(AgentPlatform& os, const TraceEvent& event)
+    : os_(os), text_(TraceLinePrefix(os.GetCurrentProcessId())) {
   text_ += event.Text();
 }
 

@@ -45,6 +45,9 @@ using TraceKey = TraceName<trace::Part::Key>;
 //   shown ? TraceWord("activation-done") : TraceWord("activation-gave-up")
 using TraceWord = TraceName<trace::Part::Word>;
 
+// How each line starts: "velmor <process id>: ".
+std::string TraceLinePrefix(std::uint32_t processId);
+
 // One line, written when the object goes, at the end of the statement that made it:
 //   TraceLine(os, "service").Add("attempts", 3).Add("result", 0);
 class TraceLine {

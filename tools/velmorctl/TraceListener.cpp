@@ -15,8 +15,8 @@
 #include <utility>
 
 #include "app/WindowLookup.h"
-#include "peers/AgentContract.h"
 #include "platform/ScopedHandles.h"
+#include "platform/Trace.h"
 #include "platform/win32/DebugOutputChannel.h"
 #include "platform/win32/Win32Handles.h"
 #include "tools/velmorctl/Console.h"
@@ -98,15 +98,10 @@ std::wstring TimeStamp() {
   return TwoDigits(now.wHour) + L":" + TwoDigits(now.wMinute) + L":" + TwoDigits(now.wSecond) + L"." + millis;
 }
 
-// An agent's line starts with the agent's name and the id of the process that wrote it.
+// An agent's line starts as the agent starts each (platform/Trace.h), with the id of the process that
+// wrote it.
 bool IsAgentLine(DWORD writer, std::string_view text) {
-  std::string prefix(peers::kAgentTraceName);
-  prefix += ' ';
-  for (const wchar_t digit : Decimal(writer)) {
-    prefix += static_cast<char>(digit);
-  }
-  prefix += ':';
-  return text.substr(0, prefix.size()) == prefix;
+  return text.starts_with(TraceLinePrefix(writer));
 }
 
 bool PrintLine(std::string_view text) {
