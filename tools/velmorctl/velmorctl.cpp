@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "VelmorVersion.h"
@@ -185,10 +186,11 @@ int Quit(AgentPlatform& os, DWORD waitSeconds) {
   // is free again. One that cannot be opened for another reason than rights has ended already.
   std::vector<velmor::UniqueKernelHandle> processes;
   for (const NameBearer& agent : bearers.agents) {
-    processes.emplace_back(os, os.OpenProcess(velmor::win32::kSynchronize, false, agent.processId));
-    if (!processes.back() && os.GetLastError() == velmor::win32::kErrorAccessDenied) {
+    velmor::UniqueKernelHandle process(os, os.OpenProcess(velmor::win32::kSynchronize, false, agent.processId));
+    if (!process && os.GetLastError() == velmor::win32::kErrorAccessDenied) {
       return AccessDenied(L"the agent's process cannot be waited for");
     }
+    processes.push_back(std::move(process));
   }
   for (const NameBearer& agent : bearers.agents) {
     if (PostCommand(os, agent.window, velmor::peers::QuitCommand()) == kAccessDenied) {
