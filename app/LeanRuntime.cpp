@@ -23,6 +23,8 @@ namespace {
 
 }  // namespace
 
+// The allocation functions are the runtime's own, over the C heap.
+// NOLINTBEGIN(cppcoreguidelines-no-malloc,cppcoreguidelines-owning-memory)
 void* operator new(std::size_t size) {
   if (void* memory = std::malloc(size == 0 ? 1 : size)) {
     return memory;
@@ -50,7 +52,11 @@ void operator delete[](void* memory, std::size_t /*size*/) noexcept {
   std::free(memory);
 }
 
+// NOLINTEND(cppcoreguidelines-no-malloc,cppcoreguidelines-owning-memory)
+
 // The throwing functions that std::string, std::wstring and std::vector call (bits/functexcept.h).
+// They are libstdc++'s own names, so they are reserved, live in std and keep its C-style signature.
+// NOLINTBEGIN(cert-dcl58-cpp,bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,cert-dcl50-cpp)
 namespace std {
 
 void __throw_bad_alloc() {
@@ -74,3 +80,4 @@ void __throw_out_of_range_fmt(const char* /*format*/, ...) {
 }
 
 }  // namespace std
+// NOLINTEND(cert-dcl58-cpp,bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,cert-dcl50-cpp)

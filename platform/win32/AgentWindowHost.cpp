@@ -19,8 +19,9 @@ constexpr ULONGLONG kTickToleranceMs = 50;
 // The system's own timer message, dispatched the way WM_TIMER is.
 constexpr UINT kWmSysTimer = 0x0118;
 
-// The host of this process, for the window procedure and the message filter.
-AgentWindowHost* host = nullptr;
+// The host of this process, for the window procedure and the message filter: a thread's message filter
+// is called with no context of its own.
+AgentWindowHost* host = nullptr;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
 void HideIfShown(HWND window) {
   if ((::GetWindowLongPtrA(window, GWL_STYLE) & WS_VISIBLE) != 0) {
@@ -86,7 +87,7 @@ void AgentWindowHost::Destroy(HWND window) {
     // send each its messages: under Wine, most of what the quit cost beyond a bare program's exit.
     return;
   }
-  if (::IsWindow(window)) {  // it may be gone already
+  if (::IsWindow(window) != FALSE) {  // it may be gone already
     windowBeingDestroyed_ = window;
     ::DestroyWindow(window);
     windowBeingDestroyed_ = nullptr;
@@ -137,7 +138,7 @@ int AgentWindowHost::RunMessageLoop() {
 }
 
 HWND AgentWindowHost::DialogOwner() const {
-  return agentWindow_ != nullptr && ::IsWindow(agentWindow_) ? agentWindow_ : nullptr;
+  return agentWindow_ != nullptr && ::IsWindow(agentWindow_) != FALSE ? agentWindow_ : nullptr;
 }
 
 // The agent is built without exceptions, so none can unwind through the system's code that called
@@ -266,7 +267,7 @@ bool AgentWindowHost::TakeTick(WPARAM id) {
 // After a WM_NCDESTROY that the agent did not cause: when the window is really gone, the agent can no
 // longer be found or told anything, and its events learn so. A forged message changes nothing.
 void AgentWindowHost::EndIfWindowGone() {
-  if (!std::exchange(foreignDestructionSeen_, false) || agentWindow_ == nullptr || ::IsWindow(agentWindow_)) {
+  if (!std::exchange(foreignDestructionSeen_, false) || agentWindow_ == nullptr || ::IsWindow(agentWindow_) != FALSE) {
     return;
   }
   agentWindow_ = nullptr;

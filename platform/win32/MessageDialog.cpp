@@ -8,6 +8,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <vector>
 
@@ -214,9 +215,9 @@ class DialogUnits {
   explicit DialogUnits(HDC dc) {
     TEXTMETRICW metrics{};
     SIZE letters{};
-    static constexpr wchar_t kLetters[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    constexpr std::wstring_view kLetters = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
     if (dc != nullptr && GetTextMetricsW(dc, &metrics) != FALSE &&
-        GetTextExtentPoint32W(dc, kLetters, static_cast<int>(std::size(kLetters)) - 1, &letters) != FALSE) {
+        GetTextExtentPoint32W(dc, kLetters.data(), static_cast<int>(kLetters.size()), &letters) != FALSE) {
       baseX_ = (letters.cx / 26 + 1) / 2;
       baseY_ = metrics.tmHeight;
     }
@@ -307,7 +308,7 @@ struct OpenDialog {
   DialogState* state = nullptr;
   OpenDialog* outer = nullptr;
 };
-OpenDialog* innermostDialog = nullptr;
+OpenDialog* innermostDialog = nullptr;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
 DialogState* StateOf(HWND dialog) {
   for (const OpenDialog* open = innermostDialog; open != nullptr; open = open->outer) {

@@ -147,14 +147,14 @@ std::wstring Win32PassThroughs::GetModuleFileNameW() {
   for (;;) {
     const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
     if (length == 0) {
-      return std::wstring();
+      return {};
     }
     if (length < path.size()) {
       path.resize(length);
       return path;
     }
     if (path.size() >= kMaxModulePath) {
-      return std::wstring();  // truncated even at the longest path Windows allows
+      return {};  // truncated even at the longest path Windows allows
     }
     path.resize(path.size() * 2);
   }
@@ -196,7 +196,7 @@ std::wstring Win32PassThroughs::QueryFullProcessImageNameW(KernelHandle process)
   std::wstring path(kMaxModulePath, L'\0');
   auto length = static_cast<DWORD>(path.size());
   if (::QueryFullProcessImageNameW(ToHandle(process), 0, path.data(), &length) == FALSE) {
-    return std::wstring();
+    return {};
   }
   path.resize(length);
   return path;

@@ -11,7 +11,7 @@ bool Write(DWORD stream, std::wstring_view text) {
   }
   DWORD mode = 0;
   DWORD written = 0;
-  if (GetConsoleMode(handle, &mode)) {
+  if (GetConsoleMode(handle, &mode) != FALSE) {
     return WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) != FALSE;
   }
   const int length =

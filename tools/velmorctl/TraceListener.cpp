@@ -74,7 +74,7 @@ class Writers {
 
   struct Writer {
     UniqueKernelHandle process;
-    bool isAgent;
+    bool isAgent;  // cppcheck-suppress unusedStructMember ; read through the map's iterator
   };
 
   void ForgetEnded() {
