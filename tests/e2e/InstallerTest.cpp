@@ -1,7 +1,9 @@
-// The reference installer's whole life under Windows Installer (under Wine, Wine's own): install, the
-// agent started with the user's rights, an upgrade to the next version while that agent runs, a
-// repair while it runs, an uninstall after velmorctl.exe was deleted by hand; then the same in a folder
-// of the administrator's choice, kept across an upgrade. The build makes both packages from
+// The reference installer's whole life under Windows Installer (under Wine, Wine's own): refused on a
+// Windows older than 8.1, install, the agent started with the user's rights, an upgrade to the next
+// version while that agent and a velmorctl trace run, a repair while it runs, an uninstall after
+// velmorctl.exe was deleted by hand; then the same in a folder of the administrator's choice, kept
+// across an upgrade. Then the silent install and upgrade beside the running product, and a
+// switched-off autostart across a repair and an upgrade. The build makes both packages from
 // installer/velmor.wxs.
 #include <algorithm>
 #include <fstream>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "peers/AgentContract.h"
+#include "peers/ProductPeers.h"
 #include "tests/e2e/AgentTest.h"
 
 namespace velmor::e2e {
@@ -85,6 +88,14 @@ std::optional<std::wstring> RememberedFolder() {
 
 class InstallerTest : public AgentTest {
  protected:
+  void SetUp() override {
+    AgentTest::SetUp();
+    if (!IsSkipped() && RunningUnderWine()) {
+      // The package needs Windows 8.1 or later (VersionNT 603); a fresh prefix reports Windows 7.
+      ASSERT_TRUE(SetWineVersionFor("msiexec.exe", "win10"));
+    }
+  }
+
   // Runs msiexec silently with this process's rights (an installer's: elevated), logging verbosely to
   // a file of the case; returns its exit code, nothing when it did not end in time.
   std::optional<DWORD> Msiexec(const std::string& arguments, const std::string& logName) {
@@ -155,6 +166,16 @@ TEST_F(InstallerTest, InstallsUpgradesRepairsWhileTheAgentRunsAndUninstallsLeavi
   ASSERT_EQ(StartServiceStandin(), 0U);
   ASSERT_EQ(PendingRenames(), L"") << "renames pending from before the case";
 
+  if (RunningUnderWine()) {
+    // On Windows 7 (VersionNT 601), where the agent refuses every start, nothing is installed. (Wine's
+    // engine logs no launch condition's message where Windows logs it.)
+    ASSERT_TRUE(SetWineVersionFor("msiexec.exe", "win7"));
+    EXPECT_EQ(Msiexec("/i " + Quote(current), "install-on-windows-7"), 1603U) << InstallerLog("install-on-windows-7");
+    EXPECT_FALSE(FileExists(agentPath));
+    EXPECT_FALSE(ReadAutostart().has_value());
+    ASSERT_TRUE(SetWineVersionFor("msiexec.exe", "win10"));
+  }
+
   // Install: the files, the autostart value with its logon argument, no reboot asked for.
   ASSERT_EQ(Msiexec("/i " + Quote(current), "install"), 0U) << InstallerLog("install");
   EXPECT_EQ(FileVersionOf(agentPath), VELMOR_TEST_VERSION);
@@ -166,15 +187,21 @@ TEST_F(InstallerTest, InstallsUpgradesRepairsWhileTheAgentRunsAndUninstallsLeavi
 
   ChildProcess& old = StartInstalledAgent();
   ASSERT_NE(WaitForNamedAgent(old), nullptr) << "the installed agent stays resident";
+  // And the support routine's trace, left running from the install folder: it holds its file too.
+  const ChildProcess trace = ChildProcess::Launch(ctlPath, "trace", Rights::User);
+  ASSERT_TRUE(trace.IsRunning());
 
-  // Upgrade while it runs. A running exe's file is locked (under Wine as on Windows): had the agent
-  // still run when its file was due, the installer would have scheduled the replacement for the next
-  // restart and ended with 3010. Exit code 0 and no pending rename prove the order.
+  // Upgrade while they run. A running exe's file is locked (under Wine as on Windows): had the agent
+  // or velmorctl still run when its file was due, the installer would have scheduled the replacement
+  // for the next restart and ended with 3010. Exit code 0 and no pending rename prove the order.
   const std::optional<DWORD> upgrade = Msiexec("/i " + Quote(next), "upgrade");
   EXPECT_EQ(upgrade, 0U) << "0, not 3010: no reboot asked for\n" << InstallerLog("upgrade");
   EXPECT_EQ(PendingRenames(), L"") << "a file was in use when it was due";
   EXPECT_EQ(old.WaitForExit(0ms), 0U) << "the old agent quit";
+  EXPECT_EQ(trace.WaitForExit(0ms), 0xC000013AU) << "the trace was ended as an interrupted console program";
+  trace.Terminate();
   const std::string log = InstallerLog("upgrade");
+  EXPECT_NE(log.find("velmor running-velmorctl: ended=1 still-running=0"), std::string::npos) << log;
   const std::size_t removed = log.find("Action ended", log.find("RemoveExistingProducts"));
   const std::size_t placed = log.find("Action start", log.find("InstallFiles"));
   EXPECT_LT(removed, placed) << "the old version (and its agent) went before the new files came:\n" << log;
@@ -237,6 +264,83 @@ TEST_F(InstallerTest, InstallsUpgradesRepairsWhileTheAgentRunsAndUninstallsLeavi
   EXPECT_FALSE(ReadAutostart().has_value());
   EXPECT_FALSE(RememberedFolder().has_value());
   EXPECT_EQ(::FindWindowA(agentClass.c_str(), agentCaption.c_str()), nullptr) << "no agent left running";
+}
+
+// With the product running, a silent install or upgrade waits on no dialog: the agent's install-time
+// start runs where it can show none, and the restart it would offer reaches Windows Installer, which
+// ends with 3010. The product is seen as the agent sees it: its window, or another version's marker.
+TEST_F(InstallerTest, SilentInstallAndUpgradeBesideTheRunningProductEndWithARestartRequest) {
+  const std::string current = PackagePath(VELMOR_TEST_VERSION);
+  const std::string next = PackagePath(VELMOR_TEST_NEXT_VERSION);
+  ASSERT_TRUE(FileExists(current) && FileExists(next));
+  const std::string agentPath = InstallFolder() + "velmor.exe";
+  const std::string rewritten = Quote(agentPath) + " 1" + std::string(1, '\0');
+  const std::string dialogClass = "#32770";
+  const std::string confirmCaption = "Confirm";
+
+  // Msiexec gives nothing when the run did not end within its bound.
+  StartProductWindow("--visible");
+  ASSERT_EQ(Msiexec("/i " + Quote(current), "install-beside-product"), 3010U) << InstallerLog("install-beside-product");
+  EXPECT_EQ(ReadAutostart().value_or(RegistryValue{}).data, rewritten);
+  std::string log = InstallerLog("install-beside-product");
+  EXPECT_NE(log.find("velmor install-time-start: exit-code=0"), std::string::npos) << log;
+  EXPECT_NE(log.find("velmor product-check: product-window=yes other-version=no restart=requested"), std::string::npos)
+      << log;
+  EXPECT_EQ(::FindWindowA(dialogClass.c_str(), confirmCaption.c_str()), nullptr) << "a restart prompt was left open";
+
+  // An upgrade while another version runs (only its second marker), restarts suppressed as deployment
+  // tools do: 3010 all the same.
+  const HWND product = ProductWindow();
+  ASSERT_NE(product, nullptr);
+  ::PostMessageA(product, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(WaitUntil([] { return ProductWindow() == nullptr; }, kExitBound));
+  {
+    const HeldMapping otherVersion(std::string(peers::kOtherVersionMarkers[1]));
+    ASSERT_TRUE(otherVersion);
+    ASSERT_EQ(Msiexec("/i " + Quote(next) + " REBOOT=ReallySuppress", "upgrade-beside-other-version"), 3010U)
+        << InstallerLog("upgrade-beside-other-version");
+  }
+  EXPECT_EQ(ReadAutostart().value_or(RegistryValue{}).data, rewritten);
+  log = InstallerLog("upgrade-beside-other-version");
+  EXPECT_NE(log.find("velmor product-check: product-window=no other-version=yes restart=requested"), std::string::npos)
+      << log;
+  EXPECT_EQ(FileVersionOf(agentPath), VELMOR_TEST_NEXT_VERSION);
+
+  // Nothing runs: the uninstall asks for nothing.
+  EXPECT_EQ(Msiexec("/x " + Quote(next), "uninstall"), 0U) << InstallerLog("uninstall");
+  EXPECT_FALSE(ReadAutostart().has_value());
+}
+
+// Autostart switched off as documented (the value's tail " 0") stays off across a repair and an
+// upgrade, whose removal of the old version takes the value with it; and a fleet may install with it
+// off (AUTOSTART=0).
+TEST_F(InstallerTest, SwitchedOffStaysOffAcrossARepairAndAnUpgrade) {
+  const std::string current = PackagePath(VELMOR_TEST_VERSION);
+  const std::string next = PackagePath(VELMOR_TEST_NEXT_VERSION);
+  ASSERT_TRUE(FileExists(current) && FileExists(next));
+  const std::string agentPath = InstallFolder() + "velmor.exe";
+  const std::string switchedOff = Quote(agentPath) + " 0";
+
+  ASSERT_EQ(Msiexec("/i " + Quote(current), "install"), 0U) << InstallerLog("install");
+  EXPECT_EQ(ReadAutostart().value_or(RegistryValue{}).data, Quote(agentPath) + " 1" + std::string(1, '\0'));
+  ASSERT_TRUE(WriteAutostart(switchedOff));
+
+  EXPECT_EQ(Msiexec("/i " + Quote(current) + " REINSTALL=ALL REINSTALLMODE=amus", "repair"), 0U)
+      << InstallerLog("repair");
+  EXPECT_EQ(ReadAutostart().value_or(RegistryValue{}).data, switchedOff + std::string(1, '\0')) << "after the repair";
+
+  EXPECT_EQ(Msiexec("/i " + Quote(next), "upgrade"), 0U) << InstallerLog("upgrade");
+  EXPECT_EQ(ReadAutostart().value_or(RegistryValue{}).data, switchedOff + std::string(1, '\0')) << "after the upgrade";
+  // A logon start from that value ends at once.
+  ChildProcess& logon = StartInstalledAgent();
+  EXPECT_EQ(logon.WaitForExit(kExitBound), 0U);
+
+  EXPECT_EQ(Msiexec("/x " + Quote(next), "uninstall"), 0U) << InstallerLog("uninstall");
+  EXPECT_FALSE(ReadAutostart().has_value());
+  EXPECT_EQ(Msiexec("/i " + Quote(current) + " AUTOSTART=0", "install-switched-off"), 0U)
+      << InstallerLog("install-switched-off");
+  EXPECT_EQ(ReadAutostart().value_or(RegistryValue{}).data, switchedOff + std::string(1, '\0'))
+      << "installed with AUTOSTART=0";
 }
 
 }  // namespace

@@ -157,7 +157,11 @@ bool PreferDllFromSearchPath(const std::string& exe, const std::string& dll, boo
 }
 
 bool SetWineVersionForAgent(const std::string& version) {
-  const std::string path = "Software\\Wine\\AppDefaults\\" + std::string(peers::kAgentExecutableName);
+  return SetWineVersionFor(std::string(peers::kAgentExecutableName), version);
+}
+
+bool SetWineVersionFor(const std::string& program, const std::string& version) {
+  const std::string path = "Software\\Wine\\AppDefaults\\" + program;
   HKEY created = nullptr;
   if (::RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &created, nullptr) !=
       ERROR_SUCCESS) {

@@ -36,6 +36,8 @@ void RestoreHttpsHandler(const std::optional<std::string>& previous);
 
 // Under Wine: the Windows version reported to velmor.exe ("win8", "win81", "win10"...).
 bool SetWineVersionForAgent(const std::string& version);
+// The same for any program, by its file name ("msiexec.exe").
+bool SetWineVersionFor(const std::string& program, const std::string& version);
 // Under Wine: whether `exe` takes the DLL `dll` (name without ".dll") from the folders it searches, its own
 // first, as Windows does, instead of Wine's built-in copy. Off removes the setting.
 bool PreferDllFromSearchPath(const std::string& exe, const std::string& dll, bool prefer);

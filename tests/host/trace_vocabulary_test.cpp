@@ -139,6 +139,7 @@ bool NamesWhatTheTraceLacks(std::string_view span) {
 
 // INSTALLERS.md shows the table as the code has it; its sample lines have the table's forms; and no
 // key or value it names in a code span (in RELIABILITY.md neither) is one that the agent does not write.
+// The reference installer's own log lines aside.
 TEST(TraceVocabulary, TheDocsShowTheTableAndNameNothingItLacks) {
   const std::filesystem::path top = VELMOR_SOURCE_DIR;
   const std::string guide = ReadFile(top / "docs" / "INSTALLERS.md");
@@ -158,8 +159,12 @@ TEST(TraceVocabulary, TheDocsShowTheTableAndNameNothingItLacks) {
   EXPECT_GT(samples, 10U);
 
   for (const char* name : {"INSTALLERS.md", "RELIABILITY.md"}) {
-    const std::string doc = ReadFile(top / "docs" / name);
+    std::string doc = ReadFile(top / "docs" / name);
     ASSERT_FALSE(doc.empty()) << name;
+    // The reference installer's section names the log lines of its own actions, which are not the trace.
+    if (const std::size_t installer = doc.find("\n## The reference installer\n"); installer != std::string::npos) {
+      doc.erase(installer, doc.find("\n## ", installer + 1) - installer);
+    }
     std::size_t close = 0;
     for (std::size_t open = doc.find('`'); open != std::string::npos; open = doc.find('`', close + 1)) {
       close = doc.find('`', open + 1);
