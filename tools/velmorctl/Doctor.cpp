@@ -480,7 +480,7 @@ void CheckService(Findings& findings) {
   }
   // Opened as the agent opens it, for its request, to see whether this user may make it.
   UniqueWin32Service service(
-      OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_STATUS | SERVICE_USER_DEFINED_CONTROL));
+      OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_STATUS | win32::kServiceUserDefinedControl));
   const DWORD openError = service ? ERROR_SUCCESS : GetLastError();
   if (openError == ERROR_SERVICE_DOES_NOT_EXIST) {
     findings.Problem(kServiceCheck, Cat({name, L" is not installed: the agent cannot ask it to bring the product up"}),
