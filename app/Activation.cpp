@@ -63,11 +63,11 @@ void AgentWindow::TryActivateProduct() {
   const bool giveUp = ++activationAttempts_ >= limit && !StaysResident() && !watchdogTimer_.running;
   TraceLine(os_, "activation")
       .Add("attempt", attempt)
-      .Add("window", window == kNoWindow ? "absent"
-                     : hung              ? "not-answering"
-                                         : "hidden")
+      .Add("window", window == kNoWindow ? TraceWord("absent")
+                     : hung              ? TraceWord("not-answering")
+                                         : TraceWord("hidden"))
       .Add("tray-click", clicked)
-      .Add("result", giveUp ? "gave-up" : "waiting");
+      .Add("result", giveUp ? TraceWord("gave-up") : TraceWord("waiting"));
   if (giveUp) {
     Stop(activationTimer_);
     EndActivation(false);
@@ -82,9 +82,9 @@ void AgentWindow::EndActivation(bool shown) {
   if (Unreachable()) {
     EndBecause(UnreachableReason());
   } else if (!StaysResident()) {
-    EndBecause(shown ? "activation-done" : "activation-gave-up");
+    EndBecause(shown ? TraceWord("activation-done") : TraceWord("activation-gave-up"));
   } else {
-    TraceLine(os_, "resident").Add("after", shown ? "activation" : "activation-gave-up");
+    TraceLine(os_, "resident").Add("after", shown ? TraceWord("activation") : TraceWord("activation-gave-up"));
   }
 }
 

@@ -13,8 +13,8 @@ namespace {
 struct CommandAction {
   enum Kind { Quit, OpenPage, Ignore } kind;
   std::size_t page;  // OpenPage only
-  [[nodiscard]] std::string_view Name() const {
-    return kind == Quit ? "quit" : kind == OpenPage ? "open-page" : "ignored";
+  [[nodiscard]] TraceWord Name() const {
+    return kind == Quit ? TraceWord("quit") : kind == OpenPage ? TraceWord("open-page") : TraceWord("ignored");
   }
 };
 

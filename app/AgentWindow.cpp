@@ -3,14 +3,9 @@
 #include <utility>
 
 #include "peers/AgentContract.h"
-#include "peers/ProductPeers.h"
 #include "platform/Trace.h"
 
 namespace velmor {
-
-WindowHandle FindProductWindow(AgentPlatform& os) {
-  return os.FindWindowA(peers::kProductWindowClass, peers::kProductWindowCaption);
-}
 
 UniqueKernelHandle CreateInstanceMarker(AgentPlatform& os) {
   return {os, os.CreateFileMappingA(win32::kPageReadWrite, 0, 1, peers::kInstanceMarkerName)};
@@ -87,7 +82,7 @@ void AgentWindow::Close() {
   os_.TerminateApplication();
 }
 
-void AgentWindow::EndBecause(std::string_view reason) {
+void AgentWindow::EndBecause(TraceWord reason) {
   TraceLine(os_, "end").Add("reason", reason);
   Close();
 }

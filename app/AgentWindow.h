@@ -9,8 +9,10 @@
 #include "app/CommandLine.h"
 #include "app/ResidenceLock.h"
 #include "app/WebPages.h"
+#include "app/WindowLookup.h"
 #include "platform/AgentPlatform.h"
 #include "platform/ScopedHandles.h"
+#include "platform/Trace.h"
 
 namespace velmor {
 
@@ -66,15 +68,6 @@ struct AgentTimer {
   static constexpr TimerId Watchdog = 3;
 };
 
-// The product's main window, found by its class and caption; null when it is not there.
-WindowHandle FindProductWindow(AgentPlatform& os);
-// The top-level windows that bear the agent's class and caption, from the top of the z-order: those of
-// agents of this session, and those of other programs.
-struct NamedWindows {
-  std::vector<WindowHandle> agents;
-  std::vector<WindowHandle> others;
-};
-NamedWindows FindAgentWindows(AgentPlatform& os);
 // Creates the single-instance marker, or opens it when it exists (GetLastError says 183 then).
 UniqueKernelHandle CreateInstanceMarker(AgentPlatform& os);
 
@@ -102,7 +95,7 @@ class AgentWindow final : public AgentWindowEvents {
   // end; a second call does no harm.
   void Close();
   // Close, with a trace line that says why the agent ends.
-  void EndBecause(std::string_view reason);
+  void EndBecause(TraceWord reason);
   // Releases this agent's handle to the single-instance marker. Safe to run more than once.
   void ReleaseInstanceMarker();
 
@@ -149,7 +142,7 @@ class AgentWindow final : public AgentWindowEvents {
   [[nodiscard]] bool StaysResident() const;
   [[nodiscard]] bool Unreachable() const { return reach_ != Reach::Reachable; }
   // The end reason of an agent that its reach keeps from staying: "elevated" or "non-interactive".
-  [[nodiscard]] std::string_view UnreachableReason() const;
+  [[nodiscard]] TraceWord UnreachableReason() const;
 
   // Starts counting the attempts to bring the product forward afresh, within `budget` (Activation.cpp).
   void SetActivationBudget(ActivationBudget budget);

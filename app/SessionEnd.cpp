@@ -29,7 +29,7 @@ void AgentWindow::OnEndSession(bool ending, bool closeApplicationOnly) {
   }
   // Windows may end the process as soon as this handler returns: Close releases the marker and the
   // residence lock now, not when the message loop ends.
-  EndBecause(closeApplicationOnly ? "restart-manager" : "session-end");
+  EndBecause(closeApplicationOnly ? TraceWord("restart-manager") : TraceWord("session-end"));
 }
 
 }  // namespace velmor

@@ -18,7 +18,7 @@ namespace velmor {
 
 namespace {
 
-std::string_view DescribeArgument(StartArgument argument) {
+TraceWord DescribeArgument(StartArgument argument) {
   switch (argument) {
     case StartArgument::None:
       return "none";
@@ -32,7 +32,7 @@ std::string_view DescribeArgument(StartArgument argument) {
   return "other";  // a logon start; its text stays out of the trace
 }
 
-std::string_view DescribeMarkerClaim(MarkerClaim claim) {
+TraceWord DescribeMarkerClaim(MarkerClaim claim) {
   switch (claim) {
     case MarkerClaim::Made:
       return "new";
@@ -57,8 +57,11 @@ AgentRole RoleFor(MarkerClaim claim) {
                                                                                    : AgentRole::Second;
 }
 
-std::string_view DescribeProduct(AgentPlatform& os, WindowHandle window) {
-  return window == kNoWindow ? "absent" : os.IsWindowVisible(window) ? "visible" : "hidden";
+TraceWord DescribeProduct(AgentPlatform& os, WindowHandle window) {
+  if (window == kNoWindow) {
+    return "absent";
+  }
+  return os.IsWindowVisible(window) ? TraceWord("visible") : TraceWord("hidden");
 }
 
 // Whether the user's desktop could reach an agent. The product runs with the user's rights, and
@@ -88,7 +91,7 @@ void AgentWindow::RunStartSequence() {
   SetActivationBudget(reach_ == Reach::NonInteractive ? ActivationBudget::OneAttempt : ActivationBudget::Standard);
   state_.otherVersionRunning = false;
 
-  std::string_view marker = "kept";  // a successor keeps the handle of its first pass
+  TraceWord marker = "kept";  // a successor keeps the handle of its first pass
   if (state_.role != AgentRole::Successor) {
     const MarkerClaim claim = ClaimInstanceMarker();
     if (claim == MarkerClaim::Failed) {
@@ -112,7 +115,7 @@ void AgentWindow::RunStartSequence() {
       .Add("product", DescribeProduct(os_, productWindow))
       .Add("elevated", reach_ == Reach::Elevated)
       .Add("interactive", reach_ != Reach::NonInteractive)
-      .Add("version", AgentVersion());
+      .AddText("version", AgentVersion());
 
   switch (argument_) {
     case StartArgument::FirstStart:
@@ -151,7 +154,7 @@ MarkerClaim AgentWindow::ClaimInstanceMarker() {
     if (error == win32::kErrorInvalidHandle) {
       return MarkerClaim::OtherObject;
     }
-    TraceLine(os_, "start").Add("marker", "failed").Add("error", error).Add("version", AgentVersion());
+    TraceLine(os_, "start").Add("marker", "failed").Add("error", error).AddText("version", AgentVersion());
     return MarkerClaim::Failed;
   }
   if (error == win32::kErrorAlreadyExists) {  // the handle is held all the same
@@ -184,7 +187,7 @@ bool AgentWindow::RunInstallTimeRoad() {
     state_.otherVersionRunning = IsOtherVersionRunning(os_);
   }
   TraceLine(os_, "road")
-      .Add("install-time", restartOnly ? "restart-only" : "first-start")
+      .Add("install-time", restartOnly ? TraceWord("restart-only") : TraceWord("first-start"))
       .Add("value-read", readStatus)
       .Add("tail-kept", !tail.empty())
       .Add("rewritten", rewrite)
@@ -215,7 +218,9 @@ bool AgentWindow::RunLogonRoad() {
   std::wstring autostart;
   const Win32Status readStatus = ReadAutostartValue(os_, autostart);
   const bool switchedOff = readStatus == win32::kErrorSuccess && IsAutostartSwitchedOff(autostart);
-  TraceLine(os_, "road").Add("logon", switchedOff ? "switched-off" : "stay").Add("value-read", readStatus);
+  TraceLine(os_, "road")
+      .Add("logon", switchedOff ? TraceWord("switched-off") : TraceWord("stay"))
+      .Add("value-read", readStatus);
   if (switchedOff) {
     EndBecause("switched-off");
     return false;
@@ -262,8 +267,8 @@ void AgentWindow::RunFirstAgentRoad() {
   }
 }
 
-std::string_view AgentWindow::UnreachableReason() const {
-  return reach_ == Reach::NonInteractive ? "non-interactive" : "elevated";
+TraceWord AgentWindow::UnreachableReason() const {
+  return reach_ == Reach::NonInteractive ? TraceWord("non-interactive") : TraceWord("elevated");
 }
 
 bool AgentWindow::StaysResident() const {

@@ -6,9 +6,8 @@
 #include <vector>
 
 #include "app/AgentWindow.h"
-#include "integration/AnsiText.h"
+#include "app/WindowLookup.h"
 #include "peers/AgentContract.h"
-#include "platform/AsciiCase.h"
 #include "platform/ScopedHandles.h"
 #include "platform/Trace.h"
 
@@ -24,31 +23,6 @@ constexpr std::uint32_t kQuitAnswerTimeoutMs = 5000;
 // How long to wait for a hung agent's process to go after it was ended.
 constexpr std::uint32_t kHungAgentExitWaitMs = 5000;
 
-// An agent of this session: its image is velmor.exe and it runs in this agent's session.
-bool IsAgentOfThisSession(AgentPlatform& os, KernelHandle process, std::uint32_t processId) {
-  const AnsiString image = os.QueryFullProcessImageNameA(process);
-  const std::optional<std::size_t> backslash = FindLastAnsiChar(os, image, '\\');
-  const std::string_view fileName = std::string_view(image).substr(backslash ? *backslash + 1 : 0);
-  if (!EqualsIgnoringAsciiCase(fileName, peers::kAgentExecutableName)) {
-    return false;
-  }
-  std::uint32_t session = 0;
-  std::uint32_t ownSession = 0;
-  return os.ProcessIdToSessionId(processId, session) && os.ProcessIdToSessionId(os.GetCurrentProcessId(), ownSession) &&
-         session == ownSession;
-}
-
-// Whether the window belongs to an agent of this session; any other program may give a window of its
-// own the agent's class and caption.
-bool IsAgentWindow(AgentPlatform& os, WindowHandle window) {
-  const std::uint32_t processId = os.GetWindowThreadProcessId(window);
-  if (processId == 0) {
-    return false;
-  }
-  const UniqueKernelHandle process(os, os.OpenProcess(win32::kProcessQueryLimitedInformation, false, processId));
-  return process && IsAgentOfThisSession(os, process.get(), processId);
-}
-
 // Ending a process is safe only for an agent of this session whose integrity level is not above this
 // agent's.
 bool IsAgentProcessToEnd(AgentPlatform& os, KernelHandle process, std::uint32_t processId) {
@@ -63,7 +37,7 @@ bool IsAgentProcessToEnd(AgentPlatform& os, KernelHandle process, std::uint32_t 
 // Makes the other agent quit and waits until it has released its marker handle. An agent that does
 // not answer in time while its window still exists hangs: its process is ended, so that no hung
 // twin stays findable under the agent's caption. Returns what became of it, for the trace.
-std::string_view MakeAgentQuit(AgentPlatform& os, WindowHandle other) {
+TraceWord MakeAgentQuit(AgentPlatform& os, WindowHandle other) {
   MessageResult ignored = 0;
   constexpr peers::AgentCommandMessage kQuit = peers::QuitCommand();
   if (os.SendMessageTimeoutA(other, kQuit.message, kQuit.wParam, kQuit.lParam, win32::kSmtoAbortIfHung,
@@ -98,24 +72,7 @@ std::string_view MakeAgentQuit(AgentPlatform& os, WindowHandle other) {
 // gave it back as they quit, so the wait only settles which of several successors gets it.
 constexpr std::uint32_t kResidenceWaitMs = 1000;
 
-// No desktop has more than a handful of agents; a program that makes thousands of windows bearing
-// the agent's name does not make the takeover walk them all, nor hide an agent behind a few of them.
-constexpr std::size_t kAgentWindowLimit = 16;
-constexpr std::size_t kNamedWindowWalkLimit = 256;
-
 }  // namespace
-
-NamedWindows FindAgentWindows(AgentPlatform& os) {
-  NamedWindows found;
-  WindowHandle window = kNoWindow;
-  for (std::size_t walked = 0;
-       walked < kNamedWindowWalkLimit && found.agents.size() < kAgentWindowLimit &&
-       (window = os.FindWindowExA(window, peers::kAgentWindowClass, peers::kAgentWindowCaption)) != kNoWindow;
-       ++walked) {
-    (IsAgentWindow(os, window) ? found.agents : found.others).push_back(window);
-  }
-  return found;
-}
 
 void AgentWindow::TakeOverFromStuckAgent() {
   StopAllTimers();

@@ -20,7 +20,7 @@ using AutostartBuffer = std::array<std::uint8_t, 1024>;
 // The value lives in the 32-bit view of the Run key, where the product's installer expects it. The
 // shipped 32-bit agent sees that view anyway; naming it keeps a 64-bit build on the same value.
 Win32Status OpenRunKey(AgentPlatform& os, std::uint32_t access, RegistryKey& key) {
-  return os.RegOpenKeyExA(kHkeyLocalMachine, kRunKeyPath, 0, access | win32::kKeyWow64_32Key, key);
+  return os.RegOpenKeyExA(kHkeyLocalMachine, peers::kRunKeyPath, 0, access | win32::kKeyWow64_32Key, key);
 }
 
 // No command line that Windows starts is longer than 32,767 characters: a value beyond this and its
@@ -58,7 +58,7 @@ std::vector<std::uint8_t> StoredString(std::wstring_view text) {
 
 }  // namespace
 
-Win32Status ReadAutostartValue(AgentPlatform& os, std::wstring& text) {
+Win32Status ReadAutostartValue(AgentPlatform& os, std::wstring& text, std::uint32_t& type) {
   UniqueRegistryKey key(os);
   const Win32Status openStatus = OpenRunKey(os, win32::kKeyQueryValue, key.put());
   if (openStatus != win32::kErrorSuccess) {
@@ -69,14 +69,13 @@ Win32Status ReadAutostartValue(AgentPlatform& os, std::wstring& text) {
   std::uint8_t* data = buffer.data();
   auto capacity = static_cast<std::uint32_t>(buffer.size());
   std::uint32_t size = capacity;
-  std::uint32_t type = 0;
-  Win32Status status = os.RegQueryValueExW(key.get(), kAutostartValueName, type, data, size);
+  Win32Status status = os.RegQueryValueExW(key.get(), peers::kAutostartValueName, type, data, size);
   // Read again into a buffer of the size reported; the value may have grown meanwhile.
   for (int attempt = 0; status == win32::kErrorMoreData && attempt < 3 && size <= kLongestReadableValue; ++attempt) {
     longer.resize(size);
     data = longer.data();
     capacity = size;
-    status = os.RegQueryValueExW(key.get(), kAutostartValueName, type, data, size);
+    status = os.RegQueryValueExW(key.get(), peers::kAutostartValueName, type, data, size);
   }
   if (status != win32::kErrorSuccess) {
     return status;
@@ -113,7 +112,7 @@ void WriteAutostartValue(AgentPlatform& os, std::wstring_view tail) {
     return;
   }
   const std::vector<std::uint8_t> bytes = StoredString(text);
-  os.RegSetValueExW(key.get(), kAutostartValueName, win32::kRegSz, bytes.data(),
+  os.RegSetValueExW(key.get(), peers::kAutostartValueName, win32::kRegSz, bytes.data(),
                     static_cast<std::uint32_t>(bytes.size()));
 }
 

@@ -14,14 +14,16 @@
 
 namespace velmor {
 
-inline constexpr std::string_view kRunKeyPath = R"(SOFTWARE\Microsoft\Windows\CurrentVersion\Run)";
-inline constexpr std::wstring_view kAutostartValueName = L"Tessaly";
-
-// Reads the value's text: its UTF-16 code units up to the first NUL, or all of them when it was
-// stored without one. Returns the open's or the query's status, leaving `text` alone on failure; a
-// value that is not a string (REG_SZ or REG_EXPAND_SZ) gives ERROR_INVALID_DATA, and one longer than
-// any command line gives ERROR_MORE_DATA: it cannot be read whole.
-Win32Status ReadAutostartValue(AgentPlatform& os, std::wstring& text);
+// Reads the value (peers/AgentContract.h) and its text: its UTF-16 code units up to the first NUL, or
+// all of them when it was stored without one. Returns the open's or the query's status, leaving
+// `text` alone on failure; a value that is not a string (REG_SZ or REG_EXPAND_SZ) gives
+// ERROR_INVALID_DATA, and one longer than any command line gives ERROR_MORE_DATA: it cannot be read
+// whole. `type` receives the value's type once the query has found it.
+Win32Status ReadAutostartValue(AgentPlatform& os, std::wstring& text, std::uint32_t& type);
+inline Win32Status ReadAutostartValue(AgentPlatform& os, std::wstring& text) {
+  std::uint32_t type = 0;
+  return ReadAutostartValue(os, text, type);
+}
 
 // The argument tail of a value: from its last space (included) to its end, or empty without a space.
 // There is no further parsing: a quoted path whose only space lies in a folder name gives the rest

@@ -26,7 +26,7 @@ bool IsVersionAtLeast(AgentPlatform& os, std::uint32_t major, std::uint32_t mino
 }
 
 bool IsOsSupported(AgentPlatform& os) {
-  return IsVersionAtLeast(os, 6, 3, 0);
+  return IsVersionAtLeast(os, kOldestSupportedMajor, kOldestSupportedMinor, 0);
 }
 
 bool IsOtherVersionRunning(AgentPlatform& os) {

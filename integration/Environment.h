@@ -23,8 +23,12 @@ inline constexpr std::wstring_view kRebootFailedText = L"The computer was not re
 // True when the system's version, compared as major, then minor, then service pack, is at least this.
 bool IsVersionAtLeast(AgentPlatform& os, std::uint32_t major, std::uint32_t minor, std::uint16_t servicePackMajor);
 
-// The version gate: 6.3 (service pack 0) or later. The manifest's supportedOS entries make the
-// system report its true version to this test.
+// The oldest Windows the agent goes on with: 6.3, Windows 8.1 (service pack 0).
+inline constexpr std::uint32_t kOldestSupportedMajor = 6;
+inline constexpr std::uint32_t kOldestSupportedMinor = 3;
+
+// The version gate: kOldestSupportedMajor.kOldestSupportedMinor or later. The manifest's supportedOS
+// entries make the system report its true version to this test.
 bool IsOsSupported(AgentPlatform& os);
 
 // True when a marker mapping of another product version exists, openable or not. The mapping is

@@ -29,6 +29,12 @@ inline constexpr std::string_view kInstanceMarkerName = "ls9wk23mkjsuui345j";
 // An agent that cannot own it does not stay.
 inline constexpr std::string_view kResidenceLockName = "ls9wk23mkjsuui345j.resident";
 
+// The autostart value, which Windows runs at every logon: a string value of this name in the
+// machine-wide Run key, in its 32-bit view. The product's installer writes it with the logon
+// argument; the agent rewrites it at install time and reads it at every start with an argument.
+inline constexpr std::string_view kRunKeyPath = R"(SOFTWARE\Microsoft\Windows\CurrentVersion\Run)";
+inline constexpr std::wstring_view kAutostartValueName = L"Tessaly";
+
 // The file name written into the autostart value, whatever the running file is called.
 inline constexpr std::string_view kAgentExecutableName = "velmor.exe";
 // The name that begins each of the agent's trace lines on the debug output channel, followed by a

@@ -32,7 +32,7 @@ using MessageWParam = std::uintptr_t;
 using MessageLParam = std::intptr_t;
 using MessageResult = std::intptr_t;
 
-// Bytes in the system's ANSI code page (captions, object names, other processes' image paths).
+// Bytes in the system's ANSI code page (captions, object names).
 using AnsiString = std::string;
 
 // Numbers of the Windows API that the logic passes through the seam, by concern.
@@ -240,8 +240,6 @@ class AgentPlatform {
   virtual std::wstring GetModuleFileNameW() = 0;
   // The whole command line, as GetCommandLineW gives it.
   virtual std::wstring GetCommandLineW() = 0;
-  // IsDBCSLeadByte: whether the byte starts a double-byte character in the ANSI code page.
-  virtual bool IsDBCSLeadByte(std::uint8_t byte) = 0;
   virtual KernelHandle GetCurrentProcess() = 0;
   virtual KernelHandle OpenProcess(std::uint32_t access, bool inheritHandle, std::uint32_t processId) = 0;
   virtual bool TerminateProcess(KernelHandle process, std::uint32_t exitCode) = 0;
@@ -250,9 +248,9 @@ class AgentPlatform {
   virtual std::uint32_t WaitForSingleObject(KernelHandle handle, std::uint32_t timeoutMs) = 0;
   virtual std::uint32_t GetCurrentProcessId() = 0;
   virtual bool ProcessIdToSessionId(std::uint32_t processId, std::uint32_t& sessionId) = 0;
-  // The full path of the process's executable; empty when it cannot be read (the handle needs
-  // PROCESS_QUERY_LIMITED_INFORMATION).
-  virtual AnsiString QueryFullProcessImageNameA(KernelHandle process) = 0;
+  // The full path of the process's executable, in UTF-16 as Windows holds it; empty when it cannot be
+  // read (the handle needs PROCESS_QUERY_LIMITED_INFORMATION).
+  virtual std::wstring QueryFullProcessImageNameW(KernelHandle process) = 0;
   // The mandatory integrity level of the process's token (the last part of its label, 0x2000 for
   // medium, 0x3000 for high); nothing when it cannot be read.
   virtual std::optional<std::uint32_t> GetProcessIntegrityLevel(KernelHandle process) = 0;

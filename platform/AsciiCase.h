@@ -24,4 +24,11 @@ inline bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
                     [](char x, char y) { return LowerAsciiChar(x) == LowerAsciiChar(y); });
 }
 
+// UTF-16 text against an ASCII name.
+inline bool EqualsIgnoringAsciiCase(std::wstring_view text, std::string_view ascii) {
+  return std::equal(text.begin(), text.end(), ascii.begin(), ascii.end(), [](wchar_t x, char y) {
+    return LowerAsciiChar(x) == static_cast<wchar_t>(static_cast<unsigned char>(LowerAsciiChar(y)));
+  });
+}
+
 }  // namespace velmor

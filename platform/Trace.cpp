@@ -5,11 +5,16 @@
 
 namespace velmor {
 
-TraceLine::TraceLine(AgentPlatform& os, std::string_view event) : os_(os), text_(peers::kAgentTraceName) {
-  text_ += ' ';
-  AppendDecimal(text_, os_.GetCurrentProcessId());
-  text_ += ": ";
-  text_ += event;
+std::string TraceLinePrefix(std::uint32_t processId) {
+  std::string prefix(peers::kAgentTraceName);
+  prefix += ' ';
+  AppendDecimal(prefix, processId);
+  return prefix + ": ";
+}
+
+TraceLine::TraceLine(AgentPlatform& os, const TraceEvent& event)
+    : os_(os), text_(TraceLinePrefix(os.GetCurrentProcessId())) {
+  text_ += event.Text();
 }
 
 TraceLine::~TraceLine() {
@@ -17,19 +22,23 @@ TraceLine::~TraceLine() {
   os_.OutputDebugStringA(text_);
 }
 
-TraceLine& TraceLine::Add(std::string_view key, std::string_view value) {
+TraceLine& TraceLine::Add(const TraceKey& key, const TraceWord& word) {
+  return AddText(key, word.Text());
+}
+
+TraceLine& TraceLine::Add(const TraceKey& key, std::uint32_t number) {
   text_ += ' ';
-  text_ += key;
+  text_ += key.Text();
   text_ += '=';
-  text_ += value;
+  AppendDecimal(text_, number);
   return *this;
 }
 
-TraceLine& TraceLine::Add(std::string_view key, std::uint32_t number) {
+TraceLine& TraceLine::AddText(const TraceKey& key, std::string_view text) {
   text_ += ' ';
-  text_ += key;
+  text_ += key.Text();
   text_ += '=';
-  AppendDecimal(text_, number);
+  text_ += text;
   return *this;
 }
 

@@ -18,7 +18,7 @@
 namespace velmor::win32impl {
 namespace {
 
-// The longest path GetModuleFileNameW can return, in UTF-16 code units.
+// The longest path GetModuleFileNameW and QueryFullProcessImageNameW can return, in UTF-16 code units.
 constexpr std::size_t kMaxModulePath = 32768;
 
 UniqueWin32Handle OpenTokenForQuery(HANDLE process) {
@@ -165,10 +165,6 @@ std::wstring Win32PassThroughs::GetCommandLineW() {
   return commandLine != nullptr ? std::wstring(commandLine) : std::wstring();
 }
 
-bool Win32PassThroughs::IsDBCSLeadByte(std::uint8_t byte) {
-  return ::IsDBCSLeadByte(byte) != FALSE;
-}
-
 KernelHandle Win32PassThroughs::GetCurrentProcess() {
   return FromHandle(::GetCurrentProcess());
 }
@@ -196,10 +192,10 @@ bool Win32PassThroughs::ProcessIdToSessionId(std::uint32_t processId, std::uint3
   return found != FALSE;
 }
 
-AnsiString Win32PassThroughs::QueryFullProcessImageNameA(KernelHandle process) {
-  AnsiString path(kMaxModulePath, '\0');
+std::wstring Win32PassThroughs::QueryFullProcessImageNameW(KernelHandle process) {
+  std::wstring path(kMaxModulePath, L'\0');
   auto length = static_cast<DWORD>(path.size());
-  if (::QueryFullProcessImageNameA(ToHandle(process), 0, path.data(), &length) == FALSE) {
+  if (::QueryFullProcessImageNameW(ToHandle(process), 0, path.data(), &length) == FALSE) {
     return {};
   }
   path.resize(length);

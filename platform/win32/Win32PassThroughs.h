@@ -44,14 +44,13 @@ class Win32PassThroughs : public AgentPlatform {
   bool SetCurrentDirectoryW(std::wstring_view path) override;
   std::wstring GetModuleFileNameW() override;
   std::wstring GetCommandLineW() override;
-  bool IsDBCSLeadByte(std::uint8_t byte) override;
   KernelHandle GetCurrentProcess() override;
   KernelHandle OpenProcess(std::uint32_t access, bool inheritHandle, std::uint32_t processId) override;
   bool TerminateProcess(KernelHandle process, std::uint32_t exitCode) override;
   std::uint32_t WaitForSingleObject(KernelHandle handle, std::uint32_t timeoutMs) override;
   std::uint32_t GetCurrentProcessId() override;
   bool ProcessIdToSessionId(std::uint32_t processId, std::uint32_t& sessionId) override;
-  AnsiString QueryFullProcessImageNameA(KernelHandle process) override;
+  std::wstring QueryFullProcessImageNameW(KernelHandle process) override;
   std::optional<std::uint32_t> GetProcessIntegrityLevel(KernelHandle process) override;
   bool IsCurrentProcessElevated() override;
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "app/WindowLookup.h"
 #include "integration/Autostart.h"
 #include "integration/Environment.h"
 #include "integration/ServiceRequest.h"
@@ -116,8 +117,9 @@ TEST_F(DirectCallTest, TakeoverReadsAnAgentsImageSessionAndIntegrityLevel) {
       *os_, os_->OpenProcess(win32::kProcessTerminate | win32::kSynchronize | win32::kProcessQueryLimitedInformation,
                              false, agent.Id()));
   ASSERT_TRUE(process);
-  const AnsiString image = os_->QueryFullProcessImageNameA(process.get());
-  EXPECT_EQ(image.substr(image.rfind('\\') + 1), "velmor.exe") << image;
+  const std::wstring image = os_->QueryFullProcessImageNameW(process.get());
+  EXPECT_EQ(image.substr(image.rfind(L'\\') + 1), L"velmor.exe");
+  EXPECT_TRUE(IsAgentOfThisSession(*os_, process.get(), agent.Id()));
   std::uint32_t session = 1000;
   std::uint32_t ownSession = 2000;
   EXPECT_TRUE(os_->ProcessIdToSessionId(agent.Id(), session));

@@ -302,7 +302,8 @@ bool ProcessHasModule(DWORD processId, const std::string& dllName) {
   return false;
 }
 
-ConsoleRun RunConsoleProgram(const std::string& exe, const std::string& arguments, std::chrono::milliseconds bound) {
+ConsoleRun RunConsoleProgram(const std::string& exe, const std::string& arguments, std::chrono::milliseconds bound,
+                             std::optional<std::size_t> closeOutputAfter) {
   SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
   HANDLE readEnd = nullptr;
   HANDLE writeEnd = nullptr;
@@ -344,7 +345,11 @@ ConsoleRun RunConsoleProgram(const std::string& exe, const std::string& argument
   const auto deadline = std::chrono::steady_clock::now() + bound;
   while (::WaitForSingleObject(process.get(), 20) != WAIT_OBJECT_0) {
     DWORD available = 0;
-    while (::PeekNamedPipe(reader.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0 && readChunk()) {
+    while (reader && ::PeekNamedPipe(reader.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0 &&
+           readChunk()) {
+    }
+    if (closeOutputAfter && run.output.size() >= *closeOutputAfter) {
+      reader = UniqueHandle();
     }
     if (std::chrono::steady_clock::now() >= deadline) {
       ::TerminateProcess(process.get(), 1);
@@ -352,7 +357,7 @@ ConsoleRun RunConsoleProgram(const std::string& exe, const std::string& argument
       return run;
     }
   }
-  while (readChunk()) {
+  while (reader && readChunk()) {
   }
   DWORD code = 0;
   if (::GetExitCodeProcess(process.get(), &code)) {

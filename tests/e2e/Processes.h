@@ -94,7 +94,9 @@ struct ConsoleRun {
   std::string output;             // standard output and standard error, as written
 };
 
-// Runs `exe` with `arguments` to its end, reading what it prints.
-ConsoleRun RunConsoleProgram(const std::string& exe, const std::string& arguments, std::chrono::milliseconds bound);
+// Runs `exe` with `arguments` to its end, reading what it prints. With `closeOutputAfter`, the reading
+// end of its output is closed once that many bytes were read, as `| head -c N` does.
+ConsoleRun RunConsoleProgram(const std::string& exe, const std::string& arguments, std::chrono::milliseconds bound,
+                             std::optional<std::size_t> closeOutputAfter = std::nullopt);
 
 }  // namespace velmor::e2e

@@ -4,9 +4,11 @@
 // writers and buffers that velmorctl trace trusts, the build's version, and velmorctl doctor over
 // desktops made to fail one way each.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "peers/AgentContract.h"
@@ -78,12 +80,108 @@ TEST_F(VelmorctlTest, DrivesResidentAgent) {
   ExpectExit("status", kNoAgent);
 }
 
+// A window of this process (not velmor.exe) that bears the agent's class and caption, made on a thread
+// of its own that serves its messages, as a program squatting the agent's name would: it counts the
+// command messages it is sent, and ignores them.
+class NameSquatter {
+ public:
+  NameSquatter() : thread_([this] { Serve(); }) {
+    WaitUntil([this] { return window_.load() != nullptr; }, 5s);
+  }
+  NameSquatter(const NameSquatter&) = delete;
+  NameSquatter& operator=(const NameSquatter&) = delete;
+  ~NameSquatter() {
+    ::PostMessageA(window_.load(), WM_CLOSE, 0, 0);
+    thread_.join();
+  }
+  [[nodiscard]] HWND Window() const { return window_.load(); }
+  [[nodiscard]] int CommandsSeen() const { return commands.load(); }
+
+ private:
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == peers::kAgentCommandMessage) {
+      ++commands;
+      return 0;
+    }
+    if (message == WM_DESTROY) {
+      ::PostQuitMessage(0);
+    }
+    return ::DefWindowProcA(window, message, wParam, lParam);
+  }
+
+  void Serve() {
+    const std::string className(peers::kAgentWindowClass);
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = Procedure;
+    windowClass.hInstance = ::GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = className.c_str();
+    ::RegisterClassA(&windowClass);  // fails harmlessly when an earlier squatter registered it
+    window_ = ::CreateWindowExA(0, className.c_str(), std::string(peers::kAgentWindowCaption).c_str(), WS_POPUP, 0, 0,
+                                10, 10, nullptr, nullptr, windowClass.hInstance, nullptr);
+    MSG message{};
+    while (window_.load() != nullptr && ::GetMessageA(&message, nullptr, 0, 0) > 0) {
+      ::DispatchMessageA(&message);
+    }
+  }
+
+  static inline std::atomic<int> commands{0};
+  std::atomic<HWND> window_{nullptr};
+  std::thread thread_;
+};
+
+// The JSON object of one check in `velmorctl doctor --json`, empty when there is none.
+std::string JsonCheck(const std::string& output, const std::string& check) {
+  const std::size_t start = output.find("{\"check\": \"" + check + "\"");
+  return start == std::string::npos ? std::string() : output.substr(start, output.find('}', start) - start + 1);
+}
+
+// A program names a window of its own as the agent's after the agent did, so that it is found first:
+// velmorctl tells the two apart as the agents do. It reports, asks and waits on the agent alone, sends
+// the program nothing, and doctor names the program as a problem.
+TEST_F(VelmorctlTest, WindowOfAnotherProgramBearingTheAgentsNameIsToldFromTheAgent) {
+  StartProductWindow("--visible");
+  ChildProcess& agent = StartAgent("1");
+  ASSERT_NE(WaitForNamedAgent(agent), nullptr);
+  const NameSquatter squatter;
+  ASSERT_EQ(FindNamedAgentWindow(), squatter.Window()) << "the program's window must come first";
+  const std::string agentId = std::to_string(agent.Id());
+  const std::string squatterId = std::to_string(::GetCurrentProcessId());
+
+  const ConsoleRun status = Ctl("status");
+  EXPECT_EQ(status.exitCode, kDone);
+  EXPECT_NE(status.output.find("process id: " + agentId + "\nimage path: " + AgentPath()), std::string::npos)
+      << status.output;
+
+  ExpectExit("open contact", kDone);
+  EXPECT_TRUE(WaitUntil([this] { return !LogLines(UrlLog()).empty(); }, kStartBound));
+  EXPECT_EQ(LogLines(UrlLog()), std::vector<std::string>{std::string(VELMOR_WEB_SITE) + "/contact"});
+
+  const ConsoleRun doctor = Ctl("doctor --json");
+  EXPECT_EQ(doctor.exitCode, kProblemFound);
+  EXPECT_EQ(doctor.output.rfind("{\"healthy\": false", 0), 0U) << doctor.output;
+  EXPECT_NE(JsonCheck(doctor.output, "agent").find("\"ok\", \"detail\": \"resident, process " + agentId + ","),
+            std::string::npos)
+      << doctor.output;
+  const std::string named = JsonCheck(doctor.output, "agent name");
+  EXPECT_NE(named.find("\"problem\", \"detail\": \"a window of another program bears it: process " + squatterId + ", "),
+            std::string::npos)
+      << doctor.output;
+  EXPECT_NE(named.find("velmor_e2e_tests.exe"), std::string::npos) << named;
+
+  ExpectExit("quit --wait 20", kDone);
+  EXPECT_EQ(agent.WaitForExit(0ms), 0U) << "the agent still runs";
+  EXPECT_EQ(squatter.CommandsSeen(), 0) << "the program was sent a command";
+  ExpectExit("status", kNoAgent);
+}
+
 // While the agent retries its service request it handles no command: the quit waits in its queue.
+// Without a wait, delivering it is done.
 TEST_F(VelmorctlTest, QuitTimesOutWhileAgentIsBusyAndTakesEffectAfterwards) {
   InstallService();
   ChildProcess& agent = StartAgent("1");
   ASSERT_NE(WaitForNamedAgent(agent), nullptr);
 
+  ExpectExit("quit --wait 0", kDone);
   ExpectExit("quit --wait 1", kTimedOut);
   EXPECT_TRUE(agent.IsRunning());
   ASSERT_EQ(StartServiceStandin(), 0U);
@@ -233,7 +331,8 @@ TEST_F(VelmorctlTest, ListenerThatDoesNotReadNeverHoldsTheAgentUp) {
 }
 
 // velmorctl shows only the lines that a velmor.exe process wrote (this test process writes one that
-// names its own id), and listens only on a buffer it made: one that exists already may be a squatter's.
+// names its own id), listens only on a buffer it made: one that exists already may be a squatter's,
+// and ends, handing the channel back, once nobody reads its output (`velmorctl trace | head -c 10`).
 TEST_F(VelmorctlTest, TraceShowsOnlyTheAgentsLinesOnABufferOfItsOwn) {
   {
     const UniqueHandle squatted(
@@ -242,6 +341,9 @@ TEST_F(VelmorctlTest, TraceShowsOnlyTheAgentsLinesOnABufferOfItsOwn) {
     const ConsoleRun refused = Ctl("trace --seconds 1");
     EXPECT_EQ(refused.exitCode, kChannelTaken) << refused.output;
   }
+  const ConsoleRun headed = RunConsoleProgram(ShippedFolder() + kVelmorctl, "trace", 20s + StartCost(), 10);
+  EXPECT_EQ(headed.exitCode, kDone) << "still listening once its output was closed: " << headed.output;
+  EXPECT_FALSE(TraceChannelHeld());
 
   StartProductWindow("--visible");
   std::future<ConsoleRun> trace = std::async(std::launch::async, [] { return Ctl(TraceFor(8s, 1)); });
@@ -311,6 +413,7 @@ TEST_F(VelmorctlTest, DoctorNamesWhatKeepsTheProductDownOnTheLineOfItsCheck) {
     EXPECT_TRUE(SaysOn(run, "autostart argument", "ok", "\"1\": a logon start"));
     EXPECT_TRUE(SaysOn(run, "agent", "ok",
                        "resident, process " + std::to_string(agent.Id()) + ", version " + VELMOR_TEST_VERSION));
+    EXPECT_TRUE(SaysOn(run, "agent name", "ok", "borne by the agent's window alone"));
     EXPECT_TRUE(SaysOn(run, "residence lock", "ok", "held while the agent is resident"));
     EXPECT_TRUE(SaysOn(run, "service", "ok", "running"));
     EXPECT_TRUE(SaysOn(run, "product window", "ok", "visible"));
@@ -364,6 +467,7 @@ TEST_F(VelmorctlTest, DoctorNamesWhatKeepsTheProductDownOnTheLineOfItsCheck) {
     const ConsoleRun run = Ctl("doctor");
     EXPECT_EQ(run.exitCode, kProblemFound);
     EXPECT_TRUE(SaysOn(run, "agent", "problem", "no agent is resident"));
+    EXPECT_TRUE(SaysOn(run, "agent name", "ok", "borne by no window"));
     EXPECT_TRUE(SaysOn(run, "marker", "ok", "absent"));
     EXPECT_TRUE(SaysOn(run, "residence lock", "ok", "absent"));
   }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "integration/Autostart.h"
+#include "peers/AgentContract.h"
 #include "tests/fuzz/FuzzCheck.h"
 #include "tests/host/sim/SimDesktop.h"
 
@@ -34,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   velmor::sim::SimDesktop desktop;
   velmor::sim::SimProcess& agent = desktop.CreateBareProcess(L"velmor.exe", "C:\\P\\velmor.exe");
-  desktop.registry.SetValue(velmor::kRunKeyPath, kValueName,
+  desktop.registry.SetValue(velmor::peers::kRunKeyPath, kValueName,
                             {type, std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
 
   std::wstring text;
@@ -55,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(tail.find(L' ', 1) == std::wstring::npos);        // from its last space
 
   velmor::WriteAutostartValue(agent, tail);
-  const std::optional<velmor::sim::RegValue> written = desktop.registry.Value(velmor::kRunKeyPath, kValueName);
+  const std::optional<velmor::sim::RegValue> written = desktop.registry.Value(velmor::peers::kRunKeyPath, kValueName);
   Require(written.has_value() && written->type == velmor::win32::kRegSz);
   const std::string_view stored(reinterpret_cast<const char*>(written->bytes.data()), written->bytes.size());
   const std::wstring_view path = L"\"C:\\P\\velmor.exe\"";

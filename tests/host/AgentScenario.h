@@ -10,6 +10,7 @@
 #include "app/AgentWindow.h"
 #include "peers/AgentContract.h"
 #include "peers/ProductPeers.h"
+#include "tests/host/TraceForms.h"
 #include "tests/host/sim/SimDesktop.h"
 
 namespace velmor::test {
@@ -92,9 +93,12 @@ class AgentScenario : public ::testing::Test {
   }
 
   // What holds for every agent on every path: its window was never shown, it closed every handle it
-  // opened (the marker excepted while it runs), it never closed a handle twice, and nothing happened
-  // that a real desktop could not do.
+  // opened (the marker excepted while it runs), it never closed a handle twice, nothing happened that
+  // a real desktop could not do, and each trace line it wrote is one of the vocabulary's forms.
   void ExpectClean(const SimProcess& agent) const {
+    for (const std::string& line : agent.TraceLines()) {
+      EXPECT_TRUE(FitsTheVocabulary(line)) << "not in platform/TraceVocabulary.h: " << line;
+    }
     EXPECT_FALSE(desktop.EverShown(agent.AgentWindow()));
     EXPECT_EQ(agent.InvalidHandleCloses(), 0);
     EXPECT_EQ(agent.OpenHandles(HandleKind::RegistryKey), 0);

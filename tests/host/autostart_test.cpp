@@ -145,18 +145,6 @@ TEST_F(Autostart, TailAndFolderCutWhereTheDoubleByteCodePageWould) {
   EXPECT_EQ(Stored(), "\"C:\\P\\velmor.exe\" 1") << "the folder ends at the last real backslash";
 }
 
-// The takeover still reads another process's image path in the code page.
-TEST_F(Autostart, AnsiSearchStepsOverDoubleByteCharactersOnlyInADoubleByteCodePage) {
-  const std::string image = "C:\\P\\\x95\x5Cvelmor.exe";
-  SimProcess& singleByte = Agent();
-  EXPECT_EQ(FindLastAnsiChar(singleByte, image, '\\'), 6U) << "0x5C is a backslash of its own";
-  SimDesktop japanese;
-  japanese.SetCodePage932();
-  SimProcess& doubleByte = japanese.CreateBareProcess(L"\"velmor.exe\"", kAgentPath);
-  EXPECT_EQ(FindLastAnsiChar(doubleByte, image, '\\'), 4U) << "0x95 0x5C is one character";
-  EXPECT_EQ(FindLastAnsiChar(doubleByte, "\x95", '\\'), std::nullopt);
-}
-
 // In ASCII the stored bytes are those that the code page's RegSetValueExA stores for the same text:
 // the registry keeps UTF-16 whichever call wrote it, so no reader sees a difference.
 TEST_F(Autostart, WriteStoresTheQuotedAgentPathAndTailWithItsNul) {

@@ -15,13 +15,18 @@
 #include <vector>
 
 #include "VelmorVersion.h"
+#include "app/CommandLine.h"
+#include "app/WindowLookup.h"
 #include "integration/Autostart.h"
+#include "integration/Environment.h"
 #include "peers/AgentContract.h"
 #include "peers/ProductPeers.h"
 #include "platform/AsciiCase.h"
+#include "platform/win32/HandleConversions.h"
 #include "platform/win32/LibraryFunction.h"
 #include "platform/win32/Win32Handles.h"
 #include "tools/velmorctl/Console.h"
+#include "tools/velmorctl/NameBearers.h"
 
 namespace velmor::ctl {
 namespace {
@@ -61,6 +66,7 @@ constexpr std::wstring_view kAutostartValueCheck = L"autostart value";
 constexpr std::wstring_view kAutostartPathCheck = L"autostart path";
 constexpr std::wstring_view kAutostartArgumentCheck = L"autostart argument";
 constexpr std::wstring_view kAgentCheck = L"agent";
+constexpr std::wstring_view kAgentNameCheck = L"agent name";
 constexpr std::wstring_view kMarkerCheck = L"marker";
 constexpr std::wstring_view kLockCheck = L"residence lock";
 constexpr std::wstring_view kServiceCheck = L"service";
@@ -70,9 +76,6 @@ constexpr std::wstring_view kWindowsVersionCheck = L"windows version";
 constexpr std::wstring_view kRightsCheck = L"rights";
 constexpr std::wstring_view kWindowStationCheck = L"window station";
 
-// The oldest Windows the agent goes on with: 6.3, Windows 8.1.
-constexpr DWORD kGateMajor = 6;
-constexpr DWORD kGateMinor = 3;
 // How long an agent may take to answer WM_NULL before it counts as busy.
 constexpr UINT kAnswerTimeoutMs = 2000;
 
@@ -101,76 +104,28 @@ std::wstring ErrorText(DWORD error) {
 // --- The autostart value ---------------------------------------------------------------------
 
 std::wstring RunKeyForPeople() {
-  return Cat({L"HKLM\\", Wide(kRunKeyPath), L" ", Quoted(kAutostartValueName)});
+  return Cat({L"HKLM\\", Wide(peers::kRunKeyPath), L" ", Quoted(peers::kAutostartValueName)});
 }
 
 // The agent's own value, as a reg.exe command that writes it with the logon argument 1.
 std::wstring WriteValueRemedy(std::wstring_view folderHint) {
-  return Cat({L"elevated: reg add \"HKLM\\", Wide(kRunKeyPath), L"\" /v ", kAutostartValueName, L" /d \"\\\"",
-              folderHint, Wide(peers::kAgentExecutableName), L"\\\" 1\" /reg:32 /f"});
+  return Cat({L"elevated: reg add \"HKLM\\", Wide(peers::kRunKeyPath), L"\" /v ", peers::kAutostartValueName,
+              L" /d \"\\\"", folderHint, Wide(peers::kAgentExecutableName), L"\\\" 1\" /reg:32 /f"});
 }
 
-struct StoredValue {
-  LSTATUS status = ERROR_FILE_NOT_FOUND;
-  DWORD type = REG_NONE;
-  std::wstring text;  // up to the first NUL
-};
-
-StoredValue ReadRunValue(REGSAM view) {
-  StoredValue value;
+// Whether the 64-bit view of the Run key holds a value of the agent's name, which the agent never reads.
+bool ValueIn64BitView() {
   HKEY raw = nullptr;
-  value.status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, Wide(kRunKeyPath).c_str(), 0, KEY_QUERY_VALUE | view, &raw);
-  if (value.status != ERROR_SUCCESS) {
-    return value;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, Wide(peers::kRunKeyPath).c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &raw) !=
+      ERROR_SUCCESS) {
+    return false;
   }
   const UniqueWin32Key key(raw);
-  const std::wstring name(kAutostartValueName);
-  DWORD size = 0;
-  value.status = RegQueryValueExW(key.get(), name.c_str(), nullptr, &value.type, nullptr, &size);
-  if (value.status != ERROR_SUCCESS) {
-    return value;
-  }
-  std::wstring data(size / sizeof(wchar_t) + 1, L'\0');
-  size = static_cast<DWORD>(data.size()) * DWORD{sizeof(wchar_t)};
-  value.status =
-      RegQueryValueExW(key.get(), name.c_str(), nullptr, &value.type, reinterpret_cast<BYTE*>(data.data()), &size);
-  if (value.status == ERROR_SUCCESS) {
-    data.resize(size / sizeof(wchar_t));
-    value.text = data.substr(0, data.find(L'\0'));
-  }
-  return value;
+  const std::wstring name(peers::kAutostartValueName);
+  return RegQueryValueExW(key.get(), name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
-// The arguments of a command line as the agent splits its own: every character with code 32 or
-// below separates them, double quotes group characters and are dropped, a token of nothing but
-// quotes is no argument. The first is the program.
-std::vector<std::wstring> SplitLikeTheAgent(std::wstring_view line) {
-  std::vector<std::wstring> arguments;
-  std::wstring current;
-  bool inToken = false;
-  bool quoted = false;
-  bool hasText = false;
-  for (const wchar_t c : line) {
-    if (c == L'"') {
-      quoted = !quoted;
-      inToken = true;
-    } else if (c <= L' ' && !quoted) {
-      if (inToken && hasText) {
-        arguments.push_back(current);
-      }
-      current.clear();
-      inToken = hasText = false;
-    } else {
-      current += c;
-      inToken = hasText = true;
-    }
-  }
-  if (inToken && hasText) {
-    arguments.push_back(current);
-  }
-  return arguments;
-}
-
+// Windows expands a REG_EXPAND_SZ value of the Run key before it runs it.
 std::wstring Expanded(const std::wstring& text) {
   const DWORD length = ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
   if (length == 0) {
@@ -192,7 +147,7 @@ std::wstring FolderOf(std::wstring_view path) {
 
 void CheckAutostartPath(Findings& findings, const std::wstring& path) {
   const std::wstring agentName = Wide(peers::kAgentExecutableName);
-  if (LowerAscii(FileNameOf(path)) != LowerAscii(agentName)) {
+  if (!EqualsIgnoringAsciiCase(FileNameOf(path), peers::kAgentExecutableName)) {
     findings.Problem(kAutostartPathCheck, Cat({L"the value starts ", Quoted(path), L", not ", agentName}),
                      WriteValueRemedy(FolderOf(path)));
     return;
@@ -209,89 +164,92 @@ void CheckAutostartPath(Findings& findings, const std::wstring& path) {
   findings.Ok(kAutostartPathCheck, Cat({Quoted(path), L" exists"}));
 }
 
-void CheckAutostartArgument(Findings& findings, const std::wstring& text, const std::vector<std::wstring>& arguments) {
-  // What a logon start does with the value, in the order the agent decides it.
-  if (arguments.size() < 2) {
-    findings.Warning(kAutostartArgumentCheck,
-                     L"none: each logon is a start by the user, which brings the product's window to the front "
-                     L"and leaves no agent resident when the product is up already",
-                     Cat({L"add the logon argument: \"...\\", Wide(peers::kAgentExecutableName), L"\" 1"}));
-    return;
+// What a logon start does with the value, decided by the agent's own functions: `commandLine` is what
+// Windows runs, `text` the value as the agent reads it.
+void CheckAutostartArgument(Findings& findings, const std::wstring& commandLine, const std::wstring& text) {
+  const std::wstring argument = FirstArgument(commandLine).value_or(std::wstring());
+  switch (ClassifyStartArgument(commandLine)) {
+    case StartArgument::None:
+      findings.Warning(kAutostartArgumentCheck,
+                       L"none: each logon is a start by the user, which brings the product's window to the front "
+                       L"and leaves no agent resident when the product is up already",
+                       Cat({L"add the logon argument: \"...\\", Wide(peers::kAgentExecutableName), L"\" 1"}));
+      return;
+    case StartArgument::FirstStart:
+    case StartArgument::RestartOnly:
+      findings.Problem(kAutostartArgumentCheck,
+                       Cat({Quoted(argument), L" is an install-time keyword: each logon rewrites the value instead"}),
+                       L"replace it with the logon argument 1");
+      return;
+    case StartArgument::Other:
+      break;
   }
-  const std::wstring argument = LowerAscii(arguments[1]);
-  if (argument == Wide(peers::kFirstStartKeyword) || argument == Wide(peers::kRestartOnlyKeyword)) {
-    findings.Problem(kAutostartArgumentCheck,
-                     Cat({Quoted(arguments[1]), L" is an install-time keyword: each logon rewrites the value instead"}),
-                     L"replace it with the logon argument 1");
-    return;
-  }
-  if (!text.empty() && text.back() == L'0') {  // as the agent reads it: the text ends in "0"
+  if (IsAutostartSwitchedOff(text)) {
     findings.Problem(kAutostartArgumentCheck, L"switched off: the value ends in 0, so the agent ends at once at logon",
                      L"if autostart should be on, end the value in another argument, such as 1");
     return;
   }
-  findings.Ok(kAutostartArgumentCheck, Cat({Quoted(arguments[1]), L": a logon start, the agent stays resident"}));
+  findings.Ok(kAutostartArgumentCheck, Cat({Quoted(argument), L": a logon start, the agent stays resident"}));
 }
 
-void CheckAutostart(Findings& findings) {
-  const StoredValue value = ReadRunValue(KEY_WOW64_32KEY);
-  if (value.status != ERROR_SUCCESS) {
-    std::wstring detail = Cat({L"no value ", RunKeyForPeople(), L" in the 32-bit view (",
-                               ErrorText(static_cast<DWORD>(value.status)), L"): nothing starts the agent at logon"});
-    if (ReadRunValue(KEY_WOW64_64KEY).status == ERROR_SUCCESS) {
+void CheckAutostart(Findings& findings, AgentPlatform& os) {
+  std::wstring text;
+  std::uint32_t type = REG_NONE;
+  const Win32Status status = ReadAutostartValue(os, text, type);  // as the agent reads it
+  if (status == win32::kErrorInvalidData) {
+    findings.Problem(kAutostartValueCheck,
+                     Cat({L"of type ", Decimal(type), L", not a string (REG_SZ or REG_EXPAND_SZ)"}),
+                     Cat({L"delete it and ", WriteValueRemedy(L"<folder>\\")}));
+    return;
+  }
+  if (status == win32::kErrorMoreData) {
+    findings.Problem(kAutostartValueCheck,
+                     L"longer than any command line (error 234): Windows cannot run it, nor the agent read it",
+                     WriteValueRemedy(L"<folder>\\"));
+    return;
+  }
+  if (status != win32::kErrorSuccess) {
+    std::wstring detail = Cat({L"no value ", RunKeyForPeople(), L" in the 32-bit view (", ErrorText(status),
+                               L"): nothing starts the agent at logon"});
+    if (ValueIn64BitView()) {
       detail += L"; the 64-bit view holds one, which the agent never reads";
     }
     findings.Problem(kAutostartValueCheck, detail, WriteValueRemedy(L"<folder>\\"));
     return;
   }
-  if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) {
-    findings.Problem(kAutostartValueCheck,
-                     Cat({L"of type ", Decimal(value.type), L", not a string (REG_SZ or REG_EXPAND_SZ)"}),
-                     Cat({L"delete it and ", WriteValueRemedy(L"<folder>\\")}));
-    return;
-  }
-  findings.Ok(kAutostartValueCheck, Cat({value.type == REG_SZ ? L"REG_SZ " : L"REG_EXPAND_SZ ", value.text}));
-  const std::wstring commandLine = value.type == REG_EXPAND_SZ ? Expanded(value.text) : value.text;
-  const std::vector<std::wstring> arguments = SplitLikeTheAgent(commandLine);
+  findings.Ok(kAutostartValueCheck, Cat({type == REG_SZ ? L"REG_SZ " : L"REG_EXPAND_SZ ", text}));
+  const std::wstring commandLine = type == REG_EXPAND_SZ ? Expanded(text) : text;
+  const std::vector<std::wstring> arguments = SplitCommandLine(commandLine);
   if (arguments.empty()) {
     findings.Problem(kAutostartPathCheck, L"the value is empty", WriteValueRemedy(L"<folder>\\"));
     return;
   }
   CheckAutostartPath(findings, arguments.front());
-  CheckAutostartArgument(findings, value.text, arguments);
+  CheckAutostartArgument(findings, commandLine, text);
 }
 
 // --- The agent and the objects bearing its names ---------------------------------------------
 
 struct AgentSeen {
   bool canSee = true;  // false in a window station that shows none of the user's windows
-  HWND window = nullptr;
-  DWORD processId = 0;
-  bool answers = false;
+  NameBearers bearers;
+  bool answers = false;  // the first agent's
+  [[nodiscard]] const NameBearer* Agent() const { return bearers.agents.empty() ? nullptr : &bearers.agents.front(); }
+  // Whether an agent is, or may be, resident: a window bearing its name is an agent's, or belongs to a
+  // process that velmorctl may not look at.
+  [[nodiscard]] bool MayBeResident() const { return bearers.MayHoldAnAgent(); }
 };
 
-AgentSeen FindAgent(bool interactive) {
+AgentSeen FindAgent(AgentPlatform& os, bool interactive) {
   AgentSeen agent;
   agent.canSee = interactive;
-  agent.window =
-      FindWindowA(std::string(peers::kAgentWindowClass).c_str(), std::string(peers::kAgentWindowCaption).c_str());
-  if (agent.window != nullptr) {
-    GetWindowThreadProcessId(agent.window, &agent.processId);
+  agent.bearers = FindNameBearers(os);
+  if (const NameBearer* first = agent.Agent()) {
     DWORD_PTR result = 0;
-    agent.answers =
-        SendMessageTimeoutW(agent.window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, kAnswerTimeoutMs, &result) != 0;
+    agent.answers = SendMessageTimeoutW(win32impl::ToHwnd(first->window), WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK,
+                                        kAnswerTimeoutMs, &result) != 0;
   }
   return agent;
-}
-
-std::wstring ImagePathOf(HANDLE process) {
-  std::wstring path(32768, L'\0');
-  auto size = static_cast<DWORD>(path.size());
-  if (QueryFullProcessImageNameW(process, 0, path.data(), &size) == FALSE) {
-    size = 0;
-  }
-  path.resize(size);
-  return path;
 }
 
 // The FileVersion text of an executable's version resource, in its first language; empty without one.
@@ -334,7 +292,7 @@ std::wstring FileVersionOf(const std::wstring& path) {
 
 // Whether, from here, an agent that is not seen may be one that is not there.
 bool NotJudgedFromHere(Findings& findings, std::wstring_view check, const AgentSeen& agent) {
-  if (agent.canSee || agent.window != nullptr) {
+  if (agent.canSee || agent.MayBeResident()) {
     return false;
   }
   findings.Warning(check, L"not judged: this window station shows none of the user's windows",
@@ -346,22 +304,23 @@ void CheckAgent(Findings& findings, const AgentSeen& agent) {
   if (NotJudgedFromHere(findings, kAgentCheck, agent)) {
     return;
   }
-  if (agent.window == nullptr) {
+  const NameBearer* const resident = agent.Agent();
+  if (resident == nullptr && agent.MayBeResident()) {
+    findings.Warning(kAgentCheck,
+                     L"not judged: the process of a window bearing the agent's name cannot be looked at (see agent "
+                     L"name)",
+                     L"an agent started elevated, or another program: run velmorctl elevated to tell");
+    return;
+  }
+  if (resident == nullptr) {
     findings.Problem(kAgentCheck, L"no agent is resident",
                      Cat({L"start it as the user as the autostart value does (", Wide(peers::kAgentExecutableName),
                           L" 1) while velmorctl trace runs in another window: its lines say why it does not stay"}));
     return;
   }
-  std::wstring detail = Cat({L"resident, process ", Decimal(agent.processId)});
-  const UniqueWin32Handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, agent.processId));
-  if (!process) {
-    findings.Warning(kAgentCheck, Cat({detail, L"; its process cannot be opened (", ErrorText(GetLastError()), L")"}),
-                     L"it runs with rights that velmorctl lacks: it was started elevated; run velmorctl elevated");
-    return;
-  }
-  const std::wstring path = ImagePathOf(process.get());
-  const std::wstring version = FileVersionOf(path);
-  detail += Cat({L", version ", version.empty() ? std::wstring_view(L"unknown") : version, L", ", path});
+  const std::wstring version = FileVersionOf(resident->image);
+  const std::wstring detail = Cat({L"resident, process ", Decimal(resident->processId), L", version ",
+                                   version.empty() ? std::wstring_view(L"unknown") : version, L", ", resident->image});
   if (!agent.answers) {
     findings.Warning(kAgentCheck, Cat({detail, L"; it did not answer within 2 seconds"}),
                      L"it is busy asking the service (up to about 20 seconds after logon) or hangs: run velmorctl "
@@ -375,6 +334,31 @@ void CheckAgent(Findings& findings, const AgentSeen& agent) {
     return;
   }
   findings.Ok(kAgentCheck, detail);
+}
+
+// A window of another program that bears the agent's name: the agents and velmorctl tell it from
+// theirs, but a program that looks for the agent by its name alone finds it, and may find it first.
+void CheckAgentName(Findings& findings, const AgentSeen& agent) {
+  if (NotJudgedFromHere(findings, kAgentNameCheck, agent)) {
+    return;
+  }
+  std::wstring programs;
+  std::wstring unknown;
+  for (const NameBearer& other : agent.bearers.others) {
+    std::wstring& list = other.image.empty() ? unknown : programs;
+    list += Cat({list.empty() ? L"" : L"; ", Describe(other)});
+  }
+  if (!programs.empty()) {
+    findings.Problem(kAgentNameCheck, Cat({L"a window of another program bears it: ", programs}),
+                     L"end that program (Task Manager, Details, by its process id) and find what made it take the "
+                     L"agent's name: tools that look for the agent by its name alone reach it instead");
+  } else if (!unknown.empty()) {
+    findings.Warning(kAgentNameCheck, Cat({L"a window bears it whose process cannot be looked at: ", unknown}),
+                     L"an agent started elevated, or another program: run velmorctl elevated to tell");
+  } else {
+    findings.Ok(kAgentNameCheck,
+                agent.Agent() != nullptr ? L"borne by the agent's window alone" : L"borne by no window");
+  }
 }
 
 // An object that bears one of the agent's names while no agent answers belongs to no agent: a program
@@ -393,7 +377,7 @@ void CheckMarker(Findings& findings, const AgentSeen& agent) {
                                    L"for a second one"});
   if (error == ERROR_INVALID_HANDLE) {
     findings.Problem(kMarkerCheck, L"an object of another kind bears the marker's name", remedy);
-  } else if (agent.window != nullptr && (error == ERROR_SUCCESS || error == ERROR_ACCESS_DENIED)) {
+  } else if (agent.MayBeResident() && (error == ERROR_SUCCESS || error == ERROR_ACCESS_DENIED)) {
     findings.Ok(kMarkerCheck, error == ERROR_SUCCESS
                                   ? L"held while the agent is resident"
                                   : L"held, with rights velmorctl lacks, while the agent is resident");
@@ -401,7 +385,7 @@ void CheckMarker(Findings& findings, const AgentSeen& agent) {
     findings.Problem(kMarkerCheck, L"exists while no agent is resident: a program squats it, or an agent is starting",
                      remedy);
   } else if (error == ERROR_FILE_NOT_FOUND) {
-    if (agent.window != nullptr) {
+    if (agent.MayBeResident()) {
       findings.Warning(kMarkerCheck, L"absent although an agent is resident",
                        L"velmorctl quit, then start the agent again");
     } else {
@@ -443,7 +427,7 @@ void CheckResidenceLock(Findings& findings, const AgentSeen& agent) {
   const DWORD error = lock ? ERROR_SUCCESS : GetLastError();
   const std::wstring remedy = Cat({kSquatterRemedyStart, Quoted(Wide(name)), L" (Process Explorer: Find, Handle)"});
   if (error == ERROR_FILE_NOT_FOUND) {
-    if (agent.window != nullptr) {
+    if (agent.MayBeResident()) {
       findings.Warning(kLockCheck, L"absent although an agent is resident",
                        L"an agent of a version without the lock, or one started elevated: velmorctl quit, then "
                        L"start the installed agent as the user");
@@ -461,7 +445,7 @@ void CheckResidenceLock(Findings& findings, const AgentSeen& agent) {
     return;
   }
   const LockState state = lock ? StateOf(lock.get()) : LockState::Unknown;
-  if (agent.window != nullptr) {
+  if (agent.MayBeResident()) {
     if (state == LockState::Free) {
       findings.Warning(kLockCheck, L"free although an agent is resident",
                        L"the agent was started elevated and will not stay: start it as the user");
@@ -496,7 +480,7 @@ void CheckService(Findings& findings) {
   }
   // Opened as the agent opens it, for its request, to see whether this user may make it.
   UniqueWin32Service service(
-      OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_STATUS | SERVICE_USER_DEFINED_CONTROL));
+      OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_STATUS | win32::kServiceUserDefinedControl));
   const DWORD openError = service ? ERROR_SUCCESS : GetLastError();
   if (openError == ERROR_SERVICE_DOES_NOT_EXIST) {
     findings.Problem(kServiceCheck, Cat({name, L" is not installed: the agent cannot ask it to bring the product up"}),
@@ -536,10 +520,9 @@ void CheckService(Findings& findings) {
   }
 }
 
-void CheckProductWindow(Findings& findings, bool interactive) {
-  const HWND window =
-      FindWindowA(std::string(peers::kProductWindowClass).c_str(), std::string(peers::kProductWindowCaption).c_str());
-  if (window == nullptr) {
+void CheckProductWindow(Findings& findings, AgentPlatform& os, bool interactive) {
+  const WindowHandle window = FindProductWindow(os);
+  if (window == kNoWindow) {
     findings.Warning(kProductWindowCheck,
                      interactive ? L"absent: the product is not running"
                                  : L"not seen: this window station shows none of the user's windows",
@@ -547,21 +530,20 @@ void CheckProductWindow(Findings& findings, bool interactive) {
                                  : L"run velmorctl doctor in the user's session, as the user");
     return;
   }
-  findings.Ok(kProductWindowCheck,
-              IsWindowVisible(window) != FALSE ? L"visible" : L"hidden (in the notification area)");
+  findings.Ok(kProductWindowCheck, os.IsWindowVisible(window) ? L"visible" : L"hidden (in the notification area)");
 }
 
-void CheckOtherVersion(Findings& findings) {
-  for (const std::string_view marker : peers::kOtherVersionMarkers) {
-    const UniqueWin32Handle mapping(OpenFileMappingA(FILE_MAP_READ, FALSE, std::string(marker).c_str()));
-    // As the agent sees it: a marker that exists counts, openable or not.
-    if (mapping || GetLastError() == ERROR_ACCESS_DENIED) {
-      findings.Warning(kOtherVersionCheck,
-                       Cat({L"another product version runs (its marker ", Quoted(Wide(marker)),
-                            L" exists): an install-time start asks to restart the computer"}),
-                       L"close the other version, or restart, before installing");
-      return;
+void CheckOtherVersion(Findings& findings, AgentPlatform& os) {
+  if (IsOtherVersionRunning(os)) {  // as the agent's install-time start sees it
+    std::wstring markers;
+    for (const std::string_view marker : peers::kOtherVersionMarkers) {
+      markers += Cat({markers.empty() ? L"" : L" or ", Quoted(Wide(marker))});
     }
+    findings.Warning(kOtherVersionCheck,
+                     Cat({L"another product version runs (a marker of one, ", markers,
+                          L", exists): an install-time start asks to restart the computer"}),
+                     L"close the other version, or restart, before installing");
+    return;
   }
   findings.Ok(kOtherVersionCheck, L"none runs");
 }
@@ -593,8 +575,9 @@ void CheckWindowsVersion(Findings& findings) {
     return;
   }
   const std::wstring version = Cat({Decimal(major), L".", Decimal(minor), L".", Decimal(build)});
-  const std::wstring gate = Cat({Decimal(kGateMajor), L".", Decimal(kGateMinor), L" (Windows 8.1)"});
-  if (major < kGateMajor || (major == kGateMajor && minor < kGateMinor)) {
+  const std::wstring gate =
+      Cat({Decimal(kOldestSupportedMajor), L".", Decimal(kOldestSupportedMinor), L" (Windows 8.1)"});
+  if (major < kOldestSupportedMajor || (major == kOldestSupportedMajor && minor < kOldestSupportedMinor)) {
     findings.Problem(
         kWindowsVersionCheck,
         Cat({version, L", older than ", gate, L": the agent says the system is not supported and ends"}),
@@ -604,31 +587,11 @@ void CheckWindowsVersion(Findings& findings) {
   findings.Ok(kWindowsVersionCheck, Cat({version, L", at least ", gate}));
 }
 
-bool RunsElevated() {
-  HANDLE raw = nullptr;
-  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw) == FALSE) {
-    return false;
-  }
-  const UniqueWin32Handle token(raw);
-  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
-  DWORD size = 0;
-  return GetTokenInformation(token.get(), TokenElevationType, &type, sizeof type, &size) != FALSE &&
-         type == TokenElevationTypeFull;
-}
-
-bool WindowStationIsInteractive() {
-  USEROBJECTFLAGS flags{};
-  const HWINSTA station = GetProcessWindowStation();  // not to be closed
-  if (station == nullptr || GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, nullptr) == FALSE) {
-    return true;
-  }
-  return (flags.dwFlags & WSF_VISIBLE) != 0;
-}
-
-void CheckRights(Findings& findings) {
-  findings.Ok(kRightsCheck, RunsElevated() ? L"velmorctl runs elevated: it sees what an administrator sees, and the "
-                                             L"service line tells an administrator's rights, not the user's"
-                                           : L"velmorctl runs with the user's rights, as the agent at logon");
+void CheckRights(Findings& findings, AgentPlatform& os) {
+  findings.Ok(kRightsCheck, os.IsCurrentProcessElevated()
+                                ? L"velmorctl runs elevated: it sees what an administrator sees, and the "
+                                  L"service line tells an administrator's rights, not the user's"
+                                : L"velmorctl runs with the user's rights, as the agent at logon");
 }
 
 void CheckWindowStation(Findings& findings, bool interactive) {
@@ -713,19 +676,20 @@ void PrintJson(const Findings& findings) {
 
 }  // namespace
 
-bool RunDoctor(DoctorOutput output) {
-  const bool interactive = WindowStationIsInteractive();
+bool RunDoctor(AgentPlatform& os, DoctorOutput output) {
+  const bool interactive = os.IsWindowStationInteractive();
   Findings findings;
-  CheckAutostart(findings);
-  const AgentSeen agent = FindAgent(interactive);
+  CheckAutostart(findings, os);
+  const AgentSeen agent = FindAgent(os, interactive);
   CheckAgent(findings, agent);
+  CheckAgentName(findings, agent);
   CheckMarker(findings, agent);
   CheckResidenceLock(findings, agent);
   CheckService(findings);
-  CheckProductWindow(findings, interactive);
-  CheckOtherVersion(findings);
+  CheckProductWindow(findings, os, interactive);
+  CheckOtherVersion(findings, os);
   CheckWindowsVersion(findings);
-  CheckRights(findings);
+  CheckRights(findings, os);
   CheckWindowStation(findings, interactive);
   if (output == DoctorOutput::Json) {
     PrintJson(findings);

@@ -3,12 +3,14 @@
 // service and window, the system) and changes nothing.
 #pragma once
 
+#include "platform/AgentPlatform.h"
+
 namespace velmor::ctl {
 
 enum class DoctorOutput { Text, Json };
 
 // Runs every check and prints one line per check (ok, warning or problem) and, under a warning or a
 // problem, its remedy; or the same as one JSON object. True when no problem was found.
-bool RunDoctor(DoctorOutput output);
+bool RunDoctor(AgentPlatform& os, DoctorOutput output);
 
 }  // namespace velmor::ctl

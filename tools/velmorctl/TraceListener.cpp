@@ -3,17 +3,20 @@
 // as a line is copied out, before the line is looked at or printed.
 //
 // Any program can write to the channel and put any process id before its text: a line is shown only
-// when the process of that id runs velmor.exe.
+// when the process of that id is an agent. The listener ends once nobody reads its output.
 #include "tools/velmorctl/TraceListener.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 
-#include "peers/AgentContract.h"
-#include "platform/AsciiCase.h"
+#include "app/WindowLookup.h"
+#include "platform/ScopedHandles.h"
+#include "platform/Trace.h"
 #include "platform/win32/DebugOutputChannel.h"
 #include "platform/win32/Win32Handles.h"
 #include "tools/velmorctl/Console.h"
@@ -22,6 +25,9 @@ namespace velmor::ctl {
 namespace {
 
 using namespace win32impl::debug_channel;
+
+// How often the listener looks whether anybody still reads its output while no line comes.
+constexpr DWORD kOutputCheckMs = 1000;
 
 // Made by this listener, or it refuses: a name that exists already belongs to another listener, or
 // to a program squatting it to feed listeners lines of its own.
@@ -37,40 +43,28 @@ HANDLE CreateOwnEvent(const wchar_t* name) {
   return OwnObjectOrNull(CreateEventW(nullptr, FALSE, FALSE, name));
 }
 
-// Whether a process's image is the agent's, by file name.
-bool RunsAgentImage(HANDLE process) {
-  std::wstring path(32768, L'\0');
-  auto length = static_cast<DWORD>(path.size());
-  if (QueryFullProcessImageNameW(process, 0, path.data(), &length) == FALSE) {
-    return false;
-  }
-  path.resize(length);
-  const std::wstring name = LowerAscii(path.substr(path.find_last_of(L"\\/") + 1));  // npos + 1: the whole path
-  const std::string_view agent = peers::kAgentExecutableName;
-  return name == LowerAscii(std::wstring(agent.begin(), agent.end()));
-}
-
 // The writers seen so far, each with its process held open, so that its id is not given to another
 // process while it is remembered: an agent's last line comes just before its process ends.
 class Writers {
  public:
-  // Whether the process `id` runs velmor.exe.
+  explicit Writers(AgentPlatform& os) : os_(os) {}
+
+  // Whether the process `id` is an agent, as the agents themselves tell one (app/WindowLookup.h).
   bool IsAgent(DWORD id) {
     if (const auto known = writers_.find(id); known != writers_.end()) {
       return known->second.isAgent;
     }
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id);
-    if (process == nullptr) {
+    UniqueKernelHandle process(
+        os_, os_.OpenProcess(win32::kProcessQueryLimitedInformation | win32::kSynchronize, false, id));
+    if (!process) {
       return false;  // gone before its first line was looked at, or not ours to look at
     }
-    const bool isAgent = RunsAgentImage(process);
+    const bool isAgent = IsAgentOfThisSession(os_, process.get(), id);
     if (writers_.size() >= kMaxRemembered) {
       ForgetEnded();
     }
-    if (writers_.size() >= kMaxRemembered) {
-      CloseHandle(process);  // looked at again at its next line
-    } else {
-      writers_.try_emplace(id, process, isAgent);
+    if (writers_.size() < kMaxRemembered) {  // else looked at again at its next line
+      writers_.try_emplace(id, Writer{std::move(process), isAgent});
     }
     return isAgent;
   }
@@ -79,16 +73,17 @@ class Writers {
   static constexpr std::size_t kMaxRemembered = 64;
 
   struct Writer {
-    Writer(HANDLE process, bool agent) : handle(process), isAgent(agent) {}
-    UniqueWin32Handle handle;
-    bool isAgent;
+    UniqueKernelHandle process;
+    bool isAgent;  // cppcheck-suppress unusedStructMember ; read through the map's iterator
   };
 
   void ForgetEnded() {
-    std::erase_if(writers_,
-                  [](const auto& entry) { return WaitForSingleObject(entry.second.handle.get(), 0) == WAIT_OBJECT_0; });
+    std::erase_if(writers_, [this](const auto& entry) {
+      return os_.WaitForSingleObject(entry.second.process.get(), 0) == win32::kWaitObject0;
+    });
   }
 
+  AgentPlatform& os_;
   std::map<DWORD, Writer> writers_;
 };
 
@@ -103,30 +98,25 @@ std::wstring TimeStamp() {
   return TwoDigits(now.wHour) + L":" + TwoDigits(now.wMinute) + L":" + TwoDigits(now.wSecond) + L"." + millis;
 }
 
-// An agent's line starts with the agent's name and the id of the process that wrote it.
+// An agent's line starts as the agent starts each (platform/Trace.h), with the id of the process that
+// wrote it.
 bool IsAgentLine(DWORD writer, std::string_view text) {
-  std::string prefix(peers::kAgentTraceName);
-  prefix += ' ';
-  for (const wchar_t digit : Decimal(writer)) {
-    prefix += static_cast<char>(digit);
-  }
-  prefix += ':';
-  return text.substr(0, prefix.size()) == prefix;
+  return text.starts_with(TraceLinePrefix(writer));
 }
 
-void PrintLine(std::string_view text) {
+bool PrintLine(std::string_view text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
     text.remove_suffix(1);
   }
   const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(length), L'\0');
   MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-  Say(TimeStamp() + L" " + wide + L"\n");
+  return Say(TimeStamp() + L" " + wide + L"\n");
 }
 
 }  // namespace
 
-bool PrintAgentTrace(DWORD seconds) {
+bool PrintAgentTrace(AgentPlatform& os, DWORD seconds) {
   const UniqueWin32Handle bufferReady(CreateOwnEvent(kBufferReadyName));
   const UniqueWin32Handle dataReady(CreateOwnEvent(kDataReadyName));
   const UniqueWin32Handle mapping(OwnObjectOrNull(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
@@ -142,22 +132,27 @@ bool PrintAgentTrace(DWORD seconds) {
     Write(STD_ERROR_HANDLE, L"velmorctl: the debug output buffer cannot be read\n");
     return false;
   }
-  Say(L"Listening for the agents' trace lines" +
-      (seconds == 0 ? std::wstring(L" (Ctrl+C ends)") : L" for " + Decimal(seconds) + L" seconds") + L".\n");
+  if (!Say(L"Listening for the agents' trace lines" +
+           (seconds == 0 ? std::wstring(L" (Ctrl+C ends)") : L" for " + Decimal(seconds) + L" seconds") + L".\n")) {
+    return true;  // nobody reads: done
+  }
   const ULONGLONG end = GetTickCount64() + 1000ULL * seconds;
-  Writers writers;
+  Writers writers(os);
   SetEvent(bufferReady.get());
   for (;;) {
-    DWORD wait = INFINITE;
+    DWORD wait = kOutputCheckMs;
     if (seconds != 0) {
       const ULONGLONG now = GetTickCount64();
       if (now >= end) {
         return true;
       }
-      wait = static_cast<DWORD>(end - now);
+      wait = static_cast<DWORD>(std::min<ULONGLONG>(end - now, kOutputCheckMs));
     }
     if (WaitForSingleObject(dataReady.get(), wait) != WAIT_OBJECT_0) {
-      continue;  // the time is over: the loop ends at its top
+      if (OutputClosed()) {
+        return true;  // nobody reads any more: the channel goes back to the next listener
+      }
+      continue;  // the time is over, or a look at the output is due
     }
     DWORD writer = 0;
     const auto* const bytes = static_cast<const char*>(view.get());
@@ -165,8 +160,8 @@ bool PrintAgentTrace(DWORD seconds) {
     const char* text = bytes + sizeof writer;
     const std::string line(text, strnlen(text, kBufferSize - sizeof writer));
     SetEvent(bufferReady.get());  // the next writer need not wait for the console
-    if (IsAgentLine(writer, line) && writers.IsAgent(writer)) {
-      PrintLine(line);
+    if (IsAgentLine(writer, line) && writers.IsAgent(writer) && !PrintLine(line)) {
+      return true;
     }
   }
 }

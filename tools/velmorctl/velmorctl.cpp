@@ -1,27 +1,38 @@
 // velmorctl: the console companion shipped beside the agent. Installers, uninstallers and support use
 // it to ask whether an agent is resident, to make it quit and wait for its end, to have it open one
 // of the maker's pages, to read its trace, and to find why the product did not come up. It finds the
-// agent and speaks to it exactly as other agents do: by the agent window's class and caption, with the
-// command message.
+// agents as they find each other (app/WindowLookup.h): by the agent window's class and caption,
+// counting only the windows of velmor.exe processes of this session, and speaks to them with the
+// command message. A window of another program that bears the agent's name is named and left alone.
 #include <windows.h>
 
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "VelmorVersion.h"
 #include "peers/AgentContract.h"
-#include "platform/win32/Win32Handles.h"
+#include "platform/ScopedHandles.h"
+#include "platform/win32/Win32Platform.h"
 #include "tools/velmorctl/Console.h"
 #include "tools/velmorctl/Doctor.h"
+#include "tools/velmorctl/NameBearers.h"
 #include "tools/velmorctl/TraceListener.h"
 
 namespace {
 
-using velmor::UniqueWin32Handle;
+using velmor::AgentPlatform;
+using velmor::WindowHandle;
 using velmor::ctl::Decimal;
+using velmor::ctl::Describe;
+using velmor::ctl::FindNameBearers;
+using velmor::ctl::NameBearer;
+using velmor::ctl::NameBearers;
 using velmor::ctl::Say;
 using velmor::ctl::Write;
 using velmor::peers::AgentCommandMessage;
@@ -48,20 +59,20 @@ constexpr std::wstring_view kUsageHead =
     L"usage:\n"
     L"  velmorctl status                 is an agent resident: its process id and image path\n"
     L"  velmorctl quit [--wait SECONDS]  make the agent quit, and wait until its process has ended\n"
-    L"                                   (at most 30 seconds unless given; 0 does not wait)\n"
+    L"                                   (at most 30 seconds unless given; 0 only asks, and does not wait)\n"
     L"  velmorctl open PAGE              have the agent open a page in the user's browser:\n"
     L"                                   ";
 constexpr std::wstring_view kUsageTail =
     L"\n"
-    L"  velmorctl trace [--seconds N]    print the agents' trace lines as they come, until interrupted\n"
-    L"                                   or for N seconds\n"
+    L"  velmorctl trace [--seconds N]    print the agents' trace lines as they come, until interrupted,\n"
+    L"                                   for N seconds, or until nobody reads the output any more\n"
     L"  velmorctl doctor [--json]        why the product may not come up: one line per check (ok, warning\n"
     L"                                   or problem) with each problem's remedy; it changes nothing\n"
     L"  velmorctl --version              the version of this program and of the agent it ships with\n"
     L"  velmorctl help                   this text\n"
     L"\n"
     L"exit codes:\n"
-    L"  0  done\n"
+    L"  0  done (quit: the agent's process has ended; with --wait 0: the agent has the command)\n"
     L"  1  no agent is resident (doctor: a problem was found)\n"
     L"  2  usage error\n"
     L"  3  timed out: the agent's process had not ended when the wait was over\n"
@@ -104,36 +115,6 @@ bool ParseSeconds(std::wstring_view text, DWORD& seconds) {
   return true;
 }
 
-// The resident agent's window: the one that bears the agent's class and caption.
-HWND FindAgent() {
-  const std::string className(velmor::peers::kAgentWindowClass);
-  const std::string caption(velmor::peers::kAgentWindowCaption);
-  return FindWindowA(className.c_str(), caption.c_str());
-}
-
-// The resident agent and its process, opened with the access a command needs.
-struct ResidentAgent {
-  HWND window;  // null when no agent is resident
-  DWORD processId;
-  // Null when the process could not be opened: it ended meanwhile, or access was denied (GetLastError
-  // tells which).
-  UniqueWin32Handle process;
-};
-
-ResidentAgent OpenResidentAgent(DWORD access) {
-  const HWND window = FindAgent();
-  DWORD processId = 0;
-  if (window != nullptr) {
-    GetWindowThreadProcessId(window, &processId);
-  }
-  return {window, processId, UniqueWin32Handle(window != nullptr ? OpenProcess(access, FALSE, processId) : nullptr)};
-}
-
-// Whether the agent's process could not be opened for lack of rights (rather than being gone).
-bool AccessWasDenied(const ResidentAgent& agent) {
-  return agent.window != nullptr && GetLastError() == ERROR_ACCESS_DENIED;
-}
-
 int NoAgent() {
   Say(L"No agent is resident.\n");
   return kNoAgent;
@@ -144,79 +125,122 @@ int AccessDenied(std::wstring_view what) {
   return kAccessDenied;
 }
 
-// Sends the command; maps a failure to the exit code, or kDone when the agent has it.
-int PostCommand(HWND agent, const AgentCommandMessage& command) {
-  if (PostMessageA(agent, command.message, command.wParam, command.lParam) != FALSE) {
+// The windows bearing the agent's name; those that are not an agent's are named on the error stream,
+// and left alone.
+NameBearers FindAgents(AgentPlatform& os) {
+  NameBearers bearers = FindNameBearers(os);
+  for (const NameBearer& other : bearers.others) {
+    Write(STD_ERROR_HANDLE, L"velmorctl: a window that is not an agent's bears the agent's name (" + Describe(other) +
+                                L"); it is left alone\n");
+  }
+  return bearers;
+}
+
+// Without an agent: 4 when a window bearing the agent's name belongs to a process that this program
+// may not look at (an agent started elevated, or a program), else 1.
+int NoAgentFound(const NameBearers& bearers) {
+  if (bearers.MayHoldAnAgent()) {
+    return AccessDenied(L"the process of the window bearing the agent's name cannot be looked at");
+  }
+  return NoAgent();
+}
+
+// Sends the command; maps a failure to the exit code, or kDone when the agent has it. A window gone
+// meanwhile is an agent ending.
+int PostCommand(AgentPlatform& os, WindowHandle agent, const AgentCommandMessage& command) {
+  if (os.PostMessageA(agent, command.message, command.wParam, command.lParam)) {
     return kDone;
   }
-  if (GetLastError() == ERROR_ACCESS_DENIED) {
+  if (os.GetLastError() == velmor::win32::kErrorAccessDenied) {
     return AccessDenied(L"the agent does not accept commands from this program");
   }
-  return NoAgent();  // its window went away meanwhile
+  return kNoAgent;
 }
 
-int Status() {
-  const ResidentAgent agent = OpenResidentAgent(PROCESS_QUERY_LIMITED_INFORMATION);
-  if (agent.process.get() == nullptr) {
-    if (AccessWasDenied(agent)) {
-      Say(L"An agent is resident.\nprocess id: " + Decimal(agent.processId) + L"\n");
-      return AccessDenied(L"the agent's image path cannot be read");
+std::wstring AgentNamed(const NameBearer& agent) {
+  return L"The agent (process " + Decimal(agent.processId) + L")";
+}
+
+int Status(AgentPlatform& os) {
+  const NameBearers bearers = FindAgents(os);
+  if (bearers.agents.empty()) {
+    return NoAgentFound(bearers);
+  }
+  std::wstring text = bearers.agents.size() == 1
+                          ? std::wstring(L"An agent is resident.\n")
+                          : Decimal(static_cast<std::uint32_t>(bearers.agents.size())) + L" agents are resident.\n";
+  for (const NameBearer& agent : bearers.agents) {
+    text += L"process id: " + Decimal(agent.processId) + L"\nimage path: " + agent.image + L"\n";
+  }
+  Say(text);
+  return kDone;
+}
+
+// Asks every agent to quit and, unless `waitSeconds` is 0, waits until each one's process has ended.
+int Quit(AgentPlatform& os, DWORD waitSeconds) {
+  const NameBearers bearers = FindAgents(os);
+  if (bearers.agents.empty()) {
+    return NoAgentFound(bearers);
+  }
+  // Each process is opened before the command is sent, so that its end can be seen even once its id
+  // is free again. One that cannot be opened for another reason than rights has ended already.
+  std::vector<velmor::UniqueKernelHandle> processes;
+  for (const NameBearer& agent : bearers.agents) {
+    velmor::UniqueKernelHandle process(os, os.OpenProcess(velmor::win32::kSynchronize, false, agent.processId));
+    if (!process && os.GetLastError() == velmor::win32::kErrorAccessDenied) {
+      return AccessDenied(L"the agent's process cannot be waited for");
     }
-    return NoAgent();  // none, or it ended meanwhile
+    processes.push_back(std::move(process));
   }
-  std::wstring path(32768, L'\0');
-  auto size = static_cast<DWORD>(path.size());
-  if (QueryFullProcessImageNameW(agent.process.get(), 0, path.data(), &size) == FALSE) {
-    size = 0;
+  for (const NameBearer& agent : bearers.agents) {
+    if (PostCommand(os, agent.window, velmor::peers::QuitCommand()) == kAccessDenied) {
+      return kAccessDenied;
+    }
   }
-  path.resize(size);
-  Say(L"An agent is resident.\nprocess id: " + Decimal(agent.processId) + L"\nimage path: " + path + L"\n");
-  return kDone;
+  if (waitSeconds == 0) {
+    for (const NameBearer& agent : bearers.agents) {
+      Say(L"Asked the agent (process " + Decimal(agent.processId) + L") to quit.\n");
+    }
+    return kDone;
+  }
+  const ULONGLONG deadline = GetTickCount64() + 1000ULL * waitSeconds;
+  int result = kDone;
+  for (std::size_t i = 0; i < processes.size(); ++i) {
+    const ULONGLONG now = GetTickCount64();
+    const auto left = static_cast<std::uint32_t>(now < deadline ? deadline - now : 0);
+    if (processes[i] && os.WaitForSingleObject(processes[i].get(), left) != velmor::win32::kWaitObject0) {
+      Say(AgentNamed(bearers.agents[i]) + L" has not ended within " + Decimal(waitSeconds) + L" seconds.\n");
+      result = kTimedOut;
+    } else {
+      Say(AgentNamed(bearers.agents[i]) + L" has ended.\n");
+    }
+  }
+  return result;
 }
 
-int Quit(DWORD waitSeconds) {
-  // The process is opened before the command is sent, so that its end can be seen even once its
-  // id is free again.
-  const ResidentAgent agent = OpenResidentAgent(SYNCHRONIZE);
-  if (agent.process.get() == nullptr) {
-    return AccessWasDenied(agent) ? AccessDenied(L"the agent's process cannot be waited for") : NoAgent();
-  }
-  constexpr AgentCommandMessage kQuit = velmor::peers::QuitCommand();
-  if (PostMessageA(agent.window, kQuit.message, kQuit.wParam, kQuit.lParam) == FALSE &&
-      GetLastError() == ERROR_ACCESS_DENIED) {
-    return AccessDenied(L"the agent does not accept commands from this program");
-  }
-  // A window gone before the post means the process is ending: the wait below sees it.
-  if (WaitForSingleObject(agent.process.get(), waitSeconds * 1000) != WAIT_OBJECT_0) {
-    Say(L"The agent (process " + Decimal(agent.processId) + L") has not ended within " + Decimal(waitSeconds) +
-        L" seconds.\n");
-    return kTimedOut;
-  }
-  Say(L"The agent (process " + Decimal(agent.processId) + L") has ended.\n");
-  return kDone;
-}
-
-int Open(std::wstring_view pageName) {
+int Open(AgentPlatform& os, std::wstring_view pageName) {
   const auto& pages = velmor::peers::kWebPages;
   for (std::size_t index = 0; index < pages.size(); ++index) {
     const velmor::peers::WebPage& page = pages[index];
     if (page.name != pageName) {
       continue;
     }
-    const HWND agent = FindAgent();
-    if (agent == nullptr) {
-      return NoAgent();
+    const NameBearers bearers = FindAgents(os);
+    if (bearers.agents.empty()) {
+      return NoAgentFound(bearers);
     }
-    const int result = PostCommand(agent, velmor::peers::OpenPageCommand(index));
+    const int result = PostCommand(os, bearers.agents.front().window, velmor::peers::OpenPageCommand(index));
     if (result == kDone) {
       Say(L"Asked the agent to open the " + std::wstring(page.name) + L" page.\n");
+    } else if (result == kNoAgent) {
+      return NoAgent();
     }
     return result;
   }
   return UsageError(L"unknown page \"" + std::wstring(pageName) + L"\"");
 }
 
-int Run(int argc, wchar_t** argv) {
+int Run(AgentPlatform& os, int argc, wchar_t** argv) {
   if (argc < 2) {
     return UsageError(L"no command given");
   }
@@ -231,32 +255,32 @@ int Run(int argc, wchar_t** argv) {
     return kDone;
   }
   if (command == L"status" && argc == 2) {
-    return Status();
+    return Status(os);
   }
   if (command == L"quit") {
     DWORD waitSeconds = kDefaultWaitSeconds;
     if (argc == 4 && std::wstring_view(argv[2]) == L"--wait" && ParseSeconds(argv[3], waitSeconds)) {
-      return Quit(waitSeconds);
+      return Quit(os, waitSeconds);
     }
     if (argc == 2) {
-      return Quit(waitSeconds);
+      return Quit(os, waitSeconds);
     }
     return UsageError(L"quit takes only --wait SECONDS, a whole number up to 86400");
   }
   if (command == L"open" && argc == 3) {
-    return Open(argv[2]);
+    return Open(os, argv[2]);
   }
   if (command == L"trace") {
     DWORD seconds = 0;
     if (argc == 2 || (argc == 4 && std::wstring_view(argv[2]) == L"--seconds" && ParseSeconds(argv[3], seconds))) {
-      return velmor::ctl::PrintAgentTrace(seconds) ? kDone : kChannelBusy;
+      return velmor::ctl::PrintAgentTrace(os, seconds) ? kDone : kChannelBusy;
     }
     return UsageError(L"trace takes only --seconds N, a whole number up to 86400");
   }
   if (command == L"doctor") {
     if (argc == 2 || (argc == 3 && std::wstring_view(argv[2]) == L"--json")) {
       const auto output = argc == 3 ? velmor::ctl::DoctorOutput::Json : velmor::ctl::DoctorOutput::Text;
-      return velmor::ctl::RunDoctor(output) ? kDone : kProblemFound;
+      return velmor::ctl::RunDoctor(os, output) ? kDone : kProblemFound;
     }
     return UsageError(L"doctor takes only --json");
   }
@@ -267,5 +291,7 @@ int Run(int argc, wchar_t** argv) {
 
 // mingw: linked with -municode for this wide entry point.
 int wmain(int argc, wchar_t** argv) {
-  return Run(argc, argv);
+  // The agent's own platform: the same calls, and DLLs loaded from the system folder only.
+  const std::unique_ptr<velmor::AgentPlatform> os = velmor::CreateWin32Platform();
+  return Run(*os, argc, argv);
 }

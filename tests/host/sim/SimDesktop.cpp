@@ -560,17 +560,4 @@ int SimDesktop::MappingHandles(std::string_view name) const {
   return found == mappings_.end() ? 0 : found->second.handles + found->second.externalHandles;
 }
 
-// --- The ANSI code page ------------------------------------------------------------------------
-
-void SimDesktop::SetLeadByteRange(std::uint8_t first, std::uint8_t last) {
-  for (unsigned byte = first; byte <= last; ++byte) {
-    leadBytes_[byte] = true;
-  }
-}
-
-void SimDesktop::SetCodePage932() {
-  SetLeadByteRange(0x81, 0x9F);
-  SetLeadByteRange(0xE0, 0xFC);
-}
-
 }  // namespace velmor::sim

@@ -189,11 +189,6 @@ class SimDesktop {
   bool failWindowCreation = false;
   Win32Status mappingCreationError = kErrorNotEnoughMemory;
 
-  // --- The ANSI code page ----------------------------------------------------------------------
-  void SetLeadByteRange(std::uint8_t first, std::uint8_t last);
-  void SetCodePage932();
-  [[nodiscard]] bool IsLeadByte(std::uint8_t byte) const { return leadBytes_[byte]; }
-
   // --- System parts and records ----------------------------------------------------------------
   // HKEY_LOCAL_MACHINE of a 64-bit Windows, its two views kept apart. A key opened without a view flag
   // shows the opening process's own view: the simulated processes run the host's 64-bit build.
@@ -279,7 +274,6 @@ class SimDesktop {
   std::map<std::string, Mapping> mappings_;
   std::map<std::string, Mutex> mutexes_;
   std::vector<Background> background_;
-  bool leadBytes_[256] = {};
   std::vector<std::string> faults_;
 };
 

@@ -380,10 +380,6 @@ std::wstring SimProcess::GetModuleFileNameW() {
   return WideFromUtf8(modulePath_);
 }
 
-bool SimProcess::IsDBCSLeadByte(std::uint8_t byte) {
-  return desktop_.IsLeadByte(byte);
-}
-
 KernelHandle SimProcess::GetCurrentProcess() {
   return KernelHandle{kCurrentProcessPseudoHandle};
 }
@@ -472,9 +468,9 @@ bool SimProcess::ProcessIdToSessionId(std::uint32_t processId, std::uint32_t& se
   return true;
 }
 
-AnsiString SimProcess::QueryFullProcessImageNameA(KernelHandle process) {
+std::wstring SimProcess::QueryFullProcessImageNameW(KernelHandle process) {
   const SimProcess* target = ProcessOf(process, win32::kProcessQueryLimitedInformation);
-  return target == nullptr ? AnsiString() : target->modulePath_;
+  return target == nullptr ? std::wstring() : WideFromUtf8(target->modulePath_);
 }
 
 std::optional<std::uint32_t> SimProcess::GetProcessIntegrityLevel(KernelHandle process) {

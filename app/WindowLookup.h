@@ -1,0 +1,29 @@
+// How the agent finds the windows it deals with: the product's main window, and the agents' windows,
+// told from the windows of other programs that bear the same class and caption. velmorctl finds them
+// the same way.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/AgentPlatform.h"
+
+namespace velmor {
+
+// The product's main window, found by its class and caption; null when it is not there.
+WindowHandle FindProductWindow(AgentPlatform& os);
+
+// Whether the process runs the agent in this process's session: its image is velmor.exe and its
+// session is this one's. `process` needs PROCESS_QUERY_LIMITED_INFORMATION.
+bool IsAgentOfThisSession(AgentPlatform& os, KernelHandle process, std::uint32_t processId);
+
+// The top-level windows that bear the agent's class and caption, from the top of the z-order: those of
+// agents of this session, and those of other programs (any program may give a window of its own the
+// agent's name), among them any whose process cannot be looked at.
+struct NamedWindows {
+  std::vector<WindowHandle> agents;
+  std::vector<WindowHandle> others;
+};
+NamedWindows FindAgentWindows(AgentPlatform& os);
+
+}  // namespace velmor
