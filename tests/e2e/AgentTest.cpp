@@ -33,6 +33,12 @@ void EndOwnersOf(const std::string& className, const std::string& caption) {
 
 }  // namespace
 
+void SkipCase(const std::string& reason) {
+  [&] { GTEST_SKIP() << reason; }();
+  throw ::testing::AssertionException(
+      ::testing::TestPartResult(::testing::TestPartResult::kSkip, __FILE__, __LINE__, reason.c_str()));
+}
+
 HeldMapping::HeldMapping(const std::string& name)
     : mapping_(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 1, name.c_str())) {}
 
@@ -93,7 +99,16 @@ void AgentTest::CleanDesktop() {
   WaitUntil([] { return !AgentMarkerExists(); }, 10s);
 }
 
+void AgentTest::RequireUserRights() {
+  if (const std::string why = WhyUserRightsAreOutOfReach(); !why.empty()) {
+    SkipCase("the case starts the agent with the user's own rights, which nothing here has: " + why);
+  }
+}
+
 ChildProcess& AgentTest::StartAgent(const std::string& arguments, Rights rights) {
+  if (rights == Rights::User) {
+    RequireUserRights();
+  }
   processes_.push_back(ChildProcess::Launch(AgentPath(), arguments, rights));
   ChildProcess& agent = processes_.back();
   EXPECT_TRUE(agent) << "velmor.exe did not start: error " << ::GetLastError();

@@ -45,6 +45,11 @@ inline std::optional<DWORD> QuitByCommand(HWND window, const ChildProcess& agent
   return agent.WaitForExit(kExitBound);
 }
 
+// Ends the running case as skipped, with `reason`, from however deep inside it: the skip is recorded,
+// and the exception that GoogleTest takes for a result reported already unwinds the case to its
+// TearDown.
+[[noreturn]] void SkipCase(const std::string& reason);
+
 class AgentTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -53,6 +58,9 @@ class AgentTest : public ::testing::Test {
   static std::string AgentPath() { return ShippedFolder() + "velmor.exe"; }
   static std::string ProductWindowPath() { return ExecutableFolder() + "tessaly_window.exe"; }
 
+  // Skips the case where no program can be started with the user's own rights (an account without a
+  // split UAC token, a session without a desktop shell); StartAgent asks this of every start with them.
+  static void RequireUserRights();
   // Starts velmor.exe with these arguments and the user's rights, as the user or a logon does; its
   // windows are watched for visibility.
   ChildProcess& StartAgent(const std::string& arguments, Rights rights = Rights::User);

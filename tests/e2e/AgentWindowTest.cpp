@@ -359,6 +359,7 @@ TEST_F(AgentWindowTest, VisibilityWatchSeesAShownWindowOfTheAgentsClass) {
 // beside a program without that restriction (the product window stand-in) shows that it would be.
 // Wine prefers its built-in uxtheme: for these two programs it is told to search as Windows does.
 TEST_F(AgentWindowTest, DllPlantedInTheAgentsFolderIsNeverLoaded) {
+  RequireUserRights();
   const std::string folder = CaseFolder();
   const std::string log = folder + "planted.log";
   ::SetEnvironmentVariableA("VELMOR_PLANTED_LOG", log.c_str());

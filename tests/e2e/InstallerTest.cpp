@@ -122,11 +122,13 @@ class InstallerTest : public AgentTest {
   // Starts the installed agent as a logon does (its argument from the autostart value), with the
   // user's rights; ends it at the end of the case should it still run.
   ChildProcess& StartInstalledAgent() {
+    RequireUserRights();
     agents_.push_back(ChildProcess::Launch(InstallFolder() + "velmor.exe", "1", Rights::User));
     return agents_.back();
   }
   // The same from the folder of the autostart value: the agent's command line as a logon runs it.
   ChildProcess& StartAgentFromAutostart() {
+    RequireUserRights();
     const std::optional<RegistryValue> stored = ReadAutostartAsStored();
     std::wstring command;
     if (stored && stored->data.size() >= sizeof(wchar_t)) {
@@ -155,6 +157,7 @@ class InstallerTest : public AgentTest {
 };
 
 TEST_F(InstallerTest, InstallsUpgradesRepairsWhileTheAgentRunsAndUninstallsLeavingNothing) {
+  RequireUserRights();  // the installed agent is started as a logon starts it
   const std::string current = PackagePath(VELMOR_TEST_VERSION);
   const std::string next = PackagePath(VELMOR_TEST_NEXT_VERSION);
   ASSERT_TRUE(FileExists(current) && FileExists(next))

@@ -3,6 +3,7 @@
 #include <tlhelp32.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +31,14 @@ std::wstring Widen(const std::string& text) {
   wide.resize(static_cast<std::size_t>(::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
                                                              wide.data(), static_cast<int>(wide.size()))));
   return wide;
+}
+
+std::string Narrow(const std::wstring& text) {
+  std::string narrow(text.size() * 2, '\0');
+  narrow.resize(static_cast<std::size_t>(::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                                               narrow.data(), static_cast<int>(narrow.size()), nullptr,
+                                                               nullptr)));
+  return narrow;
 }
 
 std::string ShippedFolder() {
@@ -68,19 +77,25 @@ std::string Quote(const std::string& text) {
   return "\"" + text + "\"";
 }
 
-bool RunsElevated() {
+namespace {
+
+UniqueHandle OwnToken() {
   HANDLE raw = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) {
-    return false;
-  }
-  const UniqueHandle token(raw);
-  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
-  DWORD size = 0;
-  return ::GetTokenInformation(token.get(), TokenElevationType, &type, sizeof type, &size) &&
-         type == TokenElevationTypeFull;
+  return UniqueHandle(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw) ? raw : nullptr);
 }
 
-namespace {
+TOKEN_ELEVATION_TYPE ElevationTypeOf(HANDLE token) {
+  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+  DWORD size = 0;
+  return ::GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size) ? type : TokenElevationTypeDefault;
+}
+
+bool IsElevatedToken(HANDLE token) {
+  TOKEN_ELEVATION elevation{};
+  DWORD size = 0;
+  return ::GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
+         elevation.TokenIsElevated != 0;
+}
 
 // A primary token made from `token`; null when that is not allowed.
 UniqueHandle PrimaryTokenFrom(HANDLE token) {
@@ -90,37 +105,94 @@ UniqueHandle PrimaryTokenFrom(HANDLE token) {
                           : nullptr);
 }
 
-}  // namespace
+// The token of a program started with the user's rights from an elevated one. The desktop shell
+// runs with them: on Windows its token serves (the linked token of an elevated caller is for
+// identification only). Without a shell window (Wine's null display driver), the linked unelevated
+// token serves. Null when neither can be had.
+struct UserRightsToken {
+  UniqueHandle primary;
+  bool fromShell = false;
+};
 
-// Starts a process with the user's rights from an elevated one. The desktop shell runs with them:
-// on Windows its token serves (the linked token of an elevated caller is for identification only).
-// Without a shell window (Wine's null display driver), the linked unelevated token serves.
-bool CreateProcessWithUserRightsW(const std::wstring& exe, std::wstring& commandLine, PROCESS_INFORMATION& info) {
+UserRightsToken TokenWithUserRights() {
   DWORD shellId = 0;
   ::GetWindowThreadProcessId(::GetShellWindow(), &shellId);
   const UniqueHandle shell(shellId != 0 ? ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shellId) : nullptr);
   HANDLE raw = nullptr;
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
   if (shell && ::OpenProcessToken(shell.get(), TOKEN_DUPLICATE, &raw)) {
     const UniqueHandle shellToken(raw);
-    const UniqueHandle primary = PrimaryTokenFrom(shellToken.get());
-    return primary && ::CreateProcessWithTokenW(primary.get(), 0, exe.c_str(), commandLine.data(), 0, nullptr, nullptr,
-                                                &startup, &info);
+    return {PrimaryTokenFrom(shellToken.get()), true};
   }
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) {
-    return false;
-  }
-  const UniqueHandle own(raw);
+  const UniqueHandle own = OwnToken();
   TOKEN_LINKED_TOKEN linked{};
   DWORD size = 0;
-  if (!::GetTokenInformation(own.get(), TokenLinkedToken, &linked, sizeof linked, &size)) {
-    return false;
+  if (!own || !::GetTokenInformation(own.get(), TokenLinkedToken, &linked, sizeof linked, &size)) {
+    return {};
   }
   const UniqueHandle linkedToken(linked.LinkedToken);
-  const UniqueHandle primary = PrimaryTokenFrom(linkedToken.get());
-  return primary && ::CreateProcessAsUserW(primary.get(), exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
-                                           nullptr, nullptr, &startup, &info);
+  return {PrimaryTokenFrom(linkedToken.get()), false};
+}
+
+}  // namespace
+
+bool RunsElevated() {
+  const UniqueHandle token = OwnToken();
+  return token && ElevationTypeOf(token.get()) == TokenElevationTypeFull;
+}
+
+bool HasAdministrativeRights() {
+  const UniqueHandle token = OwnToken();
+  return token && IsElevatedToken(token.get());
+}
+
+std::string WhyUserRightsAreOutOfReach() {
+  const UniqueHandle own = OwnToken();
+  if (!own || !IsElevatedToken(own.get())) {
+    return {};  // this process's own rights are the user's
+  }
+  if (ElevationTypeOf(own.get()) != TokenElevationTypeFull) {
+    return "this account has no split UAC token (User Account Control is off, or it is the built-in "
+           "Administrator)";
+  }
+  const UserRightsToken user = TokenWithUserRights();
+  if (!user.primary) {
+    return "no desktop shell runs in this session, and this process's linked token may not start a program (a "
+           "remote or service session)";
+  }
+  if (IsElevatedToken(user.primary.get())) {
+    return "the desktop shell of this session runs elevated";
+  }
+  return {};
+}
+
+bool CreateProcessWithUserRightsW(const std::wstring& exe, std::wstring& commandLine, PROCESS_INFORMATION& info,
+                                  bool passStandardHandles) {
+  const UserRightsToken user = TokenWithUserRights();
+  if (!user.primary || IsElevatedToken(user.primary.get())) {
+    ::SetLastError(ERROR_PRIVILEGE_NOT_HELD);
+    return false;
+  }
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  if (passStandardHandles) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+    for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
+      ::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    }
+  }
+  if (user.fromShell) {
+    // Without an environment block of its own, the program would get one made from the user's
+    // profile, without the variables that the cases hand on (the logs the stand-ins write to).
+    const std::unique_ptr<wchar_t, decltype(&::FreeEnvironmentStringsW)> environment(::GetEnvironmentStringsW(),
+                                                                                     &::FreeEnvironmentStringsW);
+    return ::CreateProcessWithTokenW(user.primary.get(), 0, exe.c_str(), commandLine.data(), CREATE_UNICODE_ENVIRONMENT,
+                                     environment.get(), nullptr, &startup, &info) != FALSE;
+  }
+  return ::CreateProcessAsUserW(user.primary.get(), exe.c_str(), commandLine.data(), nullptr, nullptr,
+                                passStandardHandles ? TRUE : FALSE, 0, nullptr, nullptr, &startup, &info) != FALSE;
 }
 
 bool CreateProcessWithUserRights(const std::string& exe, std::string& commandLine, PROCESS_INFORMATION& info) {
@@ -141,7 +213,9 @@ ChildProcess ChildProcess::LaunchWide(const std::wstring& exe, const std::wstrin
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
   ChildProcess child;
-  const bool started = rights == Rights::User && RunsElevated()
+  // An elevated process without a split token has no user's rights to give: such a start fails
+  // rather than start the program with full rights.
+  const bool started = rights == Rights::User && HasAdministrativeRights()
                            ? CreateProcessWithUserRightsW(exe, commandLine, info)
                            : ::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                               nullptr, &startup, &info) != FALSE;

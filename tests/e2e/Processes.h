@@ -15,20 +15,30 @@ namespace velmor::e2e {
 std::string ExecutableFolder();
 // The Windows system folder (msiexec.exe, wineboot.exe under Wine), with its trailing backslash.
 std::string SystemFolder();
-// Text in the ANSI code page, in UTF-16.
+// Text in the ANSI code page, in UTF-16, and back (a character outside the code page becomes '?').
 std::wstring Widen(const std::string& text);
+std::string Narrow(const std::wstring& text);
 // The folder of the shipped programs that the cases start (velmor.exe, velmorctl.exe, the test
 // packages in installers\): VELMOR_E2E_SHIPPED_FOLDER when set (the shipped-binary tier points the
 // 64-bit suite at the 32-bit build's), else ExecutableFolder(). With its trailing backslash.
 std::string ShippedFolder();
 
-// Whether this process runs elevated under UAC (Wine runs every process so): its children then run
-// elevated unless started with the user's rights.
+// Whether this process runs elevated under UAC, the full half of a split token (Wine runs every process
+// so): its children then run elevated unless started with the user's rights.
 bool RunsElevated();
+// Whether this process has administrative rights: elevated under UAC, or an administrator without a
+// split token (User Account Control off, the built-in Administrator).
+bool HasAdministrativeRights();
+// Why this process cannot start a program with the user's own rights; empty when it can (its own
+// rights are the user's, or it is elevated and the desktop shell's or the linked token serves).
+std::string WhyUserRightsAreOutOfReach();
 // Starts `exe` with `commandLine` with the user's rights, from an elevated process (Wine runs every
-// process elevated). The caller closes both handles of `info`.
+// process elevated); fails with ERROR_PRIVILEGE_NOT_HELD when no token without full rights can be
+// had. With `passStandardHandles`, the child writes to this process's standard handles. The caller
+// closes both handles of `info`.
 bool CreateProcessWithUserRights(const std::string& exe, std::string& commandLine, PROCESS_INFORMATION& info);
-bool CreateProcessWithUserRightsW(const std::wstring& exe, std::wstring& commandLine, PROCESS_INFORMATION& info);
+bool CreateProcessWithUserRightsW(const std::wstring& exe, std::wstring& commandLine, PROCESS_INFORMATION& info,
+                                  bool passStandardHandles = false);
 
 // Makes the folder `name` in the temporary folder; returns its path with the trailing backslash.
 std::string MakeTempFolder(const std::string& name);

@@ -10,6 +10,7 @@ constexpr const char* kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\R
 constexpr const char* kAutostartName = "Tessaly";
 constexpr const wchar_t* kAutostartWideName = L"Tessaly";
 constexpr const char* kHttpsCommandKey = "https\\shell\\open\\command";
+constexpr const char* kWineAppDefaults = "Software\\Wine\\AppDefaults\\";
 
 UniqueKey OpenRunKey(REGSAM access) {
   HKEY key = nullptr;
@@ -140,8 +141,26 @@ void RestoreHttpsHandler(const std::optional<std::string>& previous) {
   }
 }
 
+std::vector<RegistryPlace> PlacesTheSuiteWrites() {
+  std::vector<RegistryPlace> places = {
+      {HKEY_LOCAL_MACHINE, "HKLM", kRunKey, KEY_WOW64_32KEY, kAutostartName},
+      {HKEY_CLASSES_ROOT, "HKCR", kHttpsCommandKey, 0, ""},
+  };
+  if (RunningUnderWine()) {
+    const std::string agent(peers::kAgentExecutableName);
+    for (const std::string& exe : {agent, std::string("velmorctl.exe"), std::string("msiexec.exe")}) {
+      places.push_back({HKEY_CURRENT_USER, "HKCU", std::string(kWineAppDefaults) + exe, 0, "Version"});
+    }
+    for (const std::string& exe : {agent, std::string("tessaly_window.exe")}) {
+      places.push_back(
+          {HKEY_CURRENT_USER, "HKCU", std::string(kWineAppDefaults) + exe + "\\DllOverrides", 0, "uxtheme"});
+    }
+  }
+  return places;
+}
+
 bool PreferDllFromSearchPath(const std::string& exe, const std::string& dll, bool prefer) {
-  const std::string path = "Software\\Wine\\AppDefaults\\" + exe + "\\DllOverrides";
+  const std::string path = kWineAppDefaults + exe + "\\DllOverrides";
   HKEY created = nullptr;
   if (::RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &created, nullptr) !=
       ERROR_SUCCESS) {
@@ -161,7 +180,7 @@ bool SetWineVersionForAgent(const std::string& version) {
 }
 
 bool SetWineVersionFor(const std::string& program, const std::string& version) {
-  const std::string path = "Software\\Wine\\AppDefaults\\" + program;
+  const std::string path = kWineAppDefaults + program;
   HKEY created = nullptr;
   if (::RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &created, nullptr) !=
       ERROR_SUCCESS) {

@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace velmor::e2e {
 
@@ -33,6 +34,19 @@ void DeleteAutostart();
 // Makes `exe` the https open command, "<exe>" "%1"; returns the command it replaced, if any.
 std::optional<std::string> RegisterHttpsHandler(const std::string& exe);
 void RestoreHttpsHandler(const std::optional<std::string>& previous);
+
+// Where a value lies that the suite writes: the test kit takes each before a run and puts it back
+// after it, whatever the suite did.
+struct RegistryPlace {
+  HKEY root = nullptr;
+  std::string rootName;  // "HKLM", for messages
+  std::string key;
+  REGSAM view = 0;   // KEY_WOW64_32KEY for the 32-bit view, else 0
+  std::string name;  // empty: the key's default value
+};
+// Every value the suite writes: the autostart value, the https open command, and under Wine the
+// settings it gives the programs it starts.
+std::vector<RegistryPlace> PlacesTheSuiteWrites();
 
 // Under Wine: the Windows version reported to velmor.exe ("win8", "win81", "win10"...).
 bool SetWineVersionForAgent(const std::string& version);

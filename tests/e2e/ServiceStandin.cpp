@@ -25,16 +25,20 @@ std::string StandinPath() {
   return Quote(ExecutableFolder() + "tsysrv.exe");
 }
 
-// Whether the installed service runs this build's stand-in (its command line starts with its path).
-bool IsStandin(SC_HANDLE service) {
+std::string CommandOf(SC_HANDLE service) {
   DWORD needed = 0;
   ::QueryServiceConfigA(service, nullptr, 0, &needed);
   std::string buffer(needed, '\0');
   auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
   if (needed == 0 || !::QueryServiceConfigA(service, config, needed, &needed) || config->lpBinaryPathName == nullptr) {
-    return false;
+    return {};
   }
-  const std::string binary = config->lpBinaryPathName;
+  return config->lpBinaryPathName;
+}
+
+// Whether the installed service runs this build's stand-in (its command line starts with its path).
+bool IsStandin(SC_HANDLE service) {
+  const std::string binary = CommandOf(service);
   const std::string standin = StandinPath();
   return binary.size() >= standin.size() &&
          ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, binary.c_str(), static_cast<int>(standin.size()),
@@ -97,6 +101,24 @@ bool ProductServiceInstalled() {
   UniqueService manager = OpenManager();
   UniqueService service = manager ? OpenStandin(manager.get()) : UniqueService();
   return service && !IsStandin(service.get());
+}
+
+bool ServiceStandinInstalled() {
+  UniqueService manager = OpenManager();
+  UniqueService service = manager ? OpenStandin(manager.get()) : UniqueService();
+  return service && IsStandin(service.get());
+}
+
+std::optional<std::string> InstalledServiceCommand() {
+  UniqueService manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) {
+    return std::string();  // nobody can tell: taken as installed
+  }
+  UniqueService service(::OpenServiceA(manager.get(), ServiceName().c_str(), SERVICE_QUERY_CONFIG));
+  if (!service) {
+    return ::GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? std::nullopt : std::optional<std::string>("");
+  }
+  return CommandOf(service.get());
 }
 
 void RemoveServiceStandin() {

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 namespace velmor::e2e {
@@ -18,5 +19,10 @@ void RemoveServiceStandin();
 // True when a service of the product's name is installed that is not this build's stand-in: the
 // product's own service, on a machine where the product is installed.
 bool ProductServiceInstalled();
+// Whether this build's stand-in is installed under the product's service name.
+bool ServiceStandinInstalled();
+// The command line of the installed service of the product's name: nothing when no service of that
+// name is installed, empty when one is but its configuration cannot be read.
+std::optional<std::string> InstalledServiceCommand();
 
 }  // namespace velmor::e2e
