@@ -10,6 +10,7 @@
 #include "app/ResidenceLock.h"
 #include "app/WebPages.h"
 #include "app/WindowLookup.h"
+#include "peers/AgentTimes.h"
 #include "platform/AgentPlatform.h"
 #include "platform/ScopedHandles.h"
 #include "platform/Trace.h"
@@ -57,7 +58,8 @@ enum class Reach {
 // How long bringing the product forward may go on before an agent that does not stay gives up
 // (Activation.cpp).
 enum class ActivationBudget {
-  Standard,    // a resident agent until the window shows, a second agent until its watchdog, else 30 attempts
+  Standard,  // a resident agent until the window shows, a second agent until its watchdog, else the watchdog's worth of
+             // attempts
   OneAttempt,  // after a declined restart, and where nobody sees the desktop
 };
 
@@ -73,12 +75,6 @@ UniqueKernelHandle CreateInstanceMarker(AgentPlatform& os);
 
 class AgentWindow final : public AgentWindowEvents {
  public:
-  // The timers' intervals: the start sequence runs once the message loop does; activation is tried
-  // once a second; the takeover watchdog gives a first agent 30 seconds.
-  static constexpr std::uint32_t kStartDelayMs = 1;
-  static constexpr std::uint32_t kActivationIntervalMs = 1000;
-  static constexpr std::uint32_t kWatchdogIntervalMs = 30000;
-
   // Creates the agent window, hidden, with the caption "Shell"; the start timer begins to count.
   AgentWindow(AgentPlatform& os, AgentState& state);
   AgentWindow(const AgentWindow&) = delete;
@@ -178,9 +174,9 @@ class AgentWindow final : public AgentWindowEvents {
   // yet: those its takeover makes quit.
   std::vector<WindowHandle> agentsSeenWhileWaiting_;
 
-  Timer startTimer_{AgentTimer::Start, kStartDelayMs};
-  Timer activationTimer_{AgentTimer::Activation, kActivationIntervalMs};
-  Timer watchdogTimer_{AgentTimer::Watchdog, kWatchdogIntervalMs};
+  Timer startTimer_{AgentTimer::Start, times::kStartDelayMs};
+  Timer activationTimer_{AgentTimer::Activation, times::kActivationIntervalMs};
+  Timer watchdogTimer_{AgentTimer::Watchdog, times::kWatchdogIntervalMs};
 };
 
 }  // namespace velmor

@@ -4,6 +4,7 @@
 
 #include "integration/Dialog.h"
 #include "integration/ErrorText.h"
+#include "peers/AgentTimes.h"
 #include "peers/ProductPeers.h"
 #include "platform/ScopedHandles.h"
 #include "platform/Trace.h"
@@ -50,8 +51,8 @@ bool KickService(AgentPlatform& os) {
 
   Win32Status result = SendServiceControl(os, service.get());
   std::uint32_t attempts = 1;
-  for (; IsNotReadyYet(result) && attempts <= static_cast<std::uint32_t>(kServiceControlRetries); ++attempts) {
-    os.Sleep(kServiceControlRetryPauseMs);
+  for (; IsNotReadyYet(result) && attempts <= static_cast<std::uint32_t>(times::kServiceControlRetries); ++attempts) {
+    os.Sleep(times::kServiceControlRetryPauseMs);
     result = SendServiceControl(os, service.get());
   }
   TraceLine(os, "service").Add("attempts", attempts).Add("result", result);

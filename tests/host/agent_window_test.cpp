@@ -26,11 +26,9 @@ TEST_F(AgentWindowTest, IsCreatedHiddenAsShellWithOnlyTheStartTimerRunning) {
   EXPECT_FALSE(desktop.Visible(window));
 
   EXPECT_TRUE(Running(agent, AgentTimer::Start));
-  EXPECT_EQ(desktop.TimerInterval(window, AgentTimer::Start), 1U);
+  EXPECT_EQ(desktop.TimerInterval(window, AgentTimer::Start), times::kStartDelayMs);
   EXPECT_FALSE(Running(agent, AgentTimer::Activation));
   EXPECT_FALSE(Running(agent, AgentTimer::Watchdog));
-  EXPECT_EQ(AgentWindow::kActivationIntervalMs, 1000U);
-  EXPECT_EQ(AgentWindow::kWatchdogIntervalMs, 30000U);
 
   const AgentState& state = *agent.State();
   EXPECT_EQ(state.role, AgentRole::First);

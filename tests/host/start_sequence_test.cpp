@@ -321,7 +321,7 @@ TEST_F(StartSequence, MarkerThatCannotBeOpenedMeansAnotherAgentHoldsIt) {
   SimProcess& later = Start();
   EXPECT_EQ(CaptionOf(later), "Shell");
   EXPECT_TRUE(Running(later, AgentTimer::Watchdog));
-  desktop.AdvanceBy(31000);
+  desktop.AdvanceBy(kWatchdogMs + kIntervalMs);
   EXPECT_TRUE(successor.Ended());
   EXPECT_FALSE(later.Ended());
   EXPECT_EQ(CaptionOf(later), kAgentCaption);
@@ -413,13 +413,14 @@ TEST_F(StartSequence, FailedServiceRequestShowsItsErrorAndEnds) {
   EXPECT_FALSE(desktop.MappingExists(kMarker));
 }
 
-TEST_F(StartSequence, ServiceThatNeverComesUpHoldsTheAgentForTwentySeconds) {
+TEST_F(StartSequence, ServiceThatNeverComesUpHoldsTheAgentForItsRetries) {
   desktop.services.ScriptControlAnswers({}, win32::kErrorServiceNotActive);
   SimProcess& agent = Launch(L"1");
   desktop.AdvanceBy(kStartTick);
   EXPECT_TRUE(agent.Ended());
-  EXPECT_EQ(ServiceRequests(), 201U);
-  EXPECT_EQ(desktop.services.controls.back().at - desktop.services.controls.front().at, 20000U);
+  EXPECT_EQ(ServiceRequests(), kServiceCalls);
+  EXPECT_EQ(desktop.services.controls.back().at - desktop.services.controls.front().at,
+            (kServiceCalls - 1) * kServicePauseMs);
   EXPECT_EQ(DialogTexts(), std::vector<std::wstring>{kServiceNotStartedText});
 }
 
@@ -429,7 +430,7 @@ TEST_F(StartSequence, ServiceComingUpAfterTwoRefusalsIsAskedThreeTimes) {
   SimProcess& agent = Start(L"1");
   EXPECT_FALSE(agent.Ended());
   EXPECT_EQ(ServiceRequests(), 3U);
-  EXPECT_EQ(agent.TotalSlept(), 200U);
+  EXPECT_EQ(agent.TotalSlept(), 2 * kServicePauseMs);
   EXPECT_TRUE(DialogTexts().empty());
 }
 
@@ -451,23 +452,24 @@ TEST_F(StartSequence, SecondAgentWithProductWindowActivatesAndEnds) {
 TEST_F(StartSequence, SecondAgentWithoutProductWindowRetriesUntilTheWatchdogFires) {
   SimProcess& first = StartResidentFirstAgent();
   SimProcess& second = Start();
-  const Ms armedAt = desktop.Now() - 500;  // the first attempt slept after the watchdog was armed
+  const Ms armedAt = desktop.Now() - kGraceMs;  // the first attempt slept after the watchdog was armed
   EXPECT_TRUE(Running(second, AgentTimer::Watchdog));
-  EXPECT_EQ(desktop.TimerInterval(second.AgentWindow(), AgentTimer::Watchdog), 30000U);
+  EXPECT_EQ(desktop.TimerInterval(second.AgentWindow(), AgentTimer::Watchdog), kWatchdogMs);
   EXPECT_EQ(CaptionOf(second), "Shell");
   EXPECT_EQ(VersionChecks(), 0U);
   EXPECT_EQ(ServiceRequests(), 0U);
 
-  ASSERT_TRUE(desktop.AdvanceUntil([&] { return first.Ended(); }, 40000));
-  EXPECT_EQ(first.EndedAt(), armedAt + 30000);
+  ASSERT_TRUE(desktop.AdvanceUntil([&] { return first.Ended(); }, kWatchdogMs + 10000));
+  EXPECT_EQ(first.EndedAt(), armedAt + kWatchdogMs);
   std::vector<Ms> attempts;
   for (const sim::SleepRecord& sleep : second.Sleeps()) {
     if (sleep.startedAt < first.EndedAt()) {
       attempts.push_back(sleep.startedAt);
     }
   }
-  ASSERT_EQ(attempts.size(), 30U) << "one attempt at start, then one a second";
-  EXPECT_EQ(attempts[1] - attempts[0], 1500U) << "the timer starts counting after the first attempt's pause";
+  ASSERT_EQ(attempts.size(), kAttemptLimit) << "one attempt at start, then one a second";
+  EXPECT_EQ(attempts[1] - attempts[0], kGraceMs + kIntervalMs)
+      << "the timer starts counting after the first attempt's pause";
   for (std::size_t i = 2; i < attempts.size(); ++i) {
     EXPECT_EQ(attempts[i] - attempts[i - 1], 1000U);
   }

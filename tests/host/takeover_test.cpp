@@ -5,8 +5,6 @@
 namespace velmor::test {
 namespace {
 
-constexpr Ms kWatchdogMs = 30000;
-
 class Takeover : public AgentScenario {
  protected:
   // A first agent, resident after a logon start without the product window.
@@ -21,7 +19,7 @@ class Takeover : public AgentScenario {
   SimProcess& StartSecondAgent(const std::wstring& arguments = L"") {
     SimProcess& second = Launch(arguments);
     desktop.AdvanceBy(kStartTick);
-    watchdogArmedAt = desktop.Now() - 500;  // its first attempt paused after arming
+    watchdogArmedAt = desktop.Now() - kGraceMs;  // its first attempt paused after arming
     EXPECT_TRUE(Running(second, AgentTimer::Watchdog));
     return second;
   }
@@ -30,7 +28,7 @@ class Takeover : public AgentScenario {
   Ms watchdogArmedAt = 0;
 };
 
-TEST_F(Takeover, SecondAgentMakesTheFirstQuitAtThirtySecondsAndTakesItsPlace) {
+TEST_F(Takeover, SecondAgentMakesTheFirstQuitWhenItsWatchdogFiresAndTakesItsPlace) {
   SimProcess& first = StartFirstAgent();
   SimProcess& second = StartSecondAgent();
   desktop.services.controls.clear();
@@ -136,7 +134,8 @@ TEST_F(Takeover, HungFirstAgentIsEndedAfterTheBoundAndTheSuccessorCarriesOn) {
 
   EXPECT_TRUE(first.Terminated());
   EXPECT_TRUE(first.Ended());
-  EXPECT_EQ(first.EndedAt(), watchdogArmedAt + kWatchdogMs + 5000) << "after a five-second bound";
+  EXPECT_EQ(first.EndedAt(), watchdogArmedAt + kWatchdogMs + times::kQuitAnswerTimeoutMs)
+      << "after the quit command's bound";
   EXPECT_EQ(first.HandlesLeftAtExit(HandleKind::Mapping), 1) << "the system released its marker handle";
   EXPECT_FALSE(second.Ended());
   EXPECT_EQ(CaptionOf(second), kAgentCaption);
@@ -178,13 +177,13 @@ TEST_F(Takeover, EndsOnlyAHungAgentOfThisSessionWithoutHigherRights) {
     SimProcess& innocent = fresh.CreateBareProcess(L"innocent", kAgentPath);
     if (c.windowChangesHands) {
       fresh.onOpenProcess = [&] {
-        if (fresh.Now() > 35000) {  // after the quit command went unanswered
+        if (fresh.Now() > kWatchdogMs + times::kQuitAnswerTimeoutMs) {  // after the quit command went unanswered
           fresh.Window(hung)->processId = innocent.Id();
         }
       };
     }
     SimProcess& successor = fresh.LaunchAgent(CommandLine(L"1"), kAgentPath);
-    fresh.AdvanceBy(40000);
+    fresh.AdvanceBy(kWatchdogMs + 10000);
 
     EXPECT_EQ(owner.Terminated(), c.ended);
     EXPECT_FALSE(innocent.Terminated());
