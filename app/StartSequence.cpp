@@ -12,6 +12,7 @@
 #include "integration/Environment.h"
 #include "integration/ServiceRequest.h"
 #include "peers/AgentContract.h"
+#include "peers/AgentTexts.h"
 #include "platform/Trace.h"
 
 namespace velmor {
@@ -246,7 +247,7 @@ void AgentWindow::RunFirstAgentRoad() {
     const bool supported = IsOsSupported(os_);
     TraceLine(os_, "version-gate").Add("passed", supported);
     if (!supported) {
-      ShowAgentDialog(os_, DialogKind::Information, kOsNotSupportedText);
+      ShowAgentDialog(os_, DialogKind::Information, texts::kOsNotSupported);
       EndBecause("os-not-supported");
       return;
     }

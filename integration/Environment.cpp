@@ -4,6 +4,7 @@
 
 #include "integration/Dialog.h"
 #include "integration/ErrorText.h"
+#include "peers/AgentTexts.h"
 #include "peers/ProductPeers.h"
 #include "platform/ScopedHandles.h"
 #include "platform/Trace.h"
@@ -42,8 +43,8 @@ bool IsOtherVersionRunning(AgentPlatform& os) {
 }
 
 bool ShowRestartPrompt(AgentPlatform& os) {
-  std::wstring text(kOtherVersionRunningText);
-  text += kRestartQuestionText;
+  std::wstring text(texts::kOtherVersionRunning);
+  text += texts::kRestartQuestion;
   // Esc, the dialog closed with the agent window, or no dialog where nobody can answer, counts as No.
   const bool rebootRequested = ShowAgentDialog(os, DialogKind::Confirmation, text, true) == DialogResult::Yes;
   TraceLine(os, "restart-prompt").Add("reboot-asked", rebootRequested);
@@ -51,7 +52,7 @@ bool ShowRestartPrompt(AgentPlatform& os) {
   if (rebootRequested && !RebootComputer(os)) {
     const Win32Status error = os.GetLastError();
     TraceLine(os, "reboot").Add("error", error);
-    ShowAgentDialog(os, DialogKind::Error, WithCode(kRebootFailedText, error) + L".");
+    ShowAgentDialog(os, DialogKind::Error, WithCode(texts::kRebootFailed, error) + L".");
   }
   return rebootRequested;
 }

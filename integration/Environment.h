@@ -9,17 +9,6 @@
 
 namespace velmor {
 
-inline constexpr std::wstring_view kOsNotSupportedText =
-    L"Your operating system is not supported by the current version of Tessaly. "
-    L"Minimum requirement: Windows 10 / 11 or later.";
-
-inline constexpr std::wstring_view kOtherVersionRunningText =
-    L"Another product version is already running. If you just installed this version, please restart the "
-    L"computer.";
-inline constexpr std::wstring_view kRestartQuestionText = L"\n\nDo you want to restart the computer now?";
-// Followed by the error code in decimal and a full stop.
-inline constexpr std::wstring_view kRebootFailedText = L"The computer was not restarted: error ";
-
 // True when the system's version, compared as major, then minor, then service pack, is at least this.
 bool IsVersionAtLeast(AgentPlatform& os, std::uint32_t major, std::uint32_t minor, std::uint16_t servicePackMajor);
 

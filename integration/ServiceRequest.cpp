@@ -4,6 +4,7 @@
 
 #include "integration/Dialog.h"
 #include "integration/ErrorText.h"
+#include "peers/AgentTexts.h"
 #include "peers/AgentTimes.h"
 #include "peers/ProductPeers.h"
 #include "platform/ScopedHandles.h"
@@ -35,7 +36,7 @@ bool KickService(AgentPlatform& os) {
   if (!manager) {
     const Win32Status status = os.GetLastError();
     TraceLine(os, "service").Add("open-manager-error", status);
-    ShowError(os, WithCode(kOpenScmFailedText, status));
+    ShowError(os, WithCode(texts::kOpenScmFailed, status));
     return false;
   }
 
@@ -44,8 +45,8 @@ bool KickService(AgentPlatform& os) {
   if (!service) {
     const Win32Status status = os.GetLastError();
     TraceLine(os, "service").Add("open-service-error", status);
-    ShowError(os, status == win32::kErrorServiceDoesNotExist ? std::wstring(kServiceNotInstalledText)
-                                                             : WithCode(kOpenScmFailedText, status));
+    ShowError(os, status == win32::kErrorServiceDoesNotExist ? std::wstring(texts::kServiceNotInstalled)
+                                                             : WithCode(texts::kOpenScmFailed, status));
     return false;
   }
 
@@ -58,8 +59,8 @@ bool KickService(AgentPlatform& os) {
   TraceLine(os, "service").Add("attempts", attempts).Add("result", result);
 
   if (result != win32::kErrorSuccess) {
-    ShowError(os, result == win32::kErrorServiceNotActive ? std::wstring(kServiceNotStartedText)
-                                                          : WithCode(kControlServiceFailedText, result));
+    ShowError(os, result == win32::kErrorServiceNotActive ? std::wstring(texts::kServiceNotStarted)
+                                                          : WithCode(texts::kControlServiceFailed, result));
   }
   return result == win32::kErrorSuccess;  // the service handle closes first, then the manager's
 }

@@ -12,6 +12,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "peers/AgentTexts.h"
 #include "platform/win32/LibraryFunction.h"
 #include "platform/win32/Win32Handles.h"
 
@@ -36,16 +37,17 @@ constexpr int kMaxTextWidthDlu = 280;
 
 struct Button {
   int id;
-  const wchar_t* text;
+  std::wstring_view text;
   DialogResult answer;
 };
 
-constexpr Button kOkButtons[] = {{IDOK, L"OK", DialogResult::Ok}};
-constexpr Button kYesNoButtons[] = {{IDYES, L"&Yes", DialogResult::Yes}, {IDNO, L"&No", DialogResult::No}};
+constexpr Button kOkButtons[] = {{IDOK, texts::kOkButton, DialogResult::Ok}};
+constexpr Button kYesNoButtons[] = {{IDYES, texts::kYesButton, DialogResult::Yes},
+                                    {IDNO, texts::kNoButton, DialogResult::No}};
 
 // What a kind looks like. The first button is the default; Esc and the close box answer as the last.
 struct Look {
-  const wchar_t* caption;
+  std::wstring_view caption;
   LPCSTR icon;
   std::span<const Button> buttons;
 };
@@ -53,13 +55,13 @@ struct Look {
 Look LookOf(DialogKind kind) {
   switch (kind) {
     case DialogKind::Error:
-      return {L"Error", IDI_ERROR, kOkButtons};
+      return {texts::kErrorCaption, IDI_ERROR, kOkButtons};
     case DialogKind::Information:
-      return {L"Information", IDI_INFORMATION, kOkButtons};
+      return {texts::kInformationCaption, IDI_INFORMATION, kOkButtons};
     case DialogKind::Confirmation:
       break;
   }
-  return {L"Confirm", IDI_QUESTION, kYesNoButtons};
+  return {texts::kConfirmationCaption, IDI_QUESTION, kYesNoButtons};
 }
 
 struct FontDeleter {
