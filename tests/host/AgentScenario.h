@@ -11,8 +11,8 @@
 #include "peers/AgentContract.h"
 #include "peers/AgentTimes.h"
 #include "peers/ProductPeers.h"
-#include "tests/host/TraceForms.h"
 #include "tests/host/sim/SimDesktop.h"
+#include "tests/shared/TraceLines.h"
 
 namespace velmor::test {
 

@@ -60,10 +60,10 @@ TEST_F(AgentWindowTest, WindowDestroyedByAnotherProgramEndsTheAgentAndReleasesTh
   EXPECT_TRUE(agent.Ended());
   EXPECT_FALSE(desktop.MappingExists(kMarker));
   ASSERT_FALSE(agent.TraceLines().empty());
-  EXPECT_NE(agent.TraceLines().back().find("end reason=window-gone"), std::string::npos) << agent.TraceLines().back();
+  EXPECT_TRUE(SaysWhat(agent.TraceLines().back(), "end reason=window-gone")) << agent.TraceLines().back();
 
   SimProcess& next = StartResident();
-  EXPECT_EQ(CaptionOf(next), kAgentCaption) << "the next start is not a first agent";
+  EXPECT_EQ(CaptionOf(next), kAgentCaption) << "the next start is a first agent again";
 }
 
 TEST_F(AgentWindowTest, SecondMarkerReleaseDoesNotCloseTheMarkerAgain) {
@@ -113,7 +113,7 @@ TEST_F(AgentWindowTest, EndOfTheSessionEndsTheAgentUnlessCalledOff) {
 
   desktop.Send(agent.AgentWindow(), sim::kWmEndSession, 1, sim::kEndSessionCloseApp);
   EXPECT_TRUE(agent.Ended());
-  EXPECT_NE(agent.TraceLines().back().find("end reason=restart-manager"), std::string::npos);
+  EXPECT_TRUE(SaysWhat(agent.TraceLines().back(), "end reason=restart-manager"));
   EXPECT_FALSE(desktop.MappingExists(kMarker));
   EXPECT_EQ(agent.HandlesLeftAtExit(HandleKind::Mapping), 0) << "released by the agent, not by the system";
   EXPECT_EQ(desktop.MutexOwner(peers::kResidenceLockName), 0U);
@@ -122,7 +122,7 @@ TEST_F(AgentWindowTest, EndOfTheSessionEndsTheAgentUnlessCalledOff) {
   ASSERT_FALSE(next.Ended()) << "a first agent again";
   desktop.Send(next.AgentWindow(), sim::kWmEndSession, 1, 0);
   EXPECT_TRUE(next.Ended());
-  EXPECT_NE(next.TraceLines().back().find("end reason=session-end"), std::string::npos);
+  EXPECT_TRUE(SaysWhat(next.TraceLines().back(), "end reason=session-end"));
 }
 
 // Only an agent that stays resident asks to be started again after an update, and as a logon start;
@@ -155,7 +155,7 @@ TEST_F(AgentWindowTest, AgentWithoutAWindowEndsAtOnceAndTouchesNothing) {
   EXPECT_TRUE(desktop.mappingCreations.empty()) << "no start pass without the window";
   EXPECT_FALSE(desktop.MappingExists(kMarker));
   ASSERT_EQ(agent.TraceLines().size(), 1U);
-  EXPECT_NE(agent.TraceLines()[0].find("end reason=window-not-created"), std::string::npos);
+  EXPECT_TRUE(SaysWhat(agent.TraceLines()[0], "end reason=window-not-created"));
 }
 
 TEST_F(AgentWindowTest, AgentEndingBeforeItsStartTickLeavesNothingBehind) {

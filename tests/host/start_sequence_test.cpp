@@ -27,13 +27,20 @@ class StartSequence : public AgentScenario {
     return first;
   }
 
-  void ExpectOutcome(const SimProcess& agent, bool ended, std::size_t versionChecks, std::size_t serviceRequests,
-                     std::size_t trayPosts, std::size_t switches) {
-    EXPECT_EQ(agent.Ended(), ended);
-    EXPECT_EQ(VersionChecks(), versionChecks);
-    EXPECT_EQ(ServiceRequests(), serviceRequests);
-    EXPECT_EQ(TrayPosts().size(), trayPosts);
-    EXPECT_EQ(desktop.switches.size(), switches);
+  // What a start did, counted since the case began.
+  struct Outcome {
+    bool ended;
+    std::size_t versionChecks;
+    std::size_t serviceRequests;
+    std::size_t trayPosts;
+    std::size_t switches;
+  };
+  void ExpectOutcome(const SimProcess& agent, const Outcome& expected) {
+    EXPECT_EQ(agent.Ended(), expected.ended);
+    EXPECT_EQ(VersionChecks(), expected.versionChecks);
+    EXPECT_EQ(ServiceRequests(), expected.serviceRequests);
+    EXPECT_EQ(TrayPosts().size(), expected.trayPosts);
+    EXPECT_EQ(desktop.switches.size(), expected.switches);
   }
 };
 
@@ -42,7 +49,7 @@ class StartSequence : public AgentScenario {
 TEST_F(StartSequence, UserStartWithoutProductChecksAsksTheServiceActivatesAndStays) {
   ServiceStartsProduct();
   SimProcess& agent = Start();
-  ExpectOutcome(agent, /*ended=*/false, 1, 1, 1, 1);
+  ExpectOutcome(agent, {.ended = false, .versionChecks = 1, .serviceRequests = 1, .trayPosts = 1, .switches = 1});
   EXPECT_EQ(desktop.services.controls[0].control, 133U);
   EXPECT_TRUE(DialogTexts().empty());
   EXPECT_EQ(CaptionOf(agent), kAgentCaption);
@@ -56,7 +63,7 @@ TEST_F(StartSequence, UserStartWithoutProductChecksAsksTheServiceActivatesAndSta
 TEST_F(StartSequence, UserStartWithProductRunningOnlyActivatesAndEnds) {
   ProductUp();
   SimProcess& agent = Start();
-  ExpectOutcome(agent, /*ended=*/true, 0, 0, 0, 1);
+  ExpectOutcome(agent, {.ended = true, .versionChecks = 0, .serviceRequests = 0, .trayPosts = 0, .switches = 1});
   EXPECT_FALSE(desktop.MappingExists(kMarker));
   EXPECT_TRUE(DialogTexts().empty());
 }
@@ -66,7 +73,7 @@ TEST_F(StartSequence, FirstStartWithoutProductRewritesTheValueThenGoesOnAsAUserS
   ServiceStartsProduct();
   SimProcess& agent = Start(L"firststart");
   EXPECT_EQ(Autostart(), "\"C:\\P\\velmor.exe\" 1");
-  ExpectOutcome(agent, /*ended=*/false, 1, 1, 1, 1);
+  ExpectOutcome(agent, {.ended = false, .versionChecks = 1, .serviceRequests = 1, .trayPosts = 1, .switches = 1});
   EXPECT_TRUE(DialogTexts().empty());
 }
 
@@ -78,9 +85,12 @@ TEST_F(StartSequence, FirstStartKeepsTheTailFromTheLastSpaceOfTheOldValue) {
            {"\"C:\\Program Files\\P\\velmor.exe\"", "\"C:\\P\\velmor.exe\" Files\\P\\velmor.exe\""},
            {"C:\\P\\velmor.exe", "\"C:\\P\\velmor.exe\""},
        }) {
-    SetAutostart(before);
-    Start(L"firstnotstartbutrestart");
-    EXPECT_EQ(Autostart(), after) << "rewriting " << before;
+    for (const wchar_t* keyword : {L"firstnotstartbutrestart", L"firststart"}) {
+      SetAutostart(before);
+      SimProcess& agent = Start(keyword);
+      EXPECT_EQ(Autostart(), after) << "rewriting " << before;
+      SendCommand(desktop, agent.AgentWindow(), peers::QuitCommand());  // the next start is a first agent again
+    }
   }
 }
 
@@ -99,7 +109,7 @@ TEST_F(StartSequence, ValueWithoutArgumentIsRewrittenSoThatItsLogonStartStaysRes
   desktop.StartProduct(ProductStart::Hidden);
   SimProcess& logon = desktop.LaunchAgent(sim::WideFromUtf8(*Autostart()), kAgentPath);
   desktop.AdvanceBy(kStartTick);
-  ExpectOutcome(logon, /*ended=*/false, 0, 0, 0, 0);
+  ExpectOutcome(logon, {.ended = false, .versionChecks = 0, .serviceRequests = 0, .trayPosts = 0, .switches = 0});
   desktop.AdvanceBy(40000);
   EXPECT_FALSE(logon.Ended());
   EXPECT_TRUE(TrayPosts().empty());
@@ -112,7 +122,7 @@ TEST_F(StartSequence, FirstStartWithProductRunningPromptsForARestartAndEnds) {
   ProductUp();
   SimProcess& agent = Start(L"firststart");
   EXPECT_EQ(Autostart(), "\"C:\\P\\velmor.exe\"");
-  ExpectOutcome(agent, /*ended=*/true, 0, 0, 0, 0);
+  ExpectOutcome(agent, {.ended = true, .versionChecks = 0, .serviceRequests = 0, .trayPosts = 0, .switches = 0});
   ASSERT_EQ(desktop.dialogs.shown.size(), 1U);
   const sim::DialogRecord& prompt = desktop.dialogs.shown[0];
   EXPECT_EQ(prompt.kind, DialogKind::Confirmation);
@@ -132,7 +142,7 @@ TEST_F(StartSequence, RestartOnlyWithoutProductRewritesTheValueAndEnds) {
   for (const SimProcess* each : {&agent, &again}) {
     EXPECT_TRUE(each->Ended());
   }
-  ExpectOutcome(again, /*ended=*/true, 0, 0, 0, 0);
+  ExpectOutcome(again, {.ended = true, .versionChecks = 0, .serviceRequests = 0, .trayPosts = 0, .switches = 0});
   EXPECT_TRUE(DialogTexts().empty());
 }
 
@@ -141,7 +151,7 @@ TEST_F(StartSequence, RestartOnlyWithProductRunningPromptsAndEnds) {
   ProductUp();
   SimProcess& agent = Start(L"firstnotstartbutrestart");
   EXPECT_EQ(Autostart(), "\"C:\\P\\velmor.exe\" 1");
-  ExpectOutcome(agent, /*ended=*/true, 0, 0, 0, 0);
+  ExpectOutcome(agent, {.ended = true, .versionChecks = 0, .serviceRequests = 0, .trayPosts = 0, .switches = 0});
   EXPECT_EQ(DialogTexts(), std::vector<std::wstring>{kRestartPromptText});
   EXPECT_EQ(agent.HandlesLeftAtExit(HandleKind::Mapping), 0) << "the close after the prompt released the marker";
 }
@@ -149,7 +159,7 @@ TEST_F(StartSequence, RestartOnlyWithProductRunningPromptsAndEnds) {
 TEST_F(StartSequence, OtherVersionMarkerCountsAsProductRunningAtInstallTime) {
   desktop.HoldExternalMapping(kOtherVersionMarkerB);
   SimProcess& agent = Start(L"firststart");
-  ExpectOutcome(agent, /*ended=*/true, 0, 0, 0, 0);
+  ExpectOutcome(agent, {.ended = true, .versionChecks = 0, .serviceRequests = 0, .trayPosts = 0, .switches = 0});
   EXPECT_EQ(DialogTexts(), std::vector<std::wstring>{kRestartPromptText});
   EXPECT_EQ(agent.OpenHandles(HandleKind::Mapping), 0);
 }
@@ -158,7 +168,7 @@ TEST_F(StartSequence, OtherVersionMarkerDoesNotCountAtLogon) {
   desktop.HoldExternalMapping(kOtherVersionMarkerA);
   SetAutostart("\"C:\\P\\velmor.exe\" 1");
   SimProcess& agent = Start(L"1");
-  ExpectOutcome(agent, /*ended=*/false, 1, 1, 0, 0);
+  ExpectOutcome(agent, {.ended = false, .versionChecks = 1, .serviceRequests = 1, .trayPosts = 0, .switches = 0});
   EXPECT_TRUE(DialogTexts().empty());
 }
 
@@ -188,14 +198,14 @@ TEST_F(StartSequence, ValueEndingInZeroThenSpaceDoesNotSwitchOff) {
   SetAutostart("\"C:\\P\\velmor.exe\" 0 ");
   ProductUp();
   SimProcess& agent = Start(L"1");
-  ExpectOutcome(agent, /*ended=*/false, 0, 0, 0, 0);
+  ExpectOutcome(agent, {.ended = false, .versionChecks = 0, .serviceRequests = 0, .trayPosts = 0, .switches = 0});
 }
 
 TEST_F(StartSequence, LogonWithoutProductChecksAndStaysWithoutActivating) {
   SetAutostart("\"C:\\P\\velmor.exe\" 1");
   ServiceStartsProduct();
   SimProcess& agent = Start(L"1");
-  ExpectOutcome(agent, /*ended=*/false, 1, 1, 0, 0);
+  ExpectOutcome(agent, {.ended = false, .versionChecks = 1, .serviceRequests = 1, .trayPosts = 0, .switches = 0});
   EXPECT_FALSE(Running(agent, AgentTimer::Activation));
   EXPECT_EQ(CaptionOf(agent), kAgentCaption);
   EXPECT_TRUE(agent.Sleeps().empty()) << "no activation attempt";
@@ -208,14 +218,14 @@ TEST_F(StartSequence, LogonWithProductSkipsTheChecksAndStays) {
   SetAutostart("\"C:\\P\\velmor.exe\" 1");
   ProductUp();
   SimProcess& agent = Start(L"1");
-  ExpectOutcome(agent, /*ended=*/false, 0, 0, 0, 0);
+  ExpectOutcome(agent, {.ended = false, .versionChecks = 0, .serviceRequests = 0, .trayPosts = 0, .switches = 0});
   EXPECT_TRUE(agent.State()->productUp);
 }
 
 TEST_F(StartSequence, LogonWithTheValueMissingGoesOnAsALogon) {
   desktop.registry.CreateKey(kRunKey);
   SimProcess& agent = Start(L"anything");
-  ExpectOutcome(agent, /*ended=*/false, 1, 1, 0, 0);
+  ExpectOutcome(agent, {.ended = false, .versionChecks = 1, .serviceRequests = 1, .trayPosts = 0, .switches = 0});
   EXPECT_TRUE(desktop.registry.writes.empty());
 }
 
@@ -224,7 +234,7 @@ TEST_F(StartSequence, LogonWithTheValueMissingGoesOnAsALogon) {
 TEST_F(StartSequence, LongValueSwitchesOffALogonAndKeepsItsTailAtInstallTime) {
   SetAutostart("\"C:\\" + std::string(2000, 'x') + "\\velmor.exe\" 10");
   SimProcess& logon = Start(L"1");
-  ExpectOutcome(logon, /*ended=*/true, 0, 0, 0, 0);
+  ExpectOutcome(logon, {.ended = true, .versionChecks = 0, .serviceRequests = 0, .trayPosts = 0, .switches = 0});
   SimProcess& installer = Start(L"firstnotstartbutrestart");
   EXPECT_TRUE(installer.Ended());
   EXPECT_EQ(Autostart(), "\"C:\\P\\velmor.exe\" 10");
@@ -249,7 +259,7 @@ TEST_F(StartSequence, FirstStartAsTheSecondArgumentIsIgnored) {
   ServiceStartsProduct();
   SimProcess& agent = Start(L"1 firststart");
   EXPECT_EQ(Autostart(), "\"C:\\Old\\velmor.exe\" 1") << "a logon start rewrites nothing";
-  ExpectOutcome(agent, /*ended=*/false, 1, 1, 0, 0);
+  ExpectOutcome(agent, {.ended = false, .versionChecks = 1, .serviceRequests = 1, .trayPosts = 0, .switches = 0});
 }
 
 TEST_F(StartSequence, RestartPromptAnsweredNoByAFirstAgentEndsWithoutActivation) {
@@ -296,7 +306,7 @@ TEST_F(StartSequence, MarkerThatCannotBeOpenedMeansAnotherAgentHoldsIt) {
   SimProduct& product = desktop.StartProduct(ProductStart::Hidden, 100);
   SimProcess& second = Start();
   EXPECT_EQ(CaptionOf(second), "Shell");
-  ExpectOutcome(second, /*ended=*/true, 0, 0, 1, 1);
+  ExpectOutcome(second, {.ended = true, .versionChecks = 0, .serviceRequests = 0, .trayPosts = 1, .switches = 1});
 
   // Without the product window, the watchdog takes over: the successor names itself and stays. A
   // start that saw no agent named at its start looks again in its first attempts, and takes over from
@@ -360,7 +370,7 @@ TEST_F(StartSequence, ElevatedAgentDoesItsStartWorkAndEnds) {
   installer.elevated = true;
   desktop.AdvanceBy(kStartTick);
   EXPECT_EQ(Autostart(), "\"C:\\P\\velmor.exe\" 1");
-  ExpectOutcome(installer, /*ended=*/true, 1, 1, 1, 1);
+  ExpectOutcome(installer, {.ended = true, .versionChecks = 1, .serviceRequests = 1, .trayPosts = 1, .switches = 1});
   EXPECT_FALSE(desktop.MappingExists(kMarker));
 
   desktop.Products().front()->Close();
@@ -368,7 +378,7 @@ TEST_F(StartSequence, ElevatedAgentDoesItsStartWorkAndEnds) {
   SimProcess& logon = Launch(L"1");
   logon.elevated = true;
   desktop.AdvanceBy(kStartTick);
-  ExpectOutcome(logon, /*ended=*/true, 2, 2, 1, 1);
+  ExpectOutcome(logon, {.ended = true, .versionChecks = 2, .serviceRequests = 2, .trayPosts = 1, .switches = 1});
 
   // Beside a resident agent at the user's rights it never takes over; its attempts end in time.
   SimProcess& first = Start(L"1");
@@ -384,7 +394,7 @@ TEST_F(StartSequence, ElevatedAgentDoesItsStartWorkAndEnds) {
 TEST_F(StartSequence, FailedVersionGateShowsItsMessageAndEnds) {
   desktop.version = {6, 2, 3, 0, {}};
   SimProcess& agent = Start();
-  ExpectOutcome(agent, /*ended=*/true, 1, 0, 0, 0);
+  ExpectOutcome(agent, {.ended = true, .versionChecks = 1, .serviceRequests = 0, .trayPosts = 0, .switches = 0});
   ASSERT_EQ(desktop.dialogs.shown.size(), 1U);
   EXPECT_EQ(desktop.dialogs.shown[0].kind, DialogKind::Information);
   EXPECT_EQ(desktop.dialogs.shown[0].text, kOsGateText);
@@ -406,7 +416,7 @@ TEST_F(StartSequence, VersionGateIsSixPointThree) {
 TEST_F(StartSequence, FailedServiceRequestShowsItsErrorAndEnds) {
   desktop.services.serviceInstalled = false;
   SimProcess& agent = Start();
-  ExpectOutcome(agent, /*ended=*/true, 1, 0, 0, 0);
+  ExpectOutcome(agent, {.ended = true, .versionChecks = 1, .serviceRequests = 0, .trayPosts = 0, .switches = 0});
   ASSERT_EQ(desktop.dialogs.shown.size(), 1U);
   EXPECT_EQ(desktop.dialogs.shown[0].kind, DialogKind::Error);
   EXPECT_EQ(desktop.dialogs.shown[0].text, kServiceNotInstalledText);
@@ -441,7 +451,7 @@ TEST_F(StartSequence, SecondAgentWithProductWindowActivatesAndEnds) {
   desktop.StartProduct(ProductStart::Hidden, 100);
   SimProcess& second = Start();
   EXPECT_EQ(CaptionOf(second), "Shell");
-  ExpectOutcome(second, /*ended=*/true, 0, 0, 1, 1);
+  ExpectOutcome(second, {.ended = true, .versionChecks = 0, .serviceRequests = 0, .trayPosts = 1, .switches = 1});
   EXPECT_EQ(desktop.switches[0].fromProcess, second.Id());
   EXPECT_FALSE(first.Ended());
   EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), first.AgentWindow());
@@ -478,7 +488,7 @@ TEST_F(StartSequence, SecondAgentWithoutProductWindowRetriesUntilTheWatchdogFire
 
 // --- The trace that tells support which road a start took ---------------------------------------
 
-// Whether one of the agent's trace lines holds `decision`; every line starts with its name and id.
+// Whether one of the agent's trace lines says `decision`, field for field; every line starts with its name and id.
 ::testing::AssertionResult Traced(const SimProcess& agent, const std::string& decision) {
   const std::string prefix = "velmor " + std::to_string(agent.Id()) + ": ";
   std::string all;
@@ -487,7 +497,7 @@ TEST_F(StartSequence, SecondAgentWithoutProductWindowRetriesUntilTheWatchdogFire
     if (line.rfind(prefix, 0) != 0) {
       return ::testing::AssertionFailure() << "a line without the agent's name and id: " << line;
     }
-    found = found || line.find(decision) != std::string::npos;
+    found = found || SaysWhat(line, decision);
     all += line;
   }
   return found ? ::testing::AssertionSuccess()
@@ -509,7 +519,7 @@ TEST_F(StartSequence, TraceNamesTheRoadEachStartTook) {
 
     SimProcess& second = Start();
     EXPECT_TRUE(Traced(second, "marker=existed product=visible"));
-    EXPECT_TRUE(Traced(second, "second-agent"));
+    EXPECT_TRUE(Traced(second, "road second-agent=bring-product-forward"));
     EXPECT_TRUE(Traced(second, "end reason=activation-done"));
 
     SendCommand(desktop, agent.AgentWindow(), peers::QuitCommand());
@@ -533,7 +543,7 @@ TEST_F(StartSequence, TraceNamesTheRoadEachStartTook) {
     SimProcess& agent = fresh.LaunchAgent(CommandLine(L""), kAgentPath);
     fresh.AdvanceBy(kStartTick);
     EXPECT_TRUE(Traced(agent, "marker=denied"));
-    EXPECT_TRUE(Traced(agent, "second-agent"));
+    EXPECT_TRUE(Traced(agent, "road second-agent=bring-product-forward"));
   }
 }
 
@@ -634,7 +644,7 @@ TEST_F(StartSequence, ValuesBeyondTheCodePageOrTheReadLimitAreNeverCorrupted) {
     EXPECT_EQ(Autostart(), "\"C:\\P\\velmor.exe\" 1с");
     SimProcess& logon = desktop.LaunchAgent(sim::WideFromUtf8(*Autostart()), kAgentPath);
     desktop.AdvanceBy(kStartTick);
-    ExpectOutcome(logon, /*ended=*/false, 1, 1, 0, 0);
+    ExpectOutcome(logon, {.ended = false, .versionChecks = 1, .serviceRequests = 1, .trayPosts = 0, .switches = 0});
   }
   {
     SCOPED_TRACE("an agent in a folder beyond the code page");
