@@ -6,7 +6,7 @@
 
 #include "app/AgentVersion.h"
 #include "app/AgentWindow.h"
-#include "integration/AnsiText.h"
+#include "integration/ExecutableFolder.h"
 #include "integration/Autostart.h"
 #include "integration/Dialog.h"
 #include "integration/Environment.h"

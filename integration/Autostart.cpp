@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "integration/AnsiText.h"
+#include "integration/ExecutableFolder.h"
 #include "peers/AgentContract.h"
 #include "platform/ScopedHandles.h"
 
@@ -23,10 +23,11 @@ Win32Status OpenRunKey(AgentPlatform& os, std::uint32_t access, RegistryKey& key
   return os.RegOpenKeyExA(kHkeyLocalMachine, peers::kRunKeyPath, 0, access | win32::kKeyWow64_32Key, key);
 }
 
-// No command line that Windows starts is longer than 32,767 characters: a value beyond this and its
-// NUL is no command line, and is not read.
+// No command line that Windows starts is longer than kLongestCommandLineUnits: a value beyond this and
+// its NUL is no command line, and is not read.
 constexpr std::uint32_t kBytesPerUnit = 2;
-constexpr std::uint32_t kLongestReadableValue = (32767 + 1) * kBytesPerUnit;
+constexpr auto kLongestReadableValue =
+    static_cast<std::uint32_t>((win32::kLongestCommandLineUnits + 1) * kBytesPerUnit);
 
 // The text of a string value: its UTF-16 code units (little-endian, as the registry stores them) up
 // to the first NUL; an odd last byte is no code unit.

@@ -13,11 +13,14 @@
 
 #include "peers/AgentContract.h"
 #include "peers/ProductPeers.h"
+#include "platform/win32/DebugOutputChannel.h"
 #include "tests/e2e/AgentTest.h"
 #include "tests/shared/TraceLines.h"
 
 namespace velmor::e2e {
 namespace {
+
+namespace debug_channel = velmor::win32impl::debug_channel;
 
 constexpr DWORD kDone = 0;
 constexpr DWORD kNoAgent = 1;
@@ -197,7 +200,7 @@ TEST_F(VelmorctlTest, QuitTimesOutWhileAgentIsBusyAndTakesEffectAfterwards) {
 
 // Whether a listener holds the debug output channel (the event it made exists).
 bool TraceChannelHeld() {
-  UniqueHandle event(::OpenEventW(SYNCHRONIZE, FALSE, L"DBWIN_BUFFER_READY"));
+  UniqueWin32Handle event(::OpenEventW(SYNCHRONIZE, FALSE, debug_channel::kBufferReadyName));
   return static_cast<bool>(event);
 }
 
@@ -293,10 +296,11 @@ TEST_F(VelmorctlTest, TheBuildsVersionIsInTheResourcesTheVersionOptionAndTheTrac
 class StalledListener {
  public:
   explicit StalledListener(bool holdMutex)
-      : bufferReady_(::CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY")),
-        dataReady_(::CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY")),
-        buffer_(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, L"DBWIN_BUFFER")),
-        mutex_(holdMutex ? ::CreateMutexW(nullptr, FALSE, L"DBWinMutex") : nullptr) {
+      : bufferReady_(::CreateEventW(nullptr, FALSE, FALSE, debug_channel::kBufferReadyName)),
+        dataReady_(::CreateEventW(nullptr, FALSE, FALSE, debug_channel::kDataReadyName)),
+        buffer_(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, debug_channel::kBufferSize,
+                                     debug_channel::kBufferName)),
+        mutex_(holdMutex ? ::CreateMutexW(nullptr, FALSE, debug_channel::kWritersMutexName) : nullptr) {
     // The mutex may exist already (a program that wrote a line keeps it open): taken, not created owned.
     mutexTaken_ = mutex_ && ::WaitForSingleObject(mutex_.get(), 0) == WAIT_OBJECT_0;
   }
@@ -310,10 +314,10 @@ class StalledListener {
   [[nodiscard]] bool Holds() const { return bufferReady_ && dataReady_ && buffer_ && (!mutex_ || mutexTaken_); }
 
  private:
-  UniqueHandle bufferReady_;
-  UniqueHandle dataReady_;
-  UniqueHandle buffer_;
-  UniqueHandle mutex_;
+  UniqueWin32Handle bufferReady_;
+  UniqueWin32Handle dataReady_;
+  UniqueWin32Handle buffer_;
+  UniqueWin32Handle mutex_;
   bool mutexTaken_ = false;
 };
 
@@ -341,8 +345,8 @@ TEST_F(VelmorctlTest, ListenerThatDoesNotReadNeverHoldsTheAgentUp) {
 // and ends, handing the channel back, once nobody reads its output (`velmorctl trace | head -c 10`).
 TEST_F(VelmorctlTest, TraceShowsOnlyTheAgentsLinesOnABufferOfItsOwn) {
   {
-    const UniqueHandle squatted(
-        ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, L"DBWIN_BUFFER"));
+    const UniqueWin32Handle squatted(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                          debug_channel::kBufferSize, debug_channel::kBufferName));
     ASSERT_TRUE(squatted);
     const ConsoleRun refused = Ctl("trace --seconds 1");
     EXPECT_EQ(refused.exitCode, kChannelTaken) << refused.output;
@@ -479,7 +483,7 @@ TEST_F(VelmorctlTest, DoctorNamesWhatKeepsTheProductDownOnTheLineOfItsCheck) {
   }
   {
     SCOPED_TRACE("the lock squatted by a program");
-    const UniqueHandle squatter(::CreateMutexA(nullptr, TRUE, std::string(peers::kResidenceLockName).c_str()));
+    const UniqueWin32Handle squatter(::CreateMutexA(nullptr, TRUE, std::string(peers::kResidenceLockName).c_str()));
     ASSERT_TRUE(squatter);
     const ConsoleRun run = Ctl("doctor --json");
     EXPECT_EQ(run.exitCode, kProblemFound);
