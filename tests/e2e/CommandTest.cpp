@@ -31,34 +31,31 @@ class CommandTest : public AgentTest {
 
 const std::string kSite = VELMOR_WEB_SITE;
 
+// The shell and COM are loaded with the first page, not at start.
 TEST_F(CommandTest, OpensEveryPageOfTheTableInOrder) {
   HWND window = StartResidentAgent();
   ASSERT_NE(window, nullptr);
+  // Under Wine a 64-bit suite does not see the modules of a 32-bit agent (the shipped-binary tier on an
+  // emulating host): there the late loading is not checked; the image check keeps both out of the imports.
+  const bool modulesVisible = ProcessHasModule(agent_->Id(), "user32.dll");
+  if (modulesVisible) {
+    EXPECT_FALSE(ProcessHasModule(agent_->Id(), "shell32.dll")) << "the shell was loaded before any page";
+    EXPECT_FALSE(ProcessHasModule(agent_->Id(), "ole32.dll")) << "COM was loaded before any page";
+  }
   for (std::size_t index = 0; index < peers::kWebPages.size(); ++index) {
     OpenPage(window, index);
   }
+  const bool shellLoaded = modulesVisible && ProcessHasModule(agent_->Id(), "shell32.dll");
   const std::vector<std::string> expected = {kSite, kSite + "/contact", kSite + "/feedback",
                                              kSite + "/vers/ts2024/lwiksoa"};
   EXPECT_EQ(LogLines(UrlLog()), expected);
   EXPECT_TRUE(agent_->IsRunning());
   EXPECT_EQ(QuitByCommand(window, *agent_), 0U);
-}
-
-// The shell and COM are loaded with the first page, not at start.
-TEST_F(CommandTest, LoadsTheShellAndComWithTheFirstPageOnly) {
-  HWND window = StartResidentAgent();
-  ASSERT_NE(window, nullptr);
-  // Under Wine a 64-bit suite does not see the modules of a 32-bit agent (the shipped-binary tier on an
-  // emulating host): there the late loading is not checked; the image check keeps both out of the imports.
-  if (!ProcessHasModule(agent_->Id(), "user32.dll")) {
-    EXPECT_EQ(QuitByCommand(window, *agent_), 0U);
-    GTEST_SKIP() << "not checked: this suite cannot see the agent's modules";
+  if (!modulesVisible) {
+    GTEST_SKIP() << "the pages were opened; their late loading is not checked: this suite cannot see the agent's "
+                    "modules";
   }
-  EXPECT_FALSE(ProcessHasModule(agent_->Id(), "shell32.dll")) << "the shell was loaded before any page";
-  EXPECT_FALSE(ProcessHasModule(agent_->Id(), "ole32.dll")) << "COM was loaded before any page";
-  OpenPage(window, 0);
-  EXPECT_TRUE(ProcessHasModule(agent_->Id(), "shell32.dll"));
-  EXPECT_EQ(QuitByCommand(window, *agent_), 0U);
+  EXPECT_TRUE(shellLoaded) << "the first page loads the shell";
 }
 
 TEST_F(CommandTest, BadParametersOpenNothingAndDoNotQuit) {
