@@ -21,6 +21,7 @@ namespace velmor::e2e {
 namespace {
 
 namespace debug_channel = velmor::win32impl::debug_channel;
+using velmor::test::SaidAmong;
 
 constexpr DWORD kDone = 0;
 constexpr DWORD kNoAgent = 1;
@@ -220,17 +221,6 @@ std::vector<std::string> TraceOf(const std::string& output, DWORD processId) {
   return lines;
 }
 
-::testing::AssertionResult Holds(const std::vector<std::string>& lines, const std::string& decision) {
-  std::string all;
-  for (const std::string& line : lines) {
-    if (velmor::test::SaysWhat(line, decision)) {
-      return ::testing::AssertionSuccess();
-    }
-    all += line + "\n";
-  }
-  return ::testing::AssertionFailure() << "no \"" << decision << "\" in:\n" << all;
-}
-
 // A user start that brings the product up and stays, a second agent that brings it forward and ends,
 // a quit, and a logon start switched off: `velmorctl trace` shows each agent's road.
 TEST_F(VelmorctlTest, TraceTellsTheRoadOfEachStart) {
@@ -254,16 +244,16 @@ TEST_F(VelmorctlTest, TraceTellsTheRoadOfEachStart) {
   const ConsoleRun run = trace.get();
   EXPECT_EQ(run.exitCode, kDone) << run.output;
   const std::vector<std::string> user = TraceOf(run.output, first.Id());
-  EXPECT_TRUE(Holds(user, "start arg=none marker=new product=absent"));
-  EXPECT_TRUE(Holds(user, "service attempts=1 result=0"));
-  EXPECT_TRUE(Holds(user, "resident"));
-  EXPECT_TRUE(Holds(user, "command wparam=0 lparam=0 action=quit"));
-  EXPECT_TRUE(Holds(user, "end reason=quit-command"));
+  EXPECT_TRUE(SaidAmong(user, "start arg=none marker=new product=absent"));
+  EXPECT_TRUE(SaidAmong(user, "service attempts=1 result=0"));
+  EXPECT_TRUE(SaidAmong(user, "resident"));
+  EXPECT_TRUE(SaidAmong(user, "command wparam=0 lparam=0 action=quit"));
+  EXPECT_TRUE(SaidAmong(user, "end reason=quit-command"));
   const std::vector<std::string> secondAgent = TraceOf(run.output, second.Id());
-  EXPECT_TRUE(Holds(secondAgent, "marker=existed"));
-  EXPECT_TRUE(Holds(secondAgent, "road second-agent=bring-product-forward"));
-  EXPECT_TRUE(Holds(secondAgent, "end reason=activation-done"));
-  EXPECT_TRUE(Holds(TraceOf(run.output, logon.Id()), "end reason=switched-off"));
+  EXPECT_TRUE(SaidAmong(secondAgent, "marker=existed"));
+  EXPECT_TRUE(SaidAmong(secondAgent, "road second-agent=bring-product-forward"));
+  EXPECT_TRUE(SaidAmong(secondAgent, "end reason=activation-done"));
+  EXPECT_TRUE(SaidAmong(TraceOf(run.output, logon.Id()), "end reason=switched-off"));
 }
 
 // One version everywhere: the version resources of both programs (text and numbers), velmorctl
@@ -367,7 +357,7 @@ TEST_F(VelmorctlTest, TraceShowsOnlyTheAgentsLinesOnABufferOfItsOwn) {
 
   const ConsoleRun run = trace.get();
   EXPECT_EQ(run.exitCode, kDone) << run.output;
-  EXPECT_TRUE(Holds(TraceOf(run.output, agent.Id()), "end reason=quit-command"));
+  EXPECT_TRUE(SaidAmong(TraceOf(run.output, agent.Id()), "end reason=quit-command"));
   EXPECT_TRUE(TraceOf(run.output, ::GetCurrentProcessId()).empty()) << run.output;
 }
 

@@ -30,10 +30,7 @@ class StartSequence : public AgentScenario {
   // What a start did, counted since the case began.
   struct Outcome {
     bool ended;
-    std::size_t versionChecks;
-    std::size_t serviceRequests;
-    std::size_t trayPosts;
-    std::size_t switches;
+    std::size_t versionChecks, serviceRequests, trayPosts, switches;
   };
   void ExpectOutcome(const SimProcess& agent, const Outcome& expected) {
     EXPECT_EQ(agent.Ended(), expected.ended);
@@ -408,9 +405,7 @@ TEST_F(StartSequence, VersionGateIsSixPointThree) {
   ASSERT_EQ(desktop.version.verifications.size(), 1U);
   const sim::VerifyRecord& check = desktop.version.verifications[0];
   EXPECT_EQ(check.info.dwMajorVersion, 6U);
-  EXPECT_EQ(check.info.dwMinorVersion, 3U);
-  EXPECT_EQ(check.info.wServicePackMajor, 0U);
-  EXPECT_EQ(check.typeMask, 0x23U);
+  EXPECT_EQ(check.info.dwMinorVersion, 3U) << "how it is asked: Environment";
 }
 
 TEST_F(StartSequence, FailedServiceRequestShowsItsErrorAndEnds) {
@@ -428,9 +423,7 @@ TEST_F(StartSequence, ServiceThatNeverComesUpHoldsTheAgentForItsRetries) {
   SimProcess& agent = Launch(L"1");
   desktop.AdvanceBy(kStartTick);
   EXPECT_TRUE(agent.Ended());
-  EXPECT_EQ(ServiceRequests(), kServiceCalls);
-  EXPECT_EQ(desktop.services.controls.back().at - desktop.services.controls.front().at,
-            (kServiceCalls - 1) * kServicePauseMs);
+  EXPECT_EQ(ServiceRequests(), kServiceCalls) << "for all its retries (their timing: ServiceRequest)";
   EXPECT_EQ(DialogTexts(), std::vector<std::wstring>{kServiceNotStartedText});
 }
 
@@ -440,7 +433,6 @@ TEST_F(StartSequence, ServiceComingUpAfterTwoRefusalsIsAskedThreeTimes) {
   SimProcess& agent = Start(L"1");
   EXPECT_FALSE(agent.Ended());
   EXPECT_EQ(ServiceRequests(), 3U);
-  EXPECT_EQ(agent.TotalSlept(), 2 * kServicePauseMs);
   EXPECT_TRUE(DialogTexts().empty());
 }
 
@@ -491,18 +483,12 @@ TEST_F(StartSequence, SecondAgentWithoutProductWindowRetriesUntilTheWatchdogFire
 // Whether one of the agent's trace lines says `decision`, field for field; every line starts with its name and id.
 ::testing::AssertionResult Traced(const SimProcess& agent, const std::string& decision) {
   const std::string prefix = "velmor " + std::to_string(agent.Id()) + ": ";
-  std::string all;
-  bool found = false;
   for (const std::string& line : agent.TraceLines()) {
-    if (line.rfind(prefix, 0) != 0) {
+    if (!line.starts_with(prefix)) {
       return ::testing::AssertionFailure() << "a line without the agent's name and id: " << line;
     }
-    found = found || SaysWhat(line, decision);
-    all += line;
   }
-  return found ? ::testing::AssertionSuccess()
-               : ::testing::AssertionFailure() << "no \"" << decision << "\" in:\n"
-                                               << all;
+  return SaidAmong(agent.TraceLines(), decision);
 }
 
 TEST_F(StartSequence, TraceNamesTheRoadEachStartTook) {

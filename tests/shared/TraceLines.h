@@ -3,7 +3,10 @@
 // one), and whether it has one of the vocabulary's forms (platform/TraceVocabulary.h).
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -71,6 +74,18 @@ inline bool SaysWhat(std::string_view line, std::string_view expected) {
          std::all_of(wanted.fields.begin(), wanted.fields.end(), [&said](const auto& field) {
            return std::find(said.fields.begin(), said.fields.end(), field) != said.fields.end();
          });
+}
+
+// Whether one of `lines` says `expected`; where none does, the failure shows them all.
+inline ::testing::AssertionResult SaidAmong(const std::vector<std::string>& lines, std::string_view expected) {
+  std::string all;
+  for (const std::string& line : lines) {
+    if (SaysWhat(line, expected)) {
+      return ::testing::AssertionSuccess();
+    }
+    all += line.ends_with('\n') ? line : line + "\n";
+  }
+  return ::testing::AssertionFailure() << "no \"" << expected << "\" in:\n" << all;
 }
 
 // Whether the line has one of the vocabulary's forms: its event, exactly the form's keys in their
