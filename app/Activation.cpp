@@ -1,5 +1,6 @@
 // Bringing the product's main window to the front, once a second until it shows.
 #include "app/AgentWindow.h"
+#include "app/ProductWindow.h"
 #include "peers/AgentTimes.h"
 #include "peers/ProductPeers.h"
 #include "platform/Trace.h"

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "app/CommandLine.h"
-#include "app/ResidenceLock.h"
+#include "app/SingleInstance.h"
 #include "app/WebPages.h"
-#include "app/WindowLookup.h"
+#include "integration/Environment.h"
 #include "peers/AgentTimes.h"
 #include "platform/AgentPlatform.h"
 #include "platform/ScopedHandles.h"
@@ -37,24 +37,6 @@ struct AgentState {
   UniqueKernelHandle instanceMarker;
 };
 
-// What claiming the single-instance marker found; the role follows from it, and the trace names it.
-enum class MarkerClaim {
-  Made,                   // made afresh, and the residence lock owned: a first agent
-  MadeLockHeldByNoAgent,  // made afresh; a program holds the lock, no agent answers: a first agent all the same
-  ResidentElsewhere,      // made afresh while an agent resident without a marker owns the lock: a second agent
-  Existed,                // another agent made it: a second agent
-  Denied,                 // it exists and may not be opened (other rights, or a squatter): a second agent
-  OtherObject,            // an object of another kind bears its name: a second agent
-  Failed,                 // any other failure: the agent ends
-};
-
-// Whether the user's desktop could reach this agent; one it could not never stays resident.
-enum class Reach {
-  Reachable,
-  Elevated,        // the elevated half of a split token, or LocalSystem: the product's messages cannot reach it
-  NonInteractive,  // a window station nobody sees (session 0): it sees no window of the user's desktop
-};
-
 // How long bringing the product forward may go on before an agent that does not stay gives up
 // (Activation.cpp).
 enum class ActivationBudget {
@@ -69,9 +51,6 @@ struct AgentTimer {
   static constexpr TimerId Start = 2;
   static constexpr TimerId Watchdog = 3;
 };
-
-// Creates the single-instance marker, or opens it when it exists (GetLastError says 183 then).
-UniqueKernelHandle CreateInstanceMarker(AgentPlatform& os);
 
 class AgentWindow final : public AgentWindowEvents {
  public:
@@ -120,8 +99,6 @@ class AgentWindow final : public AgentWindowEvents {
   // The start sequence, one step after another (StartSequence.cpp): once per start, and once more
   // after a takeover.
   void RunStartSequence();
-  // Claims the single-instance marker (or finds it taken), and says what it found.
-  MarkerClaim ClaimInstanceMarker();
   // Install time: points the autostart value at this agent and offers the restart when the product or
   // another version of it runs. False when the agent ended here.
   bool RunInstallTimeRoad();

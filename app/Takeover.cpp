@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/AgentWindow.h"
-#include "app/WindowLookup.h"
+#include "app/SingleInstance.h"
 #include "peers/AgentContract.h"
 #include "peers/AgentTimes.h"
 #include "platform/ScopedHandles.h"

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "app/WindowLookup.h"
+#include "app/SingleInstance.h"
 #include "integration/Autostart.h"
 #include "integration/Environment.h"
 #include "integration/ServiceRequest.h"

@@ -16,7 +16,7 @@
 
 #include "VelmorVersion.h"
 #include "app/CommandLine.h"
-#include "app/WindowLookup.h"
+#include "app/ProductWindow.h"
 #include "integration/Autostart.h"
 #include "integration/Environment.h"
 #include "peers/AgentContract.h"

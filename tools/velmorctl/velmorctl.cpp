@@ -1,7 +1,7 @@
 // velmorctl: the console companion shipped beside the agent. Installers, uninstallers and support use
 // it to ask whether an agent is resident, to make it quit and wait for its end, to have it open one
 // of the maker's pages, to read its trace, and to find why the product did not come up. It finds the
-// agents as they find each other (app/WindowLookup.h): by the agent window's class and caption,
+// agents as they find each other (app/SingleInstance.h): by the agent window's class and caption,
 // counting only the windows of velmor.exe processes of this session, and speaks to them with the
 // command message. A window of another program that bears the agent's name is named and left alone.
 #include <windows.h>
