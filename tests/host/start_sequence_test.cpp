@@ -473,7 +473,7 @@ TEST_F(StartSequence, SecondAgentWithoutProductWindowRetriesUntilTheWatchdogFire
   EXPECT_EQ(attempts[1] - attempts[0], kGraceMs + kIntervalMs)
       << "the timer starts counting after the first attempt's pause";
   for (std::size_t i = 2; i < attempts.size(); ++i) {
-    EXPECT_EQ(attempts[i] - attempts[i - 1], 1000U);
+    EXPECT_EQ(attempts[i] - attempts[i - 1], kIntervalMs);
   }
   EXPECT_TRUE(TrayPosts().empty());
 }
