@@ -135,7 +135,7 @@ TEST_F(AgentWindowTest, ResidentAgentRegistersForRestartAsALogonStart) {
 
   SimProcess& second = Start(L"1");
   SimProcess& user = Start();  // the product is up: it brings it forward and ends
-  EXPECT_TRUE(desktop.AdvanceUntil([&] { return second.Ended() && user.Ended(); }, 40000));
+  EXPECT_TRUE(desktop.AdvanceUntil([&] { return second.Ended() && user.Ended(); }, kWatchdogMs + 10000));
   EXPECT_FALSE(second.Restart().has_value());
   EXPECT_FALSE(user.Restart().has_value());
 

@@ -107,7 +107,7 @@ TEST_F(StartSequence, ValueWithoutArgumentIsRewrittenSoThatItsLogonStartStaysRes
   SimProcess& logon = desktop.LaunchAgent(sim::WideFromUtf8(*Autostart()), kAgentPath);
   desktop.AdvanceBy(kStartTick);
   ExpectOutcome(logon, {.ended = false, .versionChecks = 0, .serviceRequests = 0, .trayPosts = 0, .switches = 0});
-  desktop.AdvanceBy(40000);
+  desktop.AdvanceBy(kWatchdogMs + 10000);
   EXPECT_FALSE(logon.Ended());
   EXPECT_TRUE(TrayPosts().empty());
   EXPECT_TRUE(desktop.switches.empty());
@@ -310,12 +310,12 @@ TEST_F(StartSequence, MarkerThatCannotBeOpenedMeansAnotherAgentHoldsIt) {
   // the agent it found resident there.
   product.Close();
   SimProcess& earlier = Start();
-  desktop.AdvanceBy(28000);
+  desktop.AdvanceBy(kWatchdogMs - 2000);  // the earlier start's watchdog falls due a second after the next
   SimProcess& successor = Start();
   EXPECT_TRUE(Running(successor, AgentTimer::Watchdog));
   desktop.AdvanceBy(3000);
   EXPECT_EQ(CaptionOf(earlier), kAgentCaption);
-  desktop.AdvanceBy(28000);
+  desktop.AdvanceBy(kWatchdogMs - 2000);
   EXPECT_TRUE(earlier.Ended());
   EXPECT_FALSE(successor.Ended());
   EXPECT_EQ(CaptionOf(successor), kAgentCaption);
@@ -383,7 +383,7 @@ TEST_F(StartSequence, ElevatedAgentDoesItsStartWorkAndEnds) {
   second.elevated = true;
   desktop.AdvanceBy(kStartTick);
   EXPECT_FALSE(Running(second, AgentTimer::Watchdog));
-  EXPECT_TRUE(desktop.AdvanceUntil([&] { return second.Ended(); }, 40000));
+  EXPECT_TRUE(desktop.AdvanceUntil([&] { return second.Ended(); }, kWatchdogMs + 10000));
   EXPECT_FALSE(first.Ended());
   EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), first.AgentWindow());
 }
@@ -549,7 +549,7 @@ TEST_F(StartSequence, ResidenceLockTakenByAProgramSwitchesNobodyOff) {
       fresh.Call(squatter, [&] { squatter.WaitForSingleObject(squatter.CreateMutexA(peers::kResidenceLockName), 0); });
     }
     SimProcess& logon = fresh.LaunchAgent(CommandLine(L"1"), kAgentPath);
-    fresh.AdvanceBy(40000);
+    fresh.AdvanceBy(kWatchdogMs + 10000);
     EXPECT_FALSE(logon.Ended());
     EXPECT_EQ(fresh.Caption(logon.AgentWindow()), kAgentCaption);
     EXPECT_EQ(fresh.services.controls.size(), 1U);

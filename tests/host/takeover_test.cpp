@@ -207,7 +207,7 @@ TEST_F(Takeover, SuccessorStaysResidentWhenTheProductWindowShowsAfterTheTakeover
   ASSERT_TRUE(first.Ended());
   product.showAfterMs = 0;  // the product answers the next click
   ASSERT_TRUE(desktop.AdvanceUntil([&] { return !desktop.switches.empty(); }, 5000));
-  desktop.AdvanceBy(60000);
+  desktop.AdvanceBy(2 * kWatchdogMs);
   EXPECT_FALSE(second.Ended()) << "after a takeover exactly one agent stays resident";
   EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), second.AgentWindow());
   EXPECT_TRUE(second.HoldsMapping(kMarker));
