@@ -206,6 +206,10 @@ LRESULT AgentWindowHost::HandleMessage(HWND window, UINT message, WPARAM wParam,
         reinterpret_cast<STYLESTRUCT*>(lParam)->styleNew &= ~static_cast<DWORD>(WS_VISIBLE);
       }
       return 0;
+    // The agent draws nothing, and the default handling of this message sets or clears WS_VISIBLE
+    // itself, with neither of the two messages above: it never gets there.
+    case WM_SETREDRAW:
+      return 0;
     case WM_WINDOWPOSCHANGED: {
       const LRESULT result = ::DefWindowProcA(window, message, wParam, lParam);
       HideIfShown(window);
