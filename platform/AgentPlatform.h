@@ -206,7 +206,12 @@ class AgentPlatform {
   virtual bool SendMessageTimeoutA(WindowHandle window, std::uint32_t message, MessageWParam wParam,
                                    MessageLParam lParam, std::uint32_t flags, std::uint32_t timeoutMs,
                                    MessageResult& result) = 0;
-  virtual void SwitchToThisWindow(WindowHandle window, bool altTab) = 0;
+  // SwitchToThisWindow, which waits on the window's thread: made on a thread of its own, whose end is
+  // waited for at most `timeoutMs`. False when it had not finished by then (GetLastError says
+  // ERROR_TIMEOUT; the switch may still finish later) or could not be made at all.
+  virtual bool SwitchToThisWindow(WindowHandle window, bool altTab, std::uint32_t timeoutMs) = 0;
+  // AllowSetForegroundWindow(processId): lets that process take the foreground, as this one may.
+  virtual bool AllowSetForegroundWindow(std::uint32_t processId) = 0;
   // Returns the id of the process that owns the window, 0 when there is none.
   virtual std::uint32_t GetWindowThreadProcessId(WindowHandle window) = 0;
   // Answers the message being handled when another thread sent it, so that the sender goes on;

@@ -53,7 +53,7 @@ inline constexpr std::array kForms = {
     Form{"service", {{{"open-manager-error", kNumber}}}},
     Form{"service", {{{"open-service-error", kNumber}}}},
     Form{"service", {{{"attempts", kNumber}, {"result", kNumber}}}},
-    Form{"activation", {{{"attempt", kNumber}, {"tray-click", kYesNo}, {"result", "shown"}}}},
+    Form{"activation", {{{"attempt", kNumber}, {"tray-click", kYesNo}, {"result", "shown switch-unfinished"}}}},
     Form{"activation",
          {{{"attempt", kNumber},
            {"window", "absent hidden not-answering"},
