@@ -39,6 +39,9 @@ void AgentWindow::SetActivationBudget(ActivationBudget budget) {
 }
 
 void AgentWindow::TryActivateProduct() {
+  if (endedForGood_) {
+    return;  // after the end for good, the product is left as it is
+  }
   const WindowHandle window = FindProductWindow(os_);
   const bool clicked = window != kNoWindow && !os_.IsWindowVisible(window);
   if (clicked) {

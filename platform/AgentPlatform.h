@@ -53,6 +53,7 @@ inline constexpr Win32Status kErrorServiceNotActive = 1062;
 inline constexpr std::uint32_t kWmNull = 0x0000;
 inline constexpr std::uint32_t kWmClose = 0x0010;
 inline constexpr std::uint32_t kWmEndSession = 0x0016;
+inline constexpr std::uint32_t kWmQuit = 0x0012;
 inline constexpr std::uintptr_t kEndSessionCloseApp = 0x1;  // WM_ENDSESSION's lParam: the Restart Manager
 inline constexpr std::uint32_t kSmtoAbortIfHung = 0x0002;
 inline constexpr int kSwRestore = 9;
@@ -165,6 +166,9 @@ class AgentWindowEvents {
   // alone to end, so that an installer can replace its files. WM_QUERYENDSESSION itself gets the
   // default answer, yes: the agent holds nothing that is worth keeping a session up for.
   virtual void OnEndSession(bool ending, bool closeApplicationOnly) = 0;
+  // WM_QUIT that the agent did not ask for, posted to its window or its thread by another program (or
+  // sent to its window): the message loop, or a dialog's, would end on it without the agent's close.
+  virtual void OnQuitMessage() = 0;
 };
 
 class AgentPlatform {

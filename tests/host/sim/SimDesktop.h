@@ -196,6 +196,8 @@ class SimDesktop {
   std::function<void()> onOpenProcess;
   // When set, creating an agent window fails (as CreateWindowExA can, out of desktop heap).
   bool failWindowCreation = false;
+  // When not 0, setting the timer of that id fails (the process's quota of timers used up).
+  TimerId refusedTimer = 0;
   Win32Status mappingCreationError = kErrorNotEnoughMemory;
 
   // --- System parts and records ----------------------------------------------------------------

@@ -145,6 +145,9 @@ bool SimProcess::SetTimer(WindowHandle window, TimerId timer, std::uint32_t inte
   if (terminated_ || found == nullptr || !found->alive || found->processId != id_) {
     return Fail(kErrorInvalidWindowHandle);
   }
+  if (desktop_.refusedTimer != 0 && timer == desktop_.refusedTimer) {
+    return Fail(kErrorNotEnoughMemory);
+  }
   // Setting a running timer again restarts it and drops its pending tick.
   const Ms interval = std::max<Ms>(intervalMs, kUserTimerMinimum);
   found->timers[timer] = SimTimer{intervalMs, interval, desktop_.Now() + interval, false, 0};
