@@ -90,7 +90,7 @@ void AgentWindow::EndBecause(TraceWord reason) {
   Close();
 }
 
-void AgentWindow::EndForGood(TraceWord reason) {
+void AgentWindow::EndForGood(const TraceWord& reason) {
   EndBecause(reason);
   endedForGood_ = true;
 }

@@ -101,7 +101,7 @@ class AgentWindow final : public AgentWindowEvents {
   // meanwhile (one that showed a dialog) does nothing more that anyone could see: no attempt to bring
   // the product forward, no timer, no takeover, no second end line. The quit command is the user's:
   // after it, the handler runs on to its end.
-  void EndForGood(TraceWord reason);
+  void EndForGood(const TraceWord& reason);
   // Releases this agent's handle to the single-instance marker. Safe to run more than once.
   void ReleaseInstanceMarker();
 
