@@ -125,8 +125,9 @@ void AgentWindow::OnCloseRequest() {
 
 // A WM_QUIT that the agent did not ask for (posted to its window or thread by another program; the
 // agent's own end asks for one only after its close). The loop would end at once, without the close:
-// the residence lock left to the process's end, abandoned, and no end line. It ends the agent through
-// its own close instead, as the quit command would; it is no one's order to obey later, so for good.
+// the marker and the residence lock left to the process's end, and no end line. It ends the agent
+// through its own close instead, as the quit command would, and for good: a dialog's loop that it
+// ended leaves nothing for the handler beneath to go on with.
 void AgentWindow::OnQuitMessage() {
   EndForGood("quit-message");
 }
