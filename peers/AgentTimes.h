@@ -17,6 +17,9 @@ inline constexpr std::uint32_t kShowWindowGraceMs = 500;
 // Bringing a window forward waits on its thread. A product that does not answer within this counts
 // as not shown, so that a hung product never holds up the agent.
 inline constexpr std::uint32_t kProductAnswerTimeoutMs = 200;
+// A product may answer that probe and hang right after it, in the switch itself: the switch is waited
+// for this long, no longer.
+inline constexpr std::uint32_t kSwitchTimeoutMs = 1000;
 
 // The takeover watchdog: how long a second agent gives the first agent to bring the product window
 // forward before it takes the first agent's place.

@@ -48,6 +48,7 @@ inline constexpr Ms kStartTick = sim::kUserTimerMinimum;
 // The agent's times that the cases reckon with, by their own names: changing one moves the cases.
 inline constexpr Ms kGraceMs = times::kShowWindowGraceMs;        // each attempt's pause after the click
 inline constexpr Ms kIntervalMs = times::kActivationIntervalMs;  // between attempts
+inline constexpr Ms kSwitchMs = times::kSwitchTimeoutMs;         // the switch's bound
 inline constexpr Ms kWatchdogMs = times::kWatchdogIntervalMs;
 inline constexpr auto kAttemptLimit = static_cast<std::size_t>(times::kStandardAttemptLimit);
 inline constexpr Ms kServicePauseMs = times::kServiceControlRetryPauseMs;
