@@ -456,7 +456,7 @@ void CheckSecondAgents(Findings& findings, const DoctorFacts& facts) {
     if (!second.ageMs) {
       finding = &findings.Add(
           kSecondAgentCheck, Verdict::Warning, "second-agent-waiting",
-          Cat({who, L" waits for the product's window; if it was absent at its start, the agent takes over ",
+          Cat({who, L" waits for the product's window; if it was absent at its start, its takeover falls due ",
                Seconds(kDueMs), L" after its start: it makes the resident agent quit and stays in its place"}),
           L"nothing, if the product's window comes forward; velmorctl trace shows the takeover");
     } else if (*second.ageMs <= kDueMs) {
