@@ -223,6 +223,16 @@ TEST(DoctorJudgesTest, EachDesktopGetsItsCheckVerdictReasonAndARemedyThatWorks) 
        {L"up to 50 s after its start", L"20 s of retries", L"30 s (Windows' default", L"again in 45 s",
         L"taskkill /pid 344 /f"},
        {L"velmorctl quit"}},
+      {"the same under Wine, whose service manager waits 10 s",
+       [](DoctorFacts& f) {
+         f.firstAgentAnswers = false;
+         f.agents[0].ageMs = 5000;
+         f.service.underWine = true;
+       },
+       L"agent",
+       Verdict::Warning,
+       "agent-busy",
+       {L"up to 30 s after its start", L"10 s (Wine's"}},
       {"the same where ServicesPipeTimeout is raised to two minutes",
        [](DoctorFacts& f) {
          f.firstAgentAnswers = false;

@@ -300,6 +300,9 @@ void GatherAgents(AgentPlatform& os, DoctorFacts& facts) {
 }
 
 void GatherService(ServiceFacts& facts) {
+  // Wine's service manager waits less long than Windows' for a handler; its ntdll says it is Wine's.
+  facts.underWine =
+      win32impl::LibraryFunction<void (*)()>(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
   const std::wstring name = Wide(peers::kProductServiceName);
   const UniqueWin32Service manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
   if (!manager) {

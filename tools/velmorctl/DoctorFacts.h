@@ -58,8 +58,10 @@ struct ServiceFacts {
   Win32Status queryError = 0;              // reading its state
   std::uint32_t state = 0;                 // SERVICE_STOPPED (1) ... SERVICE_PAUSED (7); 0 when not read
   std::optional<std::uint32_t> startType;  // SERVICE_AUTO_START (2), DEMAND (3), DISABLED (4)
-  // The service manager's wait for a service's handler (ServicesPipeTimeout); nothing when not set.
+  // The service manager's wait for a service's handler (ServicesPipeTimeout); nothing when not set,
+  // and then its default: Windows' 30 s, or Wine's 10 s where velmorctl runs under Wine.
   std::optional<std::uint32_t> pipeTimeoutMs;
+  bool underWine = false;
 };
 
 struct ProductWindowFacts {

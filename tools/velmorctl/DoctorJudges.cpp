@@ -39,8 +39,10 @@ constexpr std::wstring_view kWindowStationCheck = L"window station";
 
 // How long velmorctl waits for the agent's answer to WM_NULL (DoctorGather.cpp asks with it).
 constexpr std::uint32_t kAgentAnswerSeconds = 2;
-// The service manager's wait for a service's handler when ServicesPipeTimeout is not set.
+// The service manager's wait for a service's handler when ServicesPipeTimeout is not set, on Windows
+// and under Wine.
 constexpr std::uint32_t kDefaultPipeTimeoutMs = 30000;
+constexpr std::uint32_t kWineDefaultPipeTimeoutMs = 10000;
 // The service's states and start types, as the service manager gives them.
 constexpr std::uint32_t kServiceStopped = 1;
 constexpr std::uint32_t kServiceRunning = 4;
@@ -371,12 +373,17 @@ std::wstring Describe(const ProcessFacts& process) {
 // is not ready, and the service manager's wait for a handler that does not return.
 std::uint64_t ServiceRequestBoundMs(const DoctorFacts& facts) {
   return static_cast<std::uint64_t>(kServiceControlRetries) * kServiceControlRetryPauseMs +
-         facts.service.pipeTimeoutMs.value_or(kDefaultPipeTimeoutMs);
+         facts.service.pipeTimeoutMs.value_or(facts.service.underWine ? kWineDefaultPipeTimeoutMs
+                                                                      : kDefaultPipeTimeoutMs);
 }
 
 std::wstring PipeTimeoutText(const DoctorFacts& facts) {
-  return facts.service.pipeTimeoutMs ? Cat({Seconds(*facts.service.pipeTimeoutMs), L" (ServicesPipeTimeout)"})
-                                     : std::wstring(L"30 s (Windows' default; ServicesPipeTimeout is not set)");
+  if (facts.service.pipeTimeoutMs) {
+    return Cat({Seconds(*facts.service.pipeTimeoutMs), L" (ServicesPipeTimeout)"});
+  }
+  return facts.service.underWine
+             ? Cat({Seconds(kWineDefaultPipeTimeoutMs), L" (Wine's; ServicesPipeTimeout is not set)"})
+             : Cat({Seconds(kDefaultPipeTimeoutMs), L" (Windows' default; ServicesPipeTimeout is not set)"});
 }
 
 void CheckAgent(Findings& findings, const DoctorFacts& facts) {
