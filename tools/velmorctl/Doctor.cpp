@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -157,8 +159,9 @@ bool SystemVersion(DWORD& major, DWORD& minor, DWORD& build) {
 // The folder of the installed agent: the package's remembered one, else velmorctl's own, when it
 // holds velmor.exe.
 std::wstring AgentFolder(AgentPlatform& os) {
-  std::vector<wchar_t> folder(MAX_PATH * 4);
-  auto size = static_cast<DWORD>(folder.size() * sizeof(wchar_t));
+  constexpr DWORD kFolderChars = MAX_PATH * 4;
+  std::vector<wchar_t> folder(kFolderChars);
+  DWORD size = static_cast<DWORD>(sizeof(wchar_t)) * kFolderChars;
   std::wstring remembered;
   if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tessaly\\Agent", L"InstallFolder",
                    RRF_RT_REG_SZ | RRF_SUBKEY_WOW6432KEY, nullptr, folder.data(), &size) == ERROR_SUCCESS) {
@@ -168,12 +171,11 @@ std::wstring AgentFolder(AgentPlatform& os) {
     }
   }
   const std::wstring agent = Wide(peers::kAgentExecutableName);
-  for (const std::wstring& candidate : {remembered, FolderOf(os.GetModuleFileNameW())}) {
-    if (!candidate.empty() && FileExists(candidate + agent)) {
-      return candidate;
-    }
-  }
-  return {};
+  const std::array<std::wstring, 2> candidates = {remembered, FolderOf(os.GetModuleFileNameW())};
+  const auto found = std::find_if(candidates.begin(), candidates.end(), [&agent](const std::wstring& candidate) {
+    return !candidate.empty() && FileExists(candidate + agent);
+  });
+  return found != candidates.end() ? *found : std::wstring();
 }
 
 // Windows expands a REG_EXPAND_SZ value of the Run key before it runs it.
@@ -386,7 +388,7 @@ void GatherCompatibilityLayers(DoctorFacts& facts) {
       }
       const std::wstring path(name.data(), nameLength);
       std::wstring layers(data.data(), size / sizeof(wchar_t));
-      layers.resize(std::wstring(layers.c_str()).size());  // up to its NUL
+      layers.resize(std::min(layers.size(), layers.find(L'\0')));  // up to its NUL
       if (!IsAgentFileName(path)) {
         continue;
       }

@@ -299,6 +299,14 @@ void CheckAutostart(Findings& findings, const DoctorFacts& facts) {
   CheckAutostartArgument(findings, facts, arguments.front());
 }
 
+// The first bytes of a switched-on entry, as observed: 2, and 6 once it was switched off and on again.
+constexpr std::uint8_t kSwitchedOn = 2;
+constexpr std::uint8_t kSwitchedOnAgain = 6;
+
+bool IsSwitchedOnByte(std::uint8_t first) {
+  return first == kSwitchedOn || first == kSwitchedOnAgain;
+}
+
 // Task Manager's and Settings' switch of the Run entry. Its 12 bytes are no documented interface: by
 // observed practice a first byte of 2 or 6 is on, any other (3 is common) off; no value is on.
 void CheckStartupSwitch(Findings& findings, const DoctorFacts& facts) {
@@ -313,7 +321,7 @@ void CheckStartupSwitch(Findings& findings, const DoctorFacts& facts) {
     const std::optional<std::uint8_t> first =
         entry.value.bytes.empty() ? std::nullopt : std::optional<std::uint8_t>(entry.value.bytes.front());
     const std::wstring where = Cat({entry.hive, kRun32, L" ", Quoted(peers::kAutostartValueName)});
-    if (first == 2 || first == 6) {
+    if (first && IsSwitchedOnByte(*first)) {
       recorded += Cat({recorded.empty() ? L"" : L", ", entry.hive, L" first byte ", Dec(*first)});
       continue;
     }
@@ -408,13 +416,14 @@ void CheckAgent(Findings& findings, const DoctorFacts& facts) {
            agent.fileVersion.empty() ? std::wstring_view(L"unknown") : agent.fileVersion, L", ", agent.image});
   if (!facts.firstAgentAnswers) {
     // Its service request is the one stretch in which a healthy agent pumps no messages for long.
+    constexpr std::wstring_view kRetriesAndManagerWait =
+        L" of retries while the service is not ready, and the service manager's wait for a service that does not "
+        L"answer, ";
     const std::uint64_t boundMs = ServiceRequestBoundMs(facts);
     const std::wstring busy =
         Cat({L"an agent asking the service answers nothing for up to ", Seconds(boundMs), L" after its start (",
              Seconds(static_cast<std::uint64_t>(kServiceControlRetries) * kServiceControlRetryPauseMs),
-             L" of retries while the service is not ready, and the service manager's wait for a service that "
-             L"does not answer, ",
-             PipeTimeoutText(facts), L")"});
+             kRetriesAndManagerWait, PipeTimeoutText(facts), L")"});
     const std::wstring end = Cat({L"end it as a takeover would: ", EndProcessCommand(agent.processId),
                                   L", then start it as the user: ", Quoted(AgentFolder(facts) + L"velmor.exe"), L" 1"});
     Finding* finding = nullptr;
@@ -457,6 +466,11 @@ void CheckSecondAgents(Findings& findings, const DoctorFacts& facts) {
     return;
   }
   constexpr std::uint64_t kDueMs = AgentWindow::kWatchdogIntervalMs;
+  constexpr std::wstring_view kWaitsAndFallsDue =
+      L" ago, waits for the product's window; if it was absent at its start, its takeover falls due in about ";
+  constexpr std::wstring_view kWaitsWithoutATakeover =
+      L" ago, so the product's window was there at its start (it gives up after about half a minute of attempts) or "
+      L"it hangs";
   for (const ProcessFacts& second : facts.waitingAgents) {
     const std::wstring who = Cat({L"process ", Dec(second.processId)});
     Finding* finding = nullptr;
@@ -467,22 +481,18 @@ void CheckSecondAgents(Findings& findings, const DoctorFacts& facts) {
                Seconds(kDueMs), L" after its start: it makes the resident agent quit and stays in its place"}),
           L"nothing, if the product's window comes forward; velmorctl trace shows the takeover");
     } else if (*second.ageMs <= kDueMs) {
-      finding = &findings.Add(kSecondAgentCheck, Verdict::Warning, "second-agent-waiting",
-                              Cat({who, L", started ", Seconds(*second.ageMs),
-                                   L" ago, waits for the product's window; if it was "
-                                   L"absent at its start, its takeover falls due in about ",
-                                   Seconds(kDueMs - *second.ageMs), L" (", Seconds(kDueMs),
-                                   L" after its start): it makes the resident agent quit and stays in its place"}),
-                              L"nothing, if the product's window comes forward; velmorctl trace shows the takeover");
+      finding = &findings.Add(
+          kSecondAgentCheck, Verdict::Warning, "second-agent-waiting",
+          Cat({who, L", started ", Seconds(*second.ageMs), kWaitsAndFallsDue, Seconds(kDueMs - *second.ageMs), L" (",
+               Seconds(kDueMs), L" after its start): it makes the resident agent quit and stays in its place"}),
+          L"nothing, if the product's window comes forward; velmorctl trace shows the takeover");
       finding->fields.push_back(Number("takeoverDueInSeconds", SecondsOf(kDueMs - *second.ageMs)));
     } else {
-      finding =
-          &findings.Add(kSecondAgentCheck, Verdict::Warning, "second-agent-overdue",
-                        Cat({who, L", started ", Seconds(*second.ageMs),
-                             L" ago, still waits: a takeover would have fallen due ", Seconds(*second.ageMs - kDueMs),
-                             L" ago, so the product's window was there at its start (it gives "
-                             L"up after about half a minute of attempts) or it hangs"}),
-                        Cat({L"if it is still there in a minute, end it: ", EndProcessCommand(second.processId)}));
+      finding = &findings.Add(
+          kSecondAgentCheck, Verdict::Warning, "second-agent-overdue",
+          Cat({who, L", started ", Seconds(*second.ageMs), L" ago, still waits: a takeover would have fallen due ",
+               Seconds(*second.ageMs - kDueMs), kWaitsWithoutATakeover}),
+          Cat({L"if it is still there in a minute, end it: ", EndProcessCommand(second.processId)}));
     }
     AddProcessFields(*finding, second);
     if (second.ageMs) {
@@ -828,10 +838,12 @@ std::optional<OlderWindowsLayer> OlderWindowsIn(std::wstring_view layers) {
     std::size_t end = layers.find(L' ', start);
     end = end == std::wstring_view::npos ? layers.size() : end;
     const std::wstring_view token = layers.substr(start, end - start);
-    for (const OlderWindowsLayer& layer : kOlderWindowsLayers) {
-      if (EqualsIgnoringAsciiCase(token, layer.name) && OlderThanTheGate(layer.major, layer.minor)) {
-        return layer;
-      }
+    const auto* const layer =
+        std::find_if(kOlderWindowsLayers.begin(), kOlderWindowsLayers.end(), [token](const OlderWindowsLayer& named) {
+          return EqualsIgnoringAsciiCase(token, named.name) && OlderThanTheGate(named.major, named.minor);
+        });
+    if (layer != kOlderWindowsLayers.end()) {
+      return *layer;
     }
     start = end + 1;
   }
