@@ -172,7 +172,7 @@ std::wstring AgentFolder(AgentPlatform& os) {
   }
   const std::wstring agent = Wide(peers::kAgentExecutableName);
   const std::array<std::wstring, 2> candidates = {remembered, FolderOf(os.GetModuleFileNameW())};
-  const auto found = std::find_if(candidates.begin(), candidates.end(), [&agent](const std::wstring& candidate) {
+  const auto* const found = std::find_if(candidates.begin(), candidates.end(), [&agent](const std::wstring& candidate) {
     return !candidate.empty() && FileExists(candidate + agent);
   });
   return found != candidates.end() ? *found : std::wstring();
