@@ -8,6 +8,9 @@ namespace velmor {
 namespace {
 // Time given to a hidden product window to show itself after the tray click.
 constexpr std::uint32_t kShowWindowGraceMs = 500;
+// A product may answer that probe and hang right after it, in the switch itself: the switch is waited
+// for this long, no longer.
+constexpr std::uint32_t kSwitchTimeoutMs = 1000;
 // A first agent names itself within its first handler: a second agent that found none named at its
 // start looks again in its first attempts. Successors of the same storm name themselves only when
 // their watchdogs fire, long after.
@@ -27,9 +30,17 @@ void AgentWindow::SetActivationBudget(ActivationBudget budget) {
 }
 
 void AgentWindow::TryActivateProduct() {
+  if (endedForGood_) {
+    return;  // after the end for good, the product is left as it is
+  }
   const WindowHandle window = FindProductWindow(os_);
   const bool clicked = window != kNoWindow && !os_.IsWindowVisible(window);
   if (clicked) {
+    // The product takes the foreground when it shows itself on the click. Windows lets a process do so
+    // only when the foreground's owner allows it: the agent, which the user started, passes its right.
+    if (const std::uint32_t productProcess = os_.GetWindowThreadProcessId(window); productProcess != 0) {
+      os_.AllowSetForegroundWindow(productProcess);
+    }
     os_.PostMessageA(window, peers::kTrayMessage, peers::kTrayClickWParam, peers::kTrayClickLParam);
   }
   os_.Sleep(kShowWindowGraceMs);
@@ -43,10 +54,15 @@ void AgentWindow::TryActivateProduct() {
   const bool visible = window != kNoWindow && os_.IsWindowVisible(window);
   const bool hung = visible && !ProductAnswers(os_, window);
   if (visible && !hung) {
-    TraceLine(os_, "activation").Add("attempt", attempt).Add("tray-click", clicked).Add("result", "shown");
     HideAgentWindow();
     Stop(activationTimer_);
-    os_.SwitchToThisWindow(window, true);
+    // The window is shown: a switch that does not finish in time is not tried again, as it may still
+    // finish once the product answers.
+    const bool switched = os_.SwitchToThisWindow(window, true, kSwitchTimeoutMs);
+    TraceLine(os_, "activation")
+        .Add("attempt", attempt)
+        .Add("tray-click", clicked)
+        .Add("result", switched ? TraceWord("shown") : TraceWord("switch-unfinished"));
     EndActivation(true);
     return;
   }

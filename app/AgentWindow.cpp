@@ -32,8 +32,8 @@ AgentWindow::~AgentWindow() {
 }
 
 void AgentWindow::Start(Timer& timer) {
-  if (timer.running) {
-    return;  // a running timer keeps its rhythm
+  if (timer.running || endedForGood_) {
+    return;  // a running timer keeps its rhythm; after the end for good, nothing is started
   }
   if (handle_ == kNoWindow) {
     return;
@@ -42,7 +42,7 @@ void AgentWindow::Start(Timer& timer) {
     // Out of timers (a per-process quota): the step this timer drives would never come. The agent
     // cannot do its part, and ends rather than linger unseen.
     TraceLine(os_, "timer").Add("id", static_cast<std::uint32_t>(timer.id)).Add("refused", os_.GetLastError());
-    EndBecause("timer-refused");
+    EndForGood("timer-refused");
     return;
   }
   timer.running = true;
@@ -83,8 +83,16 @@ void AgentWindow::Close() {
 }
 
 void AgentWindow::EndBecause(TraceWord reason) {
-  TraceLine(os_, "end").Add("reason", reason);
+  if (!endTraced_) {
+    endTraced_ = true;
+    TraceLine(os_, "end").Add("reason", reason);
+  }
   Close();
+}
+
+void AgentWindow::EndForGood(const TraceWord& reason) {
+  EndBecause(reason);
+  endedForGood_ = true;
 }
 
 void AgentWindow::ReleaseInstanceMarker() {
@@ -93,6 +101,9 @@ void AgentWindow::ReleaseInstanceMarker() {
 }
 
 void AgentWindow::OnTimer(TimerId timer) {
+  if (endedForGood_) {
+    return;
+  }
   switch (timer) {
     case AgentTimer::Start:
       RunStartSequence();
@@ -110,6 +121,15 @@ void AgentWindow::OnTimer(TimerId timer) {
 
 void AgentWindow::OnCloseRequest() {
   EndBecause("close-request");
+}
+
+// A WM_QUIT that the agent did not ask for (posted to its window or thread by another program; the
+// agent's own end asks for one only after its close). The loop would end at once, without the close:
+// the marker and the residence lock left to the process's end, and no end line. It ends the agent
+// through its own close instead, as the quit command would, and for good: a dialog's loop that it
+// ended leaves nothing for the handler beneath to go on with.
+void AgentWindow::OnQuitMessage() {
+  EndForGood("quit-message");
 }
 
 void AgentWindow::OnWindowGone() {

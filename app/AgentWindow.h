@@ -94,8 +94,14 @@ class AgentWindow final : public AgentWindowEvents {
   // message loop end once control returns to it (after the messages posted before). The calling handler runs on to its
   // end; a second call does no harm.
   void Close();
-  // Close, with a trace line that says why the agent ends.
+  // Close, with a trace line that says why the agent ends (the first reason only: an agent ends once).
   void EndBecause(TraceWord reason);
+  // Ends the agent for good, when it is no longer the user's to end: the session ends, the Restart
+  // Manager closes the agent, a timer is refused, the message loop is told to quit. The handler that runs
+  // meanwhile (one that showed a dialog) does nothing more that anyone could see: no attempt to bring
+  // the product forward, no timer, no takeover, no second end line. The quit command is the user's:
+  // after it, the handler runs on to its end.
+  void EndForGood(const TraceWord& reason);
   // Releases this agent's handle to the single-instance marker. Safe to run more than once.
   void ReleaseInstanceMarker();
 
@@ -116,6 +122,7 @@ class AgentWindow final : public AgentWindowEvents {
   void OnCloseRequest() override;
   void OnWindowGone() override;
   void OnEndSession(bool ending, bool closeApplicationOnly) override;
+  void OnQuitMessage() override;
 
   // An agent that stays resident asks Windows to start it again, as at logon, once the Restart
   // Manager has ended it to replace its files (SessionEnd.cpp).
@@ -171,6 +178,9 @@ class AgentWindow final : public AgentWindowEvents {
   // The failed activation attempts of the current start pass, and the budget they are counted against.
   int activationAttempts_ = 0;
   ActivationBudget activationBudget_ = ActivationBudget::Standard;
+  // The end line is written (an agent ends once), and the end is for good (EndForGood).
+  bool endTraced_ = false;
+  bool endedForGood_ = false;
   // Owned while this agent may stay resident: by a first agent from its start, by a successor from
   // its takeover.
   ResidenceLock residence_{os_};

@@ -28,8 +28,9 @@ void AgentWindow::OnEndSession(bool ending, bool closeApplicationOnly) {
     return;  // the end was called off: the agent stays as it was
   }
   // Windows may end the process as soon as this handler returns: Close releases the marker and the
-  // residence lock now, not when the message loop ends.
-  EndBecause(closeApplicationOnly ? TraceWord("restart-manager") : TraceWord("session-end"));
+  // residence lock now, not when the message loop ends. A handler that showed a dialog, still running
+  // beneath this one, does nothing more once the dialog has closed: the product is left as it is.
+  EndForGood(closeApplicationOnly ? TraceWord("restart-manager") : TraceWord("session-end"));
 }
 
 }  // namespace velmor

@@ -199,6 +199,9 @@ bool AgentWindow::RunInstallTimeRoad() {
     // agent ends whatever the answer. After No, a second agent makes its one attempt to bring the
     // product forward first.
     const bool rebootAsked = ShowRestartPrompt(os_);
+    if (endedForGood_) {
+      return false;  // the session ended while the prompt was open (the quit command is its No)
+    }
     if (rebootAsked || state_.role != AgentRole::Second) {
       EndBecause("restart-prompt");
       return false;
@@ -235,6 +238,9 @@ void AgentWindow::RunSecondAgentRoad() {
   if (armWatchdog) {
     agentsSeenWhileWaiting_ = FindAgentWindows(os_).agents;
     Start(watchdogTimer_);
+    if (endedForGood_) {
+      return;  // refused: the agent has ended
+    }
   }
   TraceLine(os_, "road").Add("second-agent", "bring-product-forward").Add("watchdog", armWatchdog);
   TryActivateProduct();

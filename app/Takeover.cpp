@@ -99,6 +99,9 @@ void AgentWindow::TakeOverFromStuckAgent() {
     if (!anyAsked) {
       TraceLine(os_, "takeover").Add("first-agent", "none-found");
     }
+    if (endedForGood_) {
+      return;  // the session ended while the takeover waited on an agent: nothing is taken any more
+    }
     // The agents that quit gave the lock back. Of several successors, the one that gets it stays. A
     // lock that nobody answering under the agent's name holds is a program's: this agent stays all
     // the same, as no program may switch the agent off.

@@ -53,6 +53,7 @@ inline constexpr Win32Status kErrorServiceNotActive = 1062;
 inline constexpr std::uint32_t kWmNull = 0x0000;
 inline constexpr std::uint32_t kWmClose = 0x0010;
 inline constexpr std::uint32_t kWmEndSession = 0x0016;
+inline constexpr std::uint32_t kWmQuit = 0x0012;
 inline constexpr std::uintptr_t kEndSessionCloseApp = 0x1;  // WM_ENDSESSION's lParam: the Restart Manager
 inline constexpr std::uint32_t kSmtoAbortIfHung = 0x0002;
 inline constexpr int kSwRestore = 9;
@@ -165,6 +166,9 @@ class AgentWindowEvents {
   // alone to end, so that an installer can replace its files. WM_QUERYENDSESSION itself gets the
   // default answer, yes: the agent holds nothing that is worth keeping a session up for.
   virtual void OnEndSession(bool ending, bool closeApplicationOnly) = 0;
+  // WM_QUIT that the agent did not ask for, posted to its window or its thread by another program (or
+  // sent to its window): the message loop, or a dialog's, would end on it without the agent's close.
+  virtual void OnQuitMessage() = 0;
 };
 
 class AgentPlatform {
@@ -206,7 +210,12 @@ class AgentPlatform {
   virtual bool SendMessageTimeoutA(WindowHandle window, std::uint32_t message, MessageWParam wParam,
                                    MessageLParam lParam, std::uint32_t flags, std::uint32_t timeoutMs,
                                    MessageResult& result) = 0;
-  virtual void SwitchToThisWindow(WindowHandle window, bool altTab) = 0;
+  // SwitchToThisWindow, which waits on the window's thread: made on a thread of its own, whose end is
+  // waited for at most `timeoutMs`. False when it had not finished by then (GetLastError says
+  // ERROR_TIMEOUT; the switch may still finish later) or could not be made at all.
+  virtual bool SwitchToThisWindow(WindowHandle window, bool altTab, std::uint32_t timeoutMs) = 0;
+  // AllowSetForegroundWindow(processId): lets that process take the foreground, as this one may.
+  virtual bool AllowSetForegroundWindow(std::uint32_t processId) = 0;
   // Returns the id of the process that owns the window, 0 when there is none.
   virtual std::uint32_t GetWindowThreadProcessId(WindowHandle window) = 0;
   // Answers the message being handled when another thread sent it, so that the sender goes on;

@@ -53,7 +53,7 @@ inline constexpr std::array kForms = {
     Form{"service", {{{"open-manager-error", kNumber}}}},
     Form{"service", {{{"open-service-error", kNumber}}}},
     Form{"service", {{{"attempts", kNumber}, {"result", kNumber}}}},
-    Form{"activation", {{{"attempt", kNumber}, {"tray-click", kYesNo}, {"result", "shown"}}}},
+    Form{"activation", {{{"attempt", kNumber}, {"tray-click", kYesNo}, {"result", "shown switch-unfinished"}}}},
     Form{"activation",
          {{{"attempt", kNumber},
            {"window", "absent hidden not-answering"},
@@ -73,7 +73,7 @@ inline constexpr std::array kForms = {
          {{{"reason",
             "activation-done activation-gave-up install-time-done restart-prompt switched-off os-not-supported "
             "service-request-failed elevated non-interactive takeover-lost quit-command close-request "
-            "restart-manager session-end window-gone timer-refused marker-failed"}}}},
+            "restart-manager session-end quit-message window-gone timer-refused marker-failed"}}}},
     Form{"end", {{{"reason", "window-not-created"}, {"error", kNumber}}}},
 };
 

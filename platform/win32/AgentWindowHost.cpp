@@ -126,7 +126,19 @@ bool AgentWindowHost::KillTimer(HWND window, TimerId timer) {
 
 int AgentWindowHost::RunMessageLoop() {
   MSG message{};
-  while (::GetMessageA(&message, nullptr, 0, 0) > 0) {  // 0 is WM_QUIT, -1 an error
+  while (true) {
+    const BOOL got = ::GetMessageA(&message, nullptr, 0, 0);
+    if (got == -1) {
+      break;
+    }
+    if (got == 0) {
+      // WM_QUIT: the agent's own end; or one that another program posted, which the agent hears first,
+      // so that it ends through its own close (which asks for the quit that ends the loop).
+      if (terminateRequested_ || !HearUnaskedQuit()) {
+        break;
+      }
+      continue;
+    }
     if (!IsForgedTimerCallback(message)) {
       ::TranslateMessage(&message);
       ::DispatchMessageA(&message);
@@ -135,6 +147,27 @@ int AgentWindowHost::RunMessageLoop() {
   }
   loopEnded_ = true;
   return 0;
+}
+
+void AgentWindowHost::RequestTerminate() {
+  terminateRequested_ = true;
+  ::PostQuitMessage(0);
+}
+
+void AgentWindowHost::HearUnaskedQuitAfterModalLoop() {
+  // A modal loop that gets WM_QUIT ends and posts it again for the loop beneath.
+  MSG quit{};
+  if (!terminateRequested_ && ::PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE) {
+    HearUnaskedQuit();
+  }
+}
+
+bool AgentWindowHost::HearUnaskedQuit() {
+  if (agentWindow_ == nullptr || events_ == nullptr) {
+    return false;  // no agent to hear it: the loop ends
+  }
+  DeliverAgentMessage(*events_, WM_QUIT, 0, 0);
+  return terminateRequested_;
 }
 
 HWND AgentWindowHost::DialogOwner() const {
@@ -205,6 +238,10 @@ LRESULT AgentWindowHost::HandleMessage(HWND window, UINT message, WPARAM wParam,
       if (wParam == static_cast<WPARAM>(GWL_STYLE) && lParam != 0) {
         reinterpret_cast<STYLESTRUCT*>(lParam)->styleNew &= ~static_cast<DWORD>(WS_VISIBLE);
       }
+      return 0;
+    // The agent draws nothing, and the default handling of this message sets or clears WS_VISIBLE
+    // itself, with neither of the two messages above: it never gets there.
+    case WM_SETREDRAW:
       return 0;
     case WM_WINDOWPOSCHANGED: {
       const LRESULT result = ::DefWindowProcA(window, message, wParam, lParam);

@@ -27,6 +27,11 @@ class AgentWindowHost {
   bool SetTimer(HWND window, TimerId timer, UINT intervalMs);
   bool KillTimer(HWND window, TimerId timer);
   int RunMessageLoop();
+  // The agent's own end: the loop ends once it has handled what was posted before.
+  void RequestTerminate();
+  // After a modal dialog: a WM_QUIT that ended its loop, and that the agent did not ask for, is heard
+  // now, before the handler that showed the dialog runs on.
+  void HearUnaskedQuitAfterModalLoop();
   // The agent window while it exists, else null: the dialogs' owner, so that destroying the window
   // closes them.
   [[nodiscard]] HWND DialogOwner() const;
@@ -48,6 +53,9 @@ class AgentWindowHost {
   Schedule* FindTimer(TimerId id);
   bool TakeTick(WPARAM id);
   void EndIfWindowGone();
+  // Hands a WM_QUIT that the agent did not ask for to its events; true when the agent asked for its
+  // end meanwhile, as it does.
+  bool HearUnaskedQuit();
 
   AgentWindowEvents* events_ = nullptr;
   std::vector<Schedule> timers_;  // the running ones: a handful, looked up in order
@@ -61,6 +69,8 @@ class AgentWindowHost {
   HWND windowBeingDestroyed_ = nullptr;
   // The message loop is over: the process ends next.
   bool loopEnded_ = false;
+  // The agent asked for its end (its own WM_QUIT is on the way).
+  bool terminateRequested_ = false;
   bool renamingWindow_ = false;
   // The window whose messages become events, kept in this process's own memory: a window's user data
   // can be written by any program of the desktop.

@@ -6,6 +6,7 @@
 #include <shellapi.h>
 
 #include <cstdint>
+#include <string>
 
 #include "platform/win32/LibraryFunction.h"
 
@@ -22,6 +23,31 @@ void RestrictDllSearchToSystemFolder() {
   ::SetDllDirectoryW(L"");
 }
 
+namespace {
+
+// A DLL of the system folder. LOAD_LIBRARY_SEARCH_SYSTEM32 is refused (ERROR_INVALID_PARAMETER) before
+// Windows 8 without the update that brought SetDefaultDllDirectories: there the DLL is loaded by its
+// full path in the system folder, which no search order can redirect.
+HMODULE LoadSystemLibrary(const wchar_t* fileName) {
+  if (const HMODULE module = ::LoadLibraryExW(fileName, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    return module;
+  }
+  if (::GetLastError() != ERROR_INVALID_PARAMETER) {
+    return nullptr;
+  }
+  std::wstring path(MAX_PATH, L'\0');
+  const UINT length = ::GetSystemDirectoryW(path.data(), static_cast<UINT>(path.size()));
+  if (length == 0 || length >= path.size()) {
+    return nullptr;
+  }
+  path.resize(length);
+  path += L'\\';
+  path += fileName;
+  return ::LoadLibraryExW(path.c_str(), nullptr, 0);
+}
+
+}  // namespace
+
 ShellLoader::~ShellLoader() {
   if (comInitialized_) {
     LibraryFunction<decltype(&::CoUninitialize)>(ole32_, "CoUninitialize")();
@@ -31,12 +57,11 @@ ShellLoader::~ShellLoader() {
 decltype(&::ShellExecuteW) ShellLoader::ShellExecuteFunction() {
   if (!loaded_) {
     loaded_ = true;
-    ole32_ = ::LoadLibraryExW(L"ole32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    ole32_ = LoadSystemLibrary(L"ole32.dll");
     if (const auto coInitializeEx = LibraryFunction<decltype(&::CoInitializeEx)>(ole32_, "CoInitializeEx")) {
       comInitialized_ = SUCCEEDED(coInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
     }
-    shellExecute_ = LibraryFunction<decltype(&::ShellExecuteW)>(
-        ::LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32), "ShellExecuteW");
+    shellExecute_ = LibraryFunction<decltype(&::ShellExecuteW)>(LoadSystemLibrary(L"shell32.dll"), "ShellExecuteW");
   }
   return shellExecute_;
 }

@@ -72,8 +72,36 @@ bool Win32PassThroughs::SendMessageTimeoutA(WindowHandle window, std::uint32_t m
   return sent != 0;
 }
 
-void Win32PassThroughs::SwitchToThisWindow(WindowHandle window, bool altTab) {
-  ::SwitchToThisWindow(ToHwnd(window), altTab ? TRUE : FALSE);
+namespace {
+// The switch's own thread: it only makes the call, and ends when the window's thread has answered.
+template <BOOL kAltTab>
+DWORD WINAPI SwitchOnAThreadOfItsOwn(LPVOID window) noexcept {
+  ::SwitchToThisWindow(static_cast<HWND>(window), kAltTab);
+  return 0;
+}
+}  // namespace
+
+// The switch waits on the window's thread without a bound, and a product may stop answering right
+// after it answered the agent's probe. The agent's one thread waits on a thread of the switch's own,
+// so long and no longer; a switch that has not finished by then finishes when the product answers
+// again, or goes with the process.
+bool Win32PassThroughs::SwitchToThisWindow(WindowHandle window, bool altTab, std::uint32_t timeoutMs) {
+  constexpr SIZE_T kSwitchThreadStack = 64 * 1024;
+  const UniqueWin32Handle thread(::CreateThread(
+      nullptr, kSwitchThreadStack, altTab ? &SwitchOnAThreadOfItsOwn<TRUE> : &SwitchOnAThreadOfItsOwn<FALSE>,
+      ToHwnd(window), STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+  if (!thread) {
+    return false;  // no switch without its bound
+  }
+  if (::WaitForSingleObject(thread.get(), timeoutMs) != WAIT_OBJECT_0) {
+    ::SetLastError(ERROR_TIMEOUT);
+    return false;
+  }
+  return true;
+}
+
+bool Win32PassThroughs::AllowSetForegroundWindow(std::uint32_t processId) {
+  return ::AllowSetForegroundWindow(processId) != FALSE;
 }
 
 std::uint32_t Win32PassThroughs::GetWindowThreadProcessId(WindowHandle window) {

@@ -26,7 +26,8 @@ class Win32PassThroughs : public AgentPlatform {
   bool PostMessageA(WindowHandle window, std::uint32_t message, MessageWParam wParam, MessageLParam lParam) override;
   bool SendMessageTimeoutA(WindowHandle window, std::uint32_t message, MessageWParam wParam, MessageLParam lParam,
                            std::uint32_t flags, std::uint32_t timeoutMs, MessageResult& result) override;
-  void SwitchToThisWindow(WindowHandle window, bool altTab) override;
+  bool SwitchToThisWindow(WindowHandle window, bool altTab, std::uint32_t timeoutMs) override;
+  bool AllowSetForegroundWindow(std::uint32_t processId) override;
   std::uint32_t GetWindowThreadProcessId(WindowHandle window) override;
   bool ReplyMessage(MessageResult result) override;
   bool IsWindowStationInteractive() override;

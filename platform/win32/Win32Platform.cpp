@@ -51,12 +51,14 @@ class Win32Platform final : public Win32PassThroughs {
 
   int RunMessageLoop() override { return windowHost_.RunMessageLoop(); }
 
-  void TerminateApplication() override { ::PostQuitMessage(0); }
+  void TerminateApplication() override { windowHost_.RequestTerminate(); }
 
   // --- Dialogs ---------------------------------------------------------------------------------
 
   DialogResult ShowMessageDialog(DialogKind kind, std::wstring_view text, bool topmost) override {
-    return win32impl::ShowMessageDialog(windowHost_.DialogOwner(), kind, text, topmost);
+    const DialogResult result = win32impl::ShowMessageDialog(windowHost_.DialogOwner(), kind, text, topmost);
+    windowHost_.HearUnaskedQuitAfterModalLoop();
+    return result;
   }
 
   // --- The trace -------------------------------------------------------------------------------

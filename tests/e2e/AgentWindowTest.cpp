@@ -17,6 +17,12 @@ namespace {
 
 using AgentWindowTest = AgentTest;
 
+// A message sent as another program sends it, never waiting long on the agent.
+void SendBounded(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  DWORD_PTR ignored = 0;
+  ::SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 5000, &ignored);
+}
+
 // A logon start while the product runs: the agent stays resident and does nothing else.
 TEST_F(AgentWindowTest, ResidentAgentIsFoundByClassAndCaptionWhileHidden) {
   StartProductWindow("--visible");
@@ -226,6 +232,13 @@ TEST_F(AgentWindowTest, WindowShownOrClosedFromItsSystemMenuByAnotherProgramStay
       {"ShowWindowAsync", [](HWND w) { ::ShowWindowAsync(w, SW_SHOW); }},
       {"SetWindowLongPtr",
        [](HWND w) { ::SetWindowLongPtrA(w, GWL_STYLE, ::GetWindowLongPtrA(w, GWL_STYLE) | WS_VISIBLE); }},
+      // The default handling of these sets WS_VISIBLE, or restores the window, without asking it first.
+      {"sent WM_SETREDRAW", [](HWND w) { SendBounded(w, WM_SETREDRAW, TRUE, 0); }},
+      {"posted WM_SETREDRAW", [](HWND w) { ::PostMessageA(w, WM_SETREDRAW, TRUE, 0); }},
+      {"WM_SYSCOMMAND SC_RESTORE", [](HWND w) { ::PostMessageA(w, WM_SYSCOMMAND, SC_RESTORE, 0); }},
+      {"WM_SYSCOMMAND SC_MAXIMIZE", [](HWND w) { ::PostMessageA(w, WM_SYSCOMMAND, SC_MAXIMIZE, 0); }},
+      {"WM_SYSCOMMAND SC_MINIMIZE", [](HWND w) { ::PostMessageA(w, WM_SYSCOMMAND, SC_MINIMIZE, 0); }},
+      {"WM_SHOWWINDOW", [](HWND w) { SendBounded(w, WM_SHOWWINDOW, TRUE, SW_PARENTOPENING); }},
   };
   for (const auto& [how, show] : shows) {
     show(window);

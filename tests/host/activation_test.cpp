@@ -160,6 +160,58 @@ TEST_F(Activation, AgentsThatWouldEndStopWaitingAfterThirtySecondsAResidentOneWa
   EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), resident.AgentWindow());
 }
 
+// A product that answers the probe at once and then blocks 30 s in the switch (in its first
+// WM_WINDOWPOSCHANGING, as seen under Wine): the switch is waited for a second, no longer. A second
+// agent ends right after it; a resident first agent hears the next command at once.
+TEST_F(Activation, ProductThatHangsInTheSwitchHoldsTheAgentNoLongerThanTheSwitchsBound) {
+  desktop.services.onAccepted = [this] { desktop.StartProduct(ProductStart::Visible).blockInSwitchMs = 30000; };
+  SimProcess& resident = UserStart();
+  ASSERT_EQ(desktop.switches.size(), 1U);
+  const sim::SwitchRecord& firstSwitch = desktop.switches[0];
+  EXPECT_EQ(firstSwitch.timeoutMs, 1000U);
+  EXPECT_FALSE(firstSwitch.finished);
+  ASSERT_FALSE(resident.TraceLines().empty());
+  EXPECT_NE(resident.TraceLines()[resident.TraceLines().size() - 2].find(
+                "activation attempt=1 tray-click=no result=switch-unfinished"),
+            std::string::npos);
+  EXPECT_NE(resident.TraceLines().back().find("resident after=activation"), std::string::npos);
+  EXPECT_FALSE(resident.Ended());
+  EXPECT_FALSE(Running(resident, AgentTimer::Activation)) << "an unfinished switch is not tried again";
+  PostCommand(desktop, resident.AgentWindow(), peers::QuitCommand());
+  desktop.RunUntilIdle();
+  EXPECT_TRUE(resident.Ended());
+  EXPECT_LE(resident.EndedAt() - firstSwitch.at, 1000U) << "the quit waited on the product";
+
+  desktop.AdvanceBy(30000);  // the product answers again
+  desktop.Products().back()->blockInSwitchMs = 30000;
+  const Ms secondStart = desktop.Now();
+  SimProcess& second = UserStart();  // the product is up: it switches and ends
+  ASSERT_TRUE(second.Ended());
+  EXPECT_LE(second.EndedAt() - secondStart, kStartTick + 500 + 1000);
+  ASSERT_EQ(desktop.switches.size(), 2U);
+  EXPECT_FALSE(desktop.switches[1].finished);
+  EXPECT_NE(second.TraceLines().back().find("end reason=activation-done"), std::string::npos);
+}
+
+// The product shows itself on the tray click and takes the foreground then, which Windows allows only
+// when the foreground's owner lets it: the agent gives the product's process that right first, and
+// only for a click.
+TEST_F(Activation, ProductIsAllowedTheForegroundBeforeEachTrayClick) {
+  SimProduct& product = desktop.StartProduct(ProductStart::Hidden, 700);
+  SimProcess& agent = UserStart();
+  desktop.AdvanceBy(1000);
+  ASSERT_TRUE(agent.Ended());
+  const std::vector<sim::PostRecord> clicks = TrayPosts();
+  ASSERT_EQ(clicks.size(), 1U);
+  ASSERT_EQ(desktop.foregroundGrants.size(), 1U) << "a visible window gets neither click nor grant";
+  const sim::ForegroundGrantRecord& grant = desktop.foregroundGrants[0];
+  EXPECT_EQ(grant.fromProcess, agent.Id());
+  EXPECT_EQ(grant.processId, product.ProcessId());
+  EXPECT_EQ(grant.at, clicks[0].at);
+  ASSERT_LT(grant.postsBefore, desktop.posts.size());
+  EXPECT_EQ(desktop.posts[grant.postsBefore].message, peers::kTrayMessage) << "the grant comes right before the click";
+}
+
 TEST_F(Activation, WindowWithAnotherCaptionIsNotTheProduct) {
   desktop.CreateForeignWindow("TMainForm", "Tessaly 2025", true);
   desktop.CreateForeignWindow("TForm", "Tessaly 2024", true);

@@ -20,6 +20,7 @@ class Recorder final : public AgentWindowEvents {
   void OnCloseRequest() override { ++closeRequests; }
   void OnWindowGone() override {}
   void OnEndSession(bool, bool) override {}
+  void OnQuitMessage() override {}
 
   struct Tick {
     TimerId timer;

@@ -1,5 +1,9 @@
 // The takeover of a first agent by a second one whose product window did not come forward in time,
 // and a quit command that arrives while a dialog is open.
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "tests/host/AgentScenario.h"
 
 namespace velmor::test {
@@ -313,6 +317,128 @@ class QuitDuringDialog : public AgentScenario {
   bool quitHandledWhileOpen = false;
 };
 
+// The lines an agent wrote after its end line, and how many end lines it wrote.
+std::vector<std::string> LinesAfterTheEnd(const SimProcess& agent, int& endLines) {
+  std::vector<std::string> after;
+  endLines = 0;
+  for (const std::string& line : agent.TraceLines()) {
+    if (endLines > 0) {
+      after.push_back(line);
+    }
+    if (line.find(": end reason=") != std::string::npos) {
+      ++endLines;
+    }
+  }
+  return after;
+}
+
+// The end of the session, or the Restart Manager's close, reaching an agent while one of its dialogs
+// is open: once the dialog has closed, the handler that showed it does nothing more anyone can see.
+// The restart prompt of a second agent beside a hidden product window used to go on to its one
+// attempt: the tray click, and the product showed itself at the end of the session.
+TEST_F(QuitDuringDialog, EndOfTheSessionWhileADialogIsOpenLeavesTheProductAsItIs) {
+  SetAutostart("\"C:\\P\\velmor.exe\" 1");
+  SimProduct& product = desktop.StartProduct(ProductStart::Hidden, 0);
+  SimProcess& first = Start(L"1");
+  const auto endWhileNextDialogIsOpen = [this](MessageLParam closeApp) {
+    desktop.dialogs.AnswerWhileOpen(DialogResult::No, [this, closeApp] {
+      desktop.Send(desktop.Processes().back()->AgentWindow(), sim::kWmEndSession, 1, closeApp);
+      desktop.RunUntilIdle();
+    });
+  };
+  const std::pair<MessageLParam, const char*> ends[] = {{sim::kEndSessionCloseApp, "end reason=restart-manager"},
+                                                        {0, "end reason=session-end"}};
+  for (const auto& [closeApp, endLine] : ends) {
+    SCOPED_TRACE(endLine);
+    endWhileNextDialogIsOpen(closeApp);
+    SimProcess& second = Start(L"firststart");
+    ASSERT_TRUE(second.Ended());
+    int endLines = 0;
+    const std::vector<std::string> after = LinesAfterTheEnd(second, endLines);
+    EXPECT_EQ(endLines, 1);
+    ASSERT_FALSE(second.TraceLines().empty());
+    for (const std::string& line : after) {
+      EXPECT_NE(line.find("restart-prompt reboot-asked=no"), std::string::npos) << "after the end: " << line;
+    }
+    EXPECT_EQ(product.TrayClicks(), 0) << "the product was clicked after the end";
+    EXPECT_TRUE(second.Sleeps().empty());
+    EXPECT_TRUE(desktop.switches.empty());
+    EXPECT_FALSE(desktop.Visible(product.Window()));
+  }
+  EXPECT_FALSE(first.Ended());
+
+  // The other dialogs followed by an end: the version gate's, and a service error's.
+  SendCommand(desktop, first.AgentWindow(), peers::QuitCommand());
+  product.Close();
+  desktop.version = {6, 1, 0, 0, {}};
+  endWhileNextDialogIsOpen(sim::kEndSessionCloseApp);
+  SimProcess& gated = Start();
+  desktop.version = {};
+  desktop.services.serviceInstalled = false;
+  endWhileNextDialogIsOpen(0);
+  SimProcess& refused = Start();
+  for (const SimProcess* agent : {&gated, &refused}) {
+    ASSERT_TRUE(agent->Ended());
+    int endLines = 0;
+    EXPECT_TRUE(LinesAfterTheEnd(*agent, endLines).empty());
+    EXPECT_EQ(endLines, 1);
+  }
+  EXPECT_EQ(desktop.dialogs.shown.size(), 4U);
+  EXPECT_TRUE(desktop.switches.empty());
+}
+
+// A WM_QUIT posted to the agent's window ends it through its own close, with its end line, the
+// residence lock released by the agent rather than abandoned; posted while the restart prompt of a
+// second agent is open, it leaves the product as it is.
+TEST_F(QuitDuringDialog, PostedQuitMessageEndsTheAgentThroughItsOwnClose) {
+  SetAutostart("\"C:\\P\\velmor.exe\" 1");
+  SimProduct& product = desktop.StartProduct(ProductStart::Hidden, 0);
+  SimProcess& resident = Start(L"1");
+  ASSERT_EQ(desktop.MutexOwner(peers::kResidenceLockName), resident.Id());
+  desktop.Post(resident.AgentWindow(), win32::kWmQuit, 0, 0);
+  desktop.RunUntilIdle();
+  ASSERT_TRUE(resident.Ended());
+  EXPECT_NE(resident.TraceLines().back().find("end reason=quit-message"), std::string::npos);
+  EXPECT_EQ(resident.HandlesLeftAtExit(HandleKind::Mutex), 0) << "the lock was left to the process's end";
+  EXPECT_EQ(resident.HandlesLeftAtExit(HandleKind::Mapping), 0);
+  EXPECT_FALSE(desktop.MappingExists(kMarker));
+
+  SimProcess& first = Start(L"1");
+  desktop.dialogs.AnswerWhileOpen(DialogResult::No, [this] {
+    desktop.Post(desktop.Processes().back()->AgentWindow(), win32::kWmQuit, 0, 0);
+    desktop.RunUntilIdle();
+  });
+  SimProcess& second = Start(L"firststart");
+  ASSERT_TRUE(second.Ended());
+  int endLines = 0;
+  LinesAfterTheEnd(second, endLines);
+  EXPECT_EQ(endLines, 1);
+  EXPECT_EQ(product.TrayClicks(), 0);
+  EXPECT_TRUE(second.Sleeps().empty());
+  EXPECT_FALSE(first.Ended());
+}
+
+// A refused timer ends the agent: the handler that asked for it makes no attempt afterwards and
+// writes no second end line. Here a second agent's watchdog, beside a first agent still waiting for
+// the product's window.
+TEST_F(QuitDuringDialog, RefusedTimerEndsTheAgentWithNothingAfterTheEnd) {
+  SetAutostart("\"C:\\P\\velmor.exe\" 1");
+  SimProcess& first = Start(L"1");
+  desktop.refusedTimer = AgentTimer::Watchdog;
+  desktop.At(desktop.Now() + kStartTick + 100, [this] { desktop.StartProduct(ProductStart::Visible); });
+  SimProcess& second = Start();
+  desktop.AdvanceBy(2000);
+  ASSERT_TRUE(second.Ended());
+  int endLines = 0;
+  EXPECT_TRUE(LinesAfterTheEnd(second, endLines).empty());
+  EXPECT_EQ(endLines, 1);
+  EXPECT_NE(second.TraceLines().back().find("end reason=timer-refused"), std::string::npos);
+  EXPECT_NE(second.TraceLines()[second.TraceLines().size() - 2].find("timer id=3 refused=8"), std::string::npos);
+  EXPECT_TRUE(second.Sleeps().empty()) << "an activation attempt after the end";
+  EXPECT_TRUE(desktop.switches.empty());
+  EXPECT_FALSE(first.Ended());
+}
+
 TEST_F(QuitDuringDialog, VersionGateMessage) {
   desktop.version = {6, 1, 0, 0, {}};
   QuitWhileNextDialogIsOpen(DialogResult::Ok);
@@ -352,6 +478,9 @@ TEST_F(QuitDuringDialog, RestartPromptOfASecondAgentRunsOnToItsOneAttemptAndEnds
   EXPECT_EQ(second.InvalidHandleCloses(), 0);
   EXPECT_EQ(second.HandlesLeftAtExit(HandleKind::Mapping), 0);
   EXPECT_EQ(desktop.switches.size(), 1U) << "the handler runs on to its end: the one attempt of a second agent";
+  int endLines = 0;
+  LinesAfterTheEnd(second, endLines);
+  EXPECT_EQ(endLines, 1) << "the quit's end line, and no second one after the attempt";
   EXPECT_FALSE(first.Ended());
   EXPECT_TRUE(desktop.MappingExists(kMarker));
   EXPECT_EQ(desktop.MappingHandles(kMarker), 1);

@@ -49,9 +49,9 @@ enum ExitCode : int {
   kChannelBusy = 5,
 };
 
-// Long enough for an agent in its service request's retries (about 20 s) to get to the command. A
-// running service whose handler does not return holds it as long again as the service manager waits
-// for the handler (30 s by default on Windows): a longer --wait covers that.
+// Long enough for an agent in its service request's retries (about 20 s) to get to the command. A service whose
+// handler does not return holds the agent longer, up to the service manager's time-out on top: installers
+// pass 60 (docs/INSTALLERS.md).
 constexpr DWORD kDefaultWaitSeconds = 30;
 constexpr DWORD kMaxWaitSeconds = 24 * 60 * 60;
 

@@ -19,9 +19,9 @@
 // closes what it left open (HandlesLeftAtExit). Call(process, fn) runs fn as a handler of the process.
 // Windows: Post/Send from outside, FindWindow, Caption, Visible, EverShown, TimerRunning, SetHung.
 // Kernel objects: HoldExternalMapping (other product versions, squatted names), MappingExists,
-// MappingHandles, failMappingCreation, MutexOwner. Records: posts, switches, shellExecutes, mappingCreations, and the
-// records in registry, services, version, privileges and dialogs. Faults() lists what no real desktop could do (a
-// blocking send to a hung window, a livelock, a call of the blocking message loop).
+// MappingHandles, failMappingCreation, MutexOwner. Records: posts, switches, foregroundGrants, shellExecutes,
+// mappingCreations, and the records in registry, services, version, privileges and dialogs. Faults() lists what no
+// real desktop could do (a blocking send to a hung window, a livelock, a call of the blocking message loop).
 #pragma once
 
 #include <cstdint>
@@ -93,6 +93,15 @@ struct SwitchRecord {
   std::uint32_t fromProcess;
   WindowHandle window;
   bool altTab;
+  Ms at;
+  std::uint32_t timeoutMs;
+  bool finished;  // within its bound
+};
+
+struct ForegroundGrantRecord {
+  std::uint32_t fromProcess;
+  std::uint32_t processId;
+  std::size_t postsBefore;  // how many posts the desktop had seen when it was made
   Ms at;
 };
 
@@ -187,6 +196,8 @@ class SimDesktop {
   std::function<void()> onOpenProcess;
   // When set, creating an agent window fails (as CreateWindowExA can, out of desktop heap).
   bool failWindowCreation = false;
+  // When not 0, setting the timer of that id fails (the process's quota of timers used up).
+  TimerId refusedTimer = 0;
   Win32Status mappingCreationError = kErrorNotEnoughMemory;
 
   // --- System parts and records ----------------------------------------------------------------
@@ -201,6 +212,7 @@ class SimDesktop {
 
   std::vector<PostRecord> posts;
   std::vector<SwitchRecord> switches;
+  std::vector<ForegroundGrantRecord> foregroundGrants;
   std::vector<ShellExecuteRecord> shellExecutes;
   std::vector<MappingCreationRecord> mappingCreations;
   [[nodiscard]] std::vector<PostRecord> PostsOf(std::uint32_t message) const;

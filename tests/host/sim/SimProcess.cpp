@@ -145,6 +145,9 @@ bool SimProcess::SetTimer(WindowHandle window, TimerId timer, std::uint32_t inte
   if (terminated_ || found == nullptr || !found->alive || found->processId != id_) {
     return Fail(kErrorInvalidWindowHandle);
   }
+  if (desktop_.refusedTimer != 0 && timer == desktop_.refusedTimer) {
+    return Fail(kErrorNotEnoughMemory);
+  }
   // Setting a running timer again restarts it and drops its pending tick.
   const Ms interval = std::max<Ms>(intervalMs, kUserTimerMinimum);
   found->timers[timer] = SimTimer{intervalMs, interval, desktop_.Now() + interval, false, 0};
@@ -243,8 +246,27 @@ bool SimProcess::SendMessageTimeoutA(WindowHandle window, std::uint32_t message,
   return true;
 }
 
-void SimProcess::SwitchToThisWindow(WindowHandle window, bool altTab) {
-  desktop_.switches.push_back({id_, window, altTab, desktop_.Now()});
+bool SimProcess::SwitchToThisWindow(WindowHandle window, bool altTab, std::uint32_t timeoutMs) {
+  // The switch waits on the window's thread: a hung one answers never, a product that blocks in the
+  // switch answers once it is done.
+  SimWindow* found = desktop_.Window(window);
+  std::optional<Ms> busy;
+  if (found != nullptr && found->product != nullptr && found->product->blockInSwitchMs) {
+    busy = std::exchange(found->product->blockInSwitchMs, std::nullopt);
+    desktop_.SetHung(window, true);
+    desktop_.At(desktop_.Now() + *busy, [&desktop = desktop_, window] { desktop.SetHung(window, false); });
+  } else if (found != nullptr && found->hung) {
+    busy = std::numeric_limits<Ms>::max();
+  }
+  const bool finished = !busy || *busy <= timeoutMs;
+  desktop_.switches.push_back({id_, window, altTab, desktop_.Now(), timeoutMs, finished});
+  desktop_.MoveClockTo(desktop_.Now() + (finished ? busy.value_or(0) : timeoutMs));
+  return finished || Fail(kErrorTimeout);
+}
+
+bool SimProcess::AllowSetForegroundWindow(std::uint32_t processId) {
+  desktop_.foregroundGrants.push_back({id_, processId, desktop_.posts.size(), desktop_.Now()});
+  return true;
 }
 
 std::uint32_t SimProcess::GetWindowThreadProcessId(WindowHandle window) {

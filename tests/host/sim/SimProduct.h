@@ -26,6 +26,9 @@ class SimProduct {
   void Close();
   // How long after a tray click the hidden window shows itself; empty: never.
   std::optional<Ms> showAfterMs;
+  // How long the product's thread blocks in the first switch to its window (it answers everything
+  // before at once); empty: it does not.
+  std::optional<Ms> blockInSwitchMs;
 
   // A message reaching the window, posted or sent.
   void OnMessage(std::uint32_t message, MessageWParam wParam, MessageLParam lParam);
