@@ -8,9 +8,6 @@ namespace velmor {
 namespace {
 // Time given to a hidden product window to show itself after the tray click.
 constexpr std::uint32_t kShowWindowGraceMs = 500;
-// Bringing a window forward waits on its thread. A product that does not answer within this counts as
-// not shown, so that a hung product never holds up the agent.
-constexpr std::uint32_t kProductAnswerTimeoutMs = 200;
 // A product may answer that probe and hang right after it, in the switch itself: the switch is waited
 // for this long, no longer.
 constexpr std::uint32_t kSwitchTimeoutMs = 1000;
@@ -21,12 +18,6 @@ constexpr int kAttemptsThatLookForTheFirstAgent = 5;
 // Each attempt holds the agent for half a second: after about 30 seconds, as long as the takeover
 // watchdog gives a first agent, an agent that would end anyway stops waiting for a window.
 constexpr int kStandardAttemptLimit = 30;
-
-bool ProductAnswers(AgentPlatform& os, WindowHandle window) {
-  MessageResult ignored = 0;
-  return os.SendMessageTimeoutA(window, win32::kWmNull, 0, 0, win32::kSmtoAbortIfHung, kProductAnswerTimeoutMs,
-                                ignored);
-}
 }  // namespace
 
 // The wait for the product's window: a resident agent waits until it shows, a second agent whose

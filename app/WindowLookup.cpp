@@ -32,6 +32,12 @@ WindowHandle FindProductWindow(AgentPlatform& os) {
   return os.FindWindowA(peers::kProductWindowClass, peers::kProductWindowCaption);
 }
 
+bool ProductAnswers(AgentPlatform& os, WindowHandle window) {
+  MessageResult ignored = 0;
+  return os.SendMessageTimeoutA(window, win32::kWmNull, 0, 0, win32::kSmtoAbortIfHung, kProductAnswerTimeoutMs,
+                                ignored);
+}
+
 bool IsAgentOfThisSession(AgentPlatform& os, KernelHandle process, std::uint32_t processId) {
   // In UTF-16 a backslash is never part of another character.
   const std::wstring image = os.QueryFullProcessImageNameW(process);

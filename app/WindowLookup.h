@@ -13,6 +13,12 @@ namespace velmor {
 // The product's main window, found by its class and caption; null when it is not there.
 WindowHandle FindProductWindow(AgentPlatform& os);
 
+// Bringing a window forward waits on its thread. A product window that does not answer within this
+// counts as not shown, so that a hung product never holds up the agent.
+inline constexpr std::uint32_t kProductAnswerTimeoutMs = 200;
+// Whether the product's window answers (WM_NULL) within kProductAnswerTimeoutMs and is not hung.
+bool ProductAnswers(AgentPlatform& os, WindowHandle window);
+
 // Whether the process runs the agent in this process's session: its image is velmor.exe and its
 // session is this one's. `process` needs PROCESS_QUERY_LIMITED_INFORMATION.
 bool IsAgentOfThisSession(AgentPlatform& os, KernelHandle process, std::uint32_t processId);
