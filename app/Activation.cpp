@@ -12,12 +12,6 @@ namespace {
 // start looks again in its first attempts. Successors of the same storm name themselves only when
 // their watchdogs fire, long after.
 constexpr int kAttemptsThatLookForTheFirstAgent = 5;
-
-bool ProductAnswers(AgentPlatform& os, WindowHandle window) {
-  MessageResult ignored = 0;
-  return os.SendMessageTimeoutA(window, win32::kWmNull, 0, 0, win32::kSmtoAbortIfHung, times::kProductAnswerTimeoutMs,
-                                ignored);
-}
 }  // namespace
 
 // The wait for the product's window: a resident agent waits until it shows, a second agent whose

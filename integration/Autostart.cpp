@@ -23,11 +23,9 @@ Win32Status OpenRunKey(AgentPlatform& os, std::uint32_t access, RegistryKey& key
   return os.RegOpenKeyExA(kHkeyLocalMachine, peers::kRunKeyPath, 0, access | win32::kKeyWow64_32Key, key);
 }
 
-// No command line that Windows starts is longer than kLongestCommandLineUnits: a value beyond this and
-// its NUL is no command line, and is not read.
+// The longest value read: the longest command line and its NUL.
 constexpr std::uint32_t kBytesPerUnit = 2;
-constexpr auto kLongestReadableValue =
-    static_cast<std::uint32_t>((win32::kLongestCommandLineUnits + 1) * kBytesPerUnit);
+constexpr std::uint32_t kLongestReadableValue = (kLongestAutostartText + 1) * kBytesPerUnit;
 
 // The text of a string value: its UTF-16 code units (little-endian, as the registry stores them) up
 // to the first NUL; an odd last byte is no code unit.

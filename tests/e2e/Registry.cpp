@@ -2,6 +2,7 @@
 
 #include "peers/AgentContract.h"
 #include "platform/win32/Win32Handles.h"
+#include "tests/e2e/Processes.h"
 
 namespace velmor::e2e {
 namespace {
@@ -145,6 +146,10 @@ std::vector<RegistryPlace> PlacesTheSuiteWrites() {
   std::vector<RegistryPlace> places = {
       {HKEY_LOCAL_MACHINE, "HKLM", kRunKey, KEY_WOW64_32KEY, kAutostartName},
       {HKEY_CLASSES_ROOT, "HKCR", kHttpsCommandKey, 0, ""},
+      // velmorctl doctor's case: Task Manager's switch of the entry, and a compatibility mode on the agent.
+      {HKEY_CURRENT_USER, "HKCU", kStartupSwitchKey, 0, kAutostartName},
+      {HKEY_CURRENT_USER, "HKCU", kCompatibilityLayersKey, 0,
+       ShippedFolder() + std::string(peers::kAgentExecutableName)},
   };
   if (RunningUnderWine()) {
     const std::string agent(peers::kAgentExecutableName);

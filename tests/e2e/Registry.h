@@ -35,6 +35,13 @@ void DeleteAutostart();
 std::optional<std::string> RegisterHttpsHandler(const std::string& exe);
 void RestoreHttpsHandler(const std::optional<std::string>& previous);
 
+// Task Manager's and Settings' switches of the Run entries of the 32-bit view, and the compatibility
+// layers set on programs, both under HKCU (values named "Tessaly" and by a program's full path).
+inline constexpr const char* kStartupSwitchKey =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run32";
+inline constexpr const char* kCompatibilityLayersKey =
+    "Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Layers";
+
 // Where a value lies that the suite writes: the test kit takes each before a run and puts it back
 // after it, whatever the suite did.
 struct RegistryPlace {

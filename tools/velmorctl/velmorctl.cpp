@@ -21,6 +21,7 @@
 #include "platform/win32/Win32Platform.h"
 #include "tools/velmorctl/Console.h"
 #include "tools/velmorctl/Doctor.h"
+#include "tools/velmorctl/DoctorJudges.h"
 #include "tools/velmorctl/NameBearers.h"
 #include "tools/velmorctl/TraceListener.h"
 
@@ -288,7 +289,14 @@ int Run(AgentPlatform& os, int argc, wchar_t** argv) {
       const auto output = argc == 3 ? velmor::ctl::DoctorOutput::Json : velmor::ctl::DoctorOutput::Text;
       return velmor::ctl::RunDoctor(os, output) ? kDone : kProblemFound;
     }
-    return UsageError(L"doctor takes only --json");
+    constexpr std::wstring_view kDoctorUsage = L"doctor takes only --json";
+    for (int i = 2; i < argc; ++i) {
+      if (std::wstring_view(argv[i]) == L"--json") {  // a script asked for JSON: it gets the error so
+        Say(velmor::ctl::JsonUsageError(kDoctorUsage));
+        return kUsageError;
+      }
+    }
+    return UsageError(kDoctorUsage);
   }
   return UsageError(L"unknown command or wrong arguments");
 }
