@@ -16,6 +16,7 @@
 
 #include "app/CommandLine.h"
 #include "app/ProductWindow.h"
+#include "app/SingleInstance.h"
 #include "integration/Autostart.h"
 #include "integration/Environment.h"
 #include "peers/AgentContract.h"
