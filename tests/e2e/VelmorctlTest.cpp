@@ -458,7 +458,7 @@ class ThreadsHeld {
   [[nodiscard]] bool Any() const { return !threads_.empty(); }
 
  private:
-  std::vector<UniqueHandle> threads_;
+  std::vector<UniqueWin32Handle> threads_;
 };
 
 // Writes a value of the current user's hive, and removes it again when done.
