@@ -469,9 +469,9 @@ void CheckSecondAgents(Findings& findings, const DoctorFacts& facts) {
   constexpr std::uint64_t kDueMs = times::kWatchdogIntervalMs;
   constexpr std::wstring_view kWaitsAndFallsDue =
       L" ago, waits for the product's window; if it was absent at its start, its takeover falls due in about ";
-  constexpr std::wstring_view kWaitsWithoutATakeover =
-      L" ago, so the product's window was there at its start (it gives up after about half a minute of attempts) or "
-      L"it hangs";
+  const std::wstring waitsWithoutATakeover =
+      Cat({L" ago, so the product's window was there at its start (it gives up after about ",
+           Dec(static_cast<std::uint32_t>(times::kStandardAttemptLimit)), L" attempts) or it hangs"});
   for (const ProcessFacts& second : facts.waitingAgents) {
     const std::wstring who = Cat({L"process ", Dec(second.processId)});
     Finding* finding = nullptr;
@@ -492,7 +492,7 @@ void CheckSecondAgents(Findings& findings, const DoctorFacts& facts) {
       finding = &findings.Add(
           kSecondAgentCheck, Verdict::Warning, "second-agent-overdue",
           Cat({who, L", started ", Seconds(*second.ageMs), L" ago, still waits: a takeover would have fallen due ",
-               Seconds(*second.ageMs - kDueMs), kWaitsWithoutATakeover}),
+               Seconds(*second.ageMs - kDueMs), waitsWithoutATakeover}),
           Cat({L"if it is still there in a minute, end it: ", EndProcessCommand(second.processId)}));
     }
     AddProcessFields(*finding, second);
