@@ -1,28 +1,22 @@
 // Bringing the product's main window to the front, once a second until it shows.
 #include "app/AgentWindow.h"
+#include "app/ProductWindow.h"
+#include "peers/AgentTimes.h"
 #include "peers/ProductPeers.h"
 #include "platform/Trace.h"
 
 namespace velmor {
 
 namespace {
-// Time given to a hidden product window to show itself after the tray click.
-constexpr std::uint32_t kShowWindowGraceMs = 500;
-// A product may answer that probe and hang right after it, in the switch itself: the switch is waited
-// for this long, no longer.
-constexpr std::uint32_t kSwitchTimeoutMs = 1000;
 // A first agent names itself within its first handler: a second agent that found none named at its
 // start looks again in its first attempts. Successors of the same storm name themselves only when
 // their watchdogs fire, long after.
 constexpr int kAttemptsThatLookForTheFirstAgent = 5;
-// Each attempt holds the agent for half a second: after about 30 seconds, as long as the takeover
-// watchdog gives a first agent, an agent that would end anyway stops waiting for a window.
-constexpr int kStandardAttemptLimit = 30;
 }  // namespace
 
 // The wait for the product's window: a resident agent waits until it shows, a second agent whose
-// watchdog runs until the watchdog fires, any other agent 30 attempts, and one after a declined restart
-// or where nobody sees the desktop. Left to itself, an agent that ends anyway would pile up with the
+// watchdog runs until the watchdog fires, any other agent as many attempts as the watchdog gives, and one after a
+// declined restart or where nobody sees the desktop. Left to itself, an agent that ends anyway would pile up with the
 // next start's.
 void AgentWindow::SetActivationBudget(ActivationBudget budget) {
   activationBudget_ = budget;
@@ -43,7 +37,7 @@ void AgentWindow::TryActivateProduct() {
     }
     os_.PostMessageA(window, peers::kTrayMessage, peers::kTrayClickWParam, peers::kTrayClickLParam);
   }
-  os_.Sleep(kShowWindowGraceMs);
+  os_.Sleep(times::kShowWindowGraceMs);
 
   if (watchdogTimer_.running && agentsSeenWhileWaiting_.empty() &&
       activationAttempts_ < kAttemptsThatLookForTheFirstAgent) {
@@ -58,7 +52,7 @@ void AgentWindow::TryActivateProduct() {
     Stop(activationTimer_);
     // The window is shown: a switch that does not finish in time is not tried again, as it may still
     // finish once the product answers.
-    const bool switched = os_.SwitchToThisWindow(window, true, kSwitchTimeoutMs);
+    const bool switched = os_.SwitchToThisWindow(window, true, times::kSwitchTimeoutMs);
     TraceLine(os_, "activation")
         .Add("attempt", attempt)
         .Add("tray-click", clicked)
@@ -66,7 +60,7 @@ void AgentWindow::TryActivateProduct() {
     EndActivation(true);
     return;
   }
-  const int limit = activationBudget_ == ActivationBudget::OneAttempt ? 1 : kStandardAttemptLimit;
+  const int limit = activationBudget_ == ActivationBudget::OneAttempt ? 1 : times::kStandardAttemptLimit;
   const bool giveUp = ++activationAttempts_ >= limit && !StaysResident() && !watchdogTimer_.running;
   TraceLine(os_, "activation")
       .Add("attempt", attempt)

@@ -7,10 +7,6 @@
 
 namespace velmor {
 
-UniqueKernelHandle CreateInstanceMarker(AgentPlatform& os) {
-  return {os, os.CreateFileMappingA(win32::kPageReadWrite, 0, 1, peers::kInstanceMarkerName)};
-}
-
 AgentWindow::AgentWindow(AgentPlatform& os, AgentState& state)
     : os_(os),
       state_(state),

@@ -7,9 +7,10 @@
 #include <vector>
 
 #include "app/CommandLine.h"
-#include "app/ResidenceLock.h"
+#include "app/SingleInstance.h"
 #include "app/WebPages.h"
-#include "app/WindowLookup.h"
+#include "integration/Environment.h"
+#include "peers/AgentTimes.h"
 #include "platform/AgentPlatform.h"
 #include "platform/ScopedHandles.h"
 #include "platform/Trace.h"
@@ -36,28 +37,11 @@ struct AgentState {
   UniqueKernelHandle instanceMarker;
 };
 
-// What claiming the single-instance marker found; the role follows from it, and the trace names it.
-enum class MarkerClaim {
-  Made,                   // made afresh, and the residence lock owned: a first agent
-  MadeLockHeldByNoAgent,  // made afresh; a program holds the lock, no agent answers: a first agent all the same
-  ResidentElsewhere,      // made afresh while an agent resident without a marker owns the lock: a second agent
-  Existed,                // another agent made it: a second agent
-  Denied,                 // it exists and may not be opened (other rights, or a squatter): a second agent
-  OtherObject,            // an object of another kind bears its name: a second agent
-  Failed,                 // any other failure: the agent ends
-};
-
-// Whether the user's desktop could reach this agent; one it could not never stays resident.
-enum class Reach {
-  Reachable,
-  Elevated,        // the elevated half of a split token, or LocalSystem: the product's messages cannot reach it
-  NonInteractive,  // a window station nobody sees (session 0): it sees no window of the user's desktop
-};
-
 // How long bringing the product forward may go on before an agent that does not stay gives up
 // (Activation.cpp).
 enum class ActivationBudget {
-  Standard,    // a resident agent until the window shows, a second agent until its watchdog, else 30 attempts
+  Standard,  // a resident agent until the window shows, a second agent until its watchdog, else the watchdog's worth of
+             // attempts
   OneAttempt,  // after a declined restart, and where nobody sees the desktop
 };
 
@@ -68,17 +52,8 @@ struct AgentTimer {
   static constexpr TimerId Watchdog = 3;
 };
 
-// Creates the single-instance marker, or opens it when it exists (GetLastError says 183 then).
-UniqueKernelHandle CreateInstanceMarker(AgentPlatform& os);
-
 class AgentWindow final : public AgentWindowEvents {
  public:
-  // The timers' intervals: the start sequence runs once the message loop does; activation is tried
-  // once a second; the takeover watchdog gives a first agent 30 seconds.
-  static constexpr std::uint32_t kStartDelayMs = 1;
-  static constexpr std::uint32_t kActivationIntervalMs = 1000;
-  static constexpr std::uint32_t kWatchdogIntervalMs = 30000;
-
   // Creates the agent window, hidden, with the caption "Shell"; the start timer begins to count.
   AgentWindow(AgentPlatform& os, AgentState& state);
   AgentWindow(const AgentWindow&) = delete;
@@ -131,8 +106,6 @@ class AgentWindow final : public AgentWindowEvents {
   // The start sequence, one step after another (StartSequence.cpp): once per start, and once more
   // after a takeover.
   void RunStartSequence();
-  // Claims the single-instance marker (or finds it taken), and says what it found.
-  MarkerClaim ClaimInstanceMarker();
   // Install time: points the autostart value at this agent and offers the restart when the product or
   // another version of it runs. False when the agent ended here.
   bool RunInstallTimeRoad();
@@ -188,9 +161,9 @@ class AgentWindow final : public AgentWindowEvents {
   // yet: those its takeover makes quit.
   std::vector<WindowHandle> agentsSeenWhileWaiting_;
 
-  Timer startTimer_{AgentTimer::Start, kStartDelayMs};
-  Timer activationTimer_{AgentTimer::Activation, kActivationIntervalMs};
-  Timer watchdogTimer_{AgentTimer::Watchdog, kWatchdogIntervalMs};
+  Timer startTimer_{AgentTimer::Start, times::kStartDelayMs};
+  Timer activationTimer_{AgentTimer::Activation, times::kActivationIntervalMs};
+  Timer watchdogTimer_{AgentTimer::Watchdog, times::kWatchdogIntervalMs};
 };
 
 }  // namespace velmor

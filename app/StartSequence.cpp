@@ -6,12 +6,14 @@
 
 #include "app/AgentVersion.h"
 #include "app/AgentWindow.h"
-#include "integration/AnsiText.h"
+#include "app/ProductWindow.h"
 #include "integration/Autostart.h"
 #include "integration/Dialog.h"
 #include "integration/Environment.h"
+#include "integration/ExecutableFolder.h"
 #include "integration/ServiceRequest.h"
 #include "peers/AgentContract.h"
+#include "peers/AgentTexts.h"
 #include "platform/Trace.h"
 
 namespace velmor {
@@ -64,24 +66,6 @@ TraceWord DescribeProduct(AgentPlatform& os, WindowHandle window) {
   return os.IsWindowVisible(window) ? TraceWord("visible") : TraceWord("hidden");
 }
 
-// Whether the user's desktop could reach an agent. The product runs with the user's rights, and
-// Windows keeps its messages from a process of higher integrity: the elevated half of a split token,
-// and LocalSystem (elevated without a split). The built-in Administrator with UAC off is elevated
-// without a split too, but there every program of the desktop runs with the same rights, the product
-// included, and the agent is reached as any. An agent in a window station that nobody sees (session 0,
-// where an installer's deferred actions and deployment tools run) could neither find the product's
-// window nor be found by the user's programs.
-Reach ReachOf(AgentPlatform& os) {
-  if (!os.IsWindowStationInteractive()) {
-    return Reach::NonInteractive;
-  }
-  if (os.IsCurrentProcessElevated()) {
-    return Reach::Elevated;
-  }
-  const std::optional<std::uint32_t> level = os.GetProcessIntegrityLevel(os.GetCurrentProcess());
-  return level && *level >= win32::kSystemIntegrityLevel ? Reach::Elevated : Reach::Reachable;
-}
-
 }  // namespace
 
 void AgentWindow::RunStartSequence() {
@@ -93,7 +77,7 @@ void AgentWindow::RunStartSequence() {
 
   TraceWord marker = "kept";  // a successor keeps the handle of its first pass
   if (state_.role != AgentRole::Successor) {
-    const MarkerClaim claim = ClaimInstanceMarker();
+    const MarkerClaim claim = ClaimInstanceMarker(os_, state_.instanceMarker, residence_, !Unreachable());
     if (claim == MarkerClaim::Failed) {
       EndBecause("marker-failed");
       return;
@@ -139,35 +123,6 @@ void AgentWindow::RunStartSequence() {
   } else {
     RunFirstAgentRoad();
   }
-}
-
-MarkerClaim AgentWindow::ClaimInstanceMarker() {
-  state_.instanceMarker = CreateInstanceMarker(os_);
-  const Win32Status error = os_.GetLastError();
-  if (!state_.instanceMarker) {
-    // Access denied: the marker exists, made by an agent with other rights or by a program that
-    // squats the name; an invalid handle: an object of another kind bears its name. Either is taken
-    // as held by another agent, so that the user's start still does its part.
-    if (error == win32::kErrorAccessDenied) {
-      return MarkerClaim::Denied;
-    }
-    if (error == win32::kErrorInvalidHandle) {
-      return MarkerClaim::OtherObject;
-    }
-    TraceLine(os_, "start").Add("marker", "failed").Add("error", error).AddText("version", AgentVersion());
-    return MarkerClaim::Failed;
-  }
-  if (error == win32::kErrorAlreadyExists) {  // the handle is held all the same
-    return MarkerClaim::Existed;
-  }
-  // A fresh marker while the residence lock is owned: an agent took over when the marker's name was
-  // taken, and is resident without one. This agent is a second agent to it. Only an agent that answers
-  // under the agent's name counts: a lock that a program holds switches nobody off, and this agent
-  // stays without it. An agent that never stays resident leaves the lock to the agents that may.
-  if (!Unreachable() && !residence_.Take(0)) {
-    return FindAgentWindows(os_).agents.empty() ? MarkerClaim::MadeLockHeldByNoAgent : MarkerClaim::ResidentElsewhere;
-  }
-  return MarkerClaim::Made;
 }
 
 bool AgentWindow::RunInstallTimeRoad() {
@@ -252,7 +207,7 @@ void AgentWindow::RunFirstAgentRoad() {
     const bool supported = IsOsSupported(os_);
     TraceLine(os_, "version-gate").Add("passed", supported);
     if (!supported) {
-      ShowAgentDialog(os_, DialogKind::Information, kOsNotSupportedText);
+      ShowAgentDialog(os_, DialogKind::Information, texts::kOsNotSupported);
       EndBecause("os-not-supported");
       return;
     }

@@ -6,22 +6,15 @@
 #include <vector>
 
 #include "app/AgentWindow.h"
-#include "app/WindowLookup.h"
+#include "app/SingleInstance.h"
 #include "peers/AgentContract.h"
+#include "peers/AgentTimes.h"
 #include "platform/ScopedHandles.h"
 #include "platform/Trace.h"
 
 namespace velmor {
 
 namespace {
-
-// A healthy agent handles the quit command within milliseconds. The one stretch in which a healthy
-// agent pumps no messages for longer is its service request's retries (up to about 20 s), in the
-// rare case that it took over itself shortly before; it would quit right after them anyway, so
-// ending it then changes only the moment. Five seconds without an answer therefore counts as hung.
-constexpr std::uint32_t kQuitAnswerTimeoutMs = 5000;
-// How long to wait for a hung agent's process to go after it was ended.
-constexpr std::uint32_t kHungAgentExitWaitMs = 5000;
 
 // Ending a process is safe only for an agent of this session whose integrity level is not above this
 // agent's.
@@ -41,7 +34,7 @@ TraceWord MakeAgentQuit(AgentPlatform& os, WindowHandle other) {
   MessageResult ignored = 0;
   constexpr peers::AgentCommandMessage kQuit = peers::QuitCommand();
   if (os.SendMessageTimeoutA(other, kQuit.message, kQuit.wParam, kQuit.lParam, win32::kSmtoAbortIfHung,
-                             kQuitAnswerTimeoutMs, ignored)) {
+                             times::kQuitAnswerTimeoutMs, ignored)) {
     return "quit";
   }
   if (!os.IsWindow(other)) {
@@ -64,13 +57,9 @@ TraceWord MakeAgentQuit(AgentPlatform& os, WindowHandle other) {
   if (!os.TerminateProcess(process.get(), 0)) {
     return "hung-not-ended";
   }
-  os.WaitForSingleObject(process.get(), kHungAgentExitWaitMs);
+  os.WaitForSingleObject(process.get(), times::kHungAgentExitWaitMs);
   return "hung-ended";
 }
-
-// How long a successor waits for the residence lock once the agents it waited on have quit: they
-// gave it back as they quit, so the wait only settles which of several successors gets it.
-constexpr std::uint32_t kResidenceWaitMs = 1000;
 
 }  // namespace
 
@@ -105,7 +94,7 @@ void AgentWindow::TakeOverFromStuckAgent() {
     // The agents that quit gave the lock back. Of several successors, the one that gets it stays. A
     // lock that nobody answering under the agent's name holds is a program's: this agent stays all
     // the same, as no program may switch the agent off.
-    if (!residence_.Take(kResidenceWaitMs)) {
+    if (!residence_.Take(times::kResidenceWaitMs)) {
       if (!FindAgentWindows(os_).agents.empty()) {
         EndBecause("takeover-lost");
         return;

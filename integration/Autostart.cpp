@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "integration/AnsiText.h"
+#include "integration/ExecutableFolder.h"
 #include "peers/AgentContract.h"
 #include "platform/ScopedHandles.h"
 

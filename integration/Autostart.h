@@ -16,7 +16,7 @@ namespace velmor {
 
 // No command line that Windows starts is longer than this, in UTF-16 code units: a value whose text
 // (its NUL aside) is longer is no command line, and is not read.
-inline constexpr std::uint32_t kLongestAutostartText = 32767;
+inline constexpr auto kLongestAutostartText = static_cast<std::uint32_t>(win32::kLongestCommandLineUnits);
 
 // Reads the value (peers/AgentContract.h) and its text: its UTF-16 code units up to the first NUL, or
 // all of them when it was stored without one. Returns the open's or the query's status, leaving

@@ -1,9 +1,11 @@
 #include "integration/Environment.h"
 
+#include <optional>
 #include <string>
 
 #include "integration/Dialog.h"
 #include "integration/ErrorText.h"
+#include "peers/AgentTexts.h"
 #include "peers/ProductPeers.h"
 #include "platform/ScopedHandles.h"
 #include "platform/Trace.h"
@@ -42,8 +44,8 @@ bool IsOtherVersionRunning(AgentPlatform& os) {
 }
 
 bool ShowRestartPrompt(AgentPlatform& os) {
-  std::wstring text(kOtherVersionRunningText);
-  text += kRestartQuestionText;
+  std::wstring text(texts::kOtherVersionRunning);
+  text += texts::kRestartQuestion;
   // Esc, the dialog closed with the agent window, or no dialog where nobody can answer, counts as No.
   const bool rebootRequested = ShowAgentDialog(os, DialogKind::Confirmation, text, true) == DialogResult::Yes;
   TraceLine(os, "restart-prompt").Add("reboot-asked", rebootRequested);
@@ -51,7 +53,7 @@ bool ShowRestartPrompt(AgentPlatform& os) {
   if (rebootRequested && !RebootComputer(os)) {
     const Win32Status error = os.GetLastError();
     TraceLine(os, "reboot").Add("error", error);
-    ShowAgentDialog(os, DialogKind::Error, WithCode(kRebootFailedText, error) + L".");
+    ShowAgentDialog(os, DialogKind::Error, WithCode(texts::kRebootFailed, error) + L".");
   }
   return rebootRequested;
 }
@@ -72,6 +74,24 @@ bool RebootComputer(AgentPlatform& os) {
     return false;
   }
   return os.ExitWindowsEx(win32::kEwxReboot, 0);
+}
+
+// Whether the user's desktop could reach an agent. The product runs with the user's rights, and
+// Windows keeps its messages from a process of higher integrity: the elevated half of a split token,
+// and LocalSystem (elevated without a split). The built-in Administrator with UAC off is elevated
+// without a split too, but there every program of the desktop runs with the same rights, the product
+// included, and the agent is reached as any. An agent in a window station that nobody sees (session 0,
+// where an installer's deferred actions and deployment tools run) could neither find the product's
+// window nor be found by the user's programs.
+Reach ReachOf(AgentPlatform& os) {
+  if (!os.IsWindowStationInteractive()) {
+    return Reach::NonInteractive;
+  }
+  if (os.IsCurrentProcessElevated()) {
+    return Reach::Elevated;
+  }
+  const std::optional<std::uint32_t> level = os.GetProcessIntegrityLevel(os.GetCurrentProcess());
+  return level && *level >= win32::kSystemIntegrityLevel ? Reach::Elevated : Reach::Reachable;
 }
 
 }  // namespace velmor

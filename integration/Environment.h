@@ -1,5 +1,5 @@
-// What the start sequence checks before it goes on: the operating-system version, another running
-// product version, and the reboot that it offers when one runs.
+// What the start sequence checks before it goes on: whether the user's desktop can reach the agent, the
+// operating-system version, another running product version, and the reboot that it offers when one runs.
 #pragma once
 
 #include <cstdint>
@@ -9,16 +9,13 @@
 
 namespace velmor {
 
-inline constexpr std::wstring_view kOsNotSupportedText =
-    L"Your operating system is not supported by the current version of Tessaly. "
-    L"Minimum requirement: Windows 10 / 11 or later.";
-
-inline constexpr std::wstring_view kOtherVersionRunningText =
-    L"Another product version is already running. If you just installed this version, please restart the "
-    L"computer.";
-inline constexpr std::wstring_view kRestartQuestionText = L"\n\nDo you want to restart the computer now?";
-// Followed by the error code in decimal and a full stop.
-inline constexpr std::wstring_view kRebootFailedText = L"The computer was not restarted: error ";
+// Whether the user's desktop could reach this agent; one it could not never stays resident.
+enum class Reach {
+  Reachable,
+  Elevated,        // the elevated half of a split token, or LocalSystem: the product's messages cannot reach it
+  NonInteractive,  // a window station nobody sees (session 0): it sees no window of the user's desktop
+};
+Reach ReachOf(AgentPlatform& os);
 
 // True when the system's version, compared as major, then minor, then service pack, is at least this.
 bool IsVersionAtLeast(AgentPlatform& os, std::uint32_t major, std::uint32_t minor, std::uint16_t servicePackMajor);

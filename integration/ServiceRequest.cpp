@@ -4,6 +4,8 @@
 
 #include "integration/Dialog.h"
 #include "integration/ErrorText.h"
+#include "peers/AgentTexts.h"
+#include "peers/AgentTimes.h"
 #include "peers/ProductPeers.h"
 #include "platform/ScopedHandles.h"
 #include "platform/Trace.h"
@@ -34,7 +36,7 @@ bool KickService(AgentPlatform& os) {
   if (!manager) {
     const Win32Status status = os.GetLastError();
     TraceLine(os, "service").Add("open-manager-error", status);
-    ShowError(os, WithCode(kOpenScmFailedText, status));
+    ShowError(os, WithCode(texts::kOpenScmFailed, status));
     return false;
   }
 
@@ -43,22 +45,22 @@ bool KickService(AgentPlatform& os) {
   if (!service) {
     const Win32Status status = os.GetLastError();
     TraceLine(os, "service").Add("open-service-error", status);
-    ShowError(os, status == win32::kErrorServiceDoesNotExist ? std::wstring(kServiceNotInstalledText)
-                                                             : WithCode(kOpenScmFailedText, status));
+    ShowError(os, status == win32::kErrorServiceDoesNotExist ? std::wstring(texts::kServiceNotInstalled)
+                                                             : WithCode(texts::kOpenScmFailed, status));
     return false;
   }
 
   Win32Status result = SendServiceControl(os, service.get());
   std::uint32_t attempts = 1;
-  for (; IsNotReadyYet(result) && attempts <= static_cast<std::uint32_t>(kServiceControlRetries); ++attempts) {
-    os.Sleep(kServiceControlRetryPauseMs);
+  for (; IsNotReadyYet(result) && attempts <= static_cast<std::uint32_t>(times::kServiceControlRetries); ++attempts) {
+    os.Sleep(times::kServiceControlRetryPauseMs);
     result = SendServiceControl(os, service.get());
   }
   TraceLine(os, "service").Add("attempts", attempts).Add("result", result);
 
   if (result != win32::kErrorSuccess) {
-    ShowError(os, result == win32::kErrorServiceNotActive ? std::wstring(kServiceNotStartedText)
-                                                          : WithCode(kControlServiceFailedText, result));
+    ShowError(os, result == win32::kErrorServiceNotActive ? std::wstring(texts::kServiceNotStarted)
+                                                          : WithCode(texts::kControlServiceFailed, result));
   }
   return result == win32::kErrorSuccess;  // the service handle closes first, then the manager's
 }

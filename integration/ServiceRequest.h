@@ -7,17 +7,6 @@
 
 namespace velmor {
 
-inline constexpr std::wstring_view kOpenScmFailedText = L"Open SCM failed with error ";
-inline constexpr std::wstring_view kServiceNotInstalledText =
-    L"Tessaly service is not installed! \n\nTry to reinstall the product.";
-inline constexpr std::wstring_view kControlServiceFailedText = L"Control Service failed with error ";
-inline constexpr std::wstring_view kServiceNotStartedText =
-    L"Tessaly service was not started! \n\nTry to restart the computer.";
-
-// How often, and how far apart, a service that is not ready yet is asked again: about 20 seconds.
-inline constexpr int kServiceControlRetries = 200;
-inline constexpr std::uint32_t kServiceControlRetryPauseMs = 100;
-
 // True when the service took the request. Every failure is shown in an error dialog first.
 // Blocks the calling thread while it retries.
 bool KickService(AgentPlatform& os);

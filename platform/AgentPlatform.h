@@ -6,6 +6,7 @@
 // (platform/win32/) includes <windows.h>.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -57,6 +58,12 @@ inline constexpr std::uint32_t kWmQuit = 0x0012;
 inline constexpr std::uintptr_t kEndSessionCloseApp = 0x1;  // WM_ENDSESSION's lParam: the Restart Manager
 inline constexpr std::uint32_t kSmtoAbortIfHung = 0x0002;
 inline constexpr int kSwRestore = 9;
+
+// Paths and command lines, in UTF-16 code units: the longest path GetModuleFileNameW and
+// QueryFullProcessImageNameW can return, its terminating NUL included, and the longest command line
+// that Windows starts.
+inline constexpr std::size_t kLongestPathUnits = 32768;
+inline constexpr std::size_t kLongestCommandLineUnits = 32767;
 
 // Kernel objects and processes.
 inline constexpr std::uint32_t kPageReadWrite = 0x04;

@@ -13,7 +13,7 @@
 
 #include <string>
 
-#include "app/AgentWindow.h"
+#include "app/ProductWindow.h"
 #include "installer/actions/ActionSession.h"
 #include "installer/actions/InstallerPlatform.h"
 #include "integration/Environment.h"

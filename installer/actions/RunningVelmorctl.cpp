@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "installer/actions/ActionSession.h"
+#include "platform/AgentPlatform.h"
 #include "platform/win32/Win32Handles.h"
 
 namespace {
@@ -32,7 +33,7 @@ bool SamePath(std::wstring_view a, std::wstring_view b) {
 }
 
 std::wstring ImagePath(HANDLE process) {
-  std::wstring path(32768, L'\0');
+  std::wstring path(velmor::win32::kLongestPathUnits, L'\0');
   auto size = static_cast<DWORD>(path.size());
   if (::QueryFullProcessImageNameW(process, 0, path.data(), &size) == FALSE) {
     size = 0;

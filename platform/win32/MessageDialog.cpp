@@ -5,13 +5,13 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
-#include <type_traits>
+#include <utility>
 #include <vector>
 
+#include "peers/AgentTexts.h"
 #include "platform/win32/LibraryFunction.h"
 #include "platform/win32/Win32Handles.h"
 
@@ -36,16 +36,17 @@ constexpr int kMaxTextWidthDlu = 280;
 
 struct Button {
   int id;
-  const wchar_t* text;
+  std::wstring_view text;
   DialogResult answer;
 };
 
-constexpr Button kOkButtons[] = {{IDOK, L"OK", DialogResult::Ok}};
-constexpr Button kYesNoButtons[] = {{IDYES, L"&Yes", DialogResult::Yes}, {IDNO, L"&No", DialogResult::No}};
+constexpr Button kOkButtons[] = {{IDOK, texts::kOkButton, DialogResult::Ok}};
+constexpr Button kYesNoButtons[] = {{IDYES, texts::kYesButton, DialogResult::Yes},
+                                    {IDNO, texts::kNoButton, DialogResult::No}};
 
 // What a kind looks like. The first button is the default; Esc and the close box answer as the last.
 struct Look {
-  const wchar_t* caption;
+  std::wstring_view caption;
   LPCSTR icon;
   std::span<const Button> buttons;
 };
@@ -53,24 +54,14 @@ struct Look {
 Look LookOf(DialogKind kind) {
   switch (kind) {
     case DialogKind::Error:
-      return {L"Error", IDI_ERROR, kOkButtons};
+      return {texts::kErrorCaption, IDI_ERROR, kOkButtons};
     case DialogKind::Information:
-      return {L"Information", IDI_INFORMATION, kOkButtons};
+      return {texts::kInformationCaption, IDI_INFORMATION, kOkButtons};
     case DialogKind::Confirmation:
       break;
   }
-  return {L"Confirm", IDI_QUESTION, kYesNoButtons};
+  return {texts::kConfirmationCaption, IDI_QUESTION, kYesNoButtons};
 }
-
-struct FontDeleter {
-  void operator()(HFONT font) const { DeleteObject(font); }
-};
-using OwnedFont = std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter>;
-
-struct IconDeleter {
-  void operator()(HICON icon) const { DestroyIcon(icon); }
-};
-using OwnedIcon = std::unique_ptr<std::remove_pointer_t<HICON>, IconDeleter>;
 
 // The dialog's state, shared between the caller and the dialog procedure.
 struct DialogState {
@@ -79,8 +70,8 @@ struct DialogState {
   bool topmost = false;
   DialogResult answer = DialogResult::Cancelled;  // stays so unless a button, Esc or the close box answers
   // The message font and the icon at the dialog's DPI; they outlive the controls that show them.
-  OwnedFont font;
-  OwnedIcon icon;
+  UniqueWin32Font font;
+  UniqueWin32Icon icon;
   int iconSize = 0;
 };
 
@@ -176,7 +167,7 @@ UINT DpiOf(HWND dialog) {
 }
 
 // The user's message font, the one of message boxes, at `dpi`; null when the system does not say it.
-OwnedFont CreateMessageFont(UINT dpi) {
+UniqueWin32Font CreateMessageFont(UINT dpi) {
   NONCLIENTMETRICSW metrics{};
   metrics.cbSize = sizeof metrics;
   using ForDpi = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
@@ -184,14 +175,14 @@ OwnedFont CreateMessageFont(UINT dpi) {
   const bool got = forDpi != nullptr
                        ? forDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi) != FALSE
                        : SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0) != FALSE;
-  return OwnedFont(got ? CreateFontIndirectW(&metrics.lfMessageFont) : nullptr);
+  return UniqueWin32Font(got ? CreateFontIndirectW(&metrics.lfMessageFont) : nullptr);
 }
 
 // Gives the dialog the message font and the icon at its window's DPI: at its creation, and again when
 // it moves to a monitor of another DPI. The old ones go once the controls hold the new ones.
 void ApplyDpi(HWND dialog, DialogState& state) {
   const UINT dpi = DpiOf(dialog);
-  if (OwnedFont font = CreateMessageFont(dpi)) {
+  if (UniqueWin32Font font = CreateMessageFont(dpi)) {
     const auto fontParam = reinterpret_cast<WPARAM>(font.get());
     SendDlgItemMessageW(dialog, kTextId, WM_SETFONT, fontParam, FALSE);
     for (const Button& button : state.look.buttons) {
@@ -200,7 +191,7 @@ void ApplyDpi(HWND dialog, DialogState& state) {
     state.font = std::move(font);
   }
   const int iconSize = MulDiv(kIconSizeAtDefaultDpi, static_cast<int>(dpi), kDefaultDpi);
-  OwnedIcon icon(static_cast<HICON>(LoadImageA(nullptr, state.look.icon, IMAGE_ICON, iconSize, iconSize, 0)));
+  UniqueWin32Icon icon(static_cast<HICON>(LoadImageA(nullptr, state.look.icon, IMAGE_ICON, iconSize, iconSize, 0)));
   // The shared icon at the system's size when no other size is to be had; it is never destroyed.
   const HICON shown = icon ? icon.get() : LoadIconA(nullptr, state.look.icon);
   SendDlgItemMessageW(dialog, kIconId, STM_SETICON, reinterpret_cast<WPARAM>(shown), 0);
@@ -372,7 +363,7 @@ INT_PTR CALLBACK MessageDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
 }  // namespace
 
 DialogResult ShowMessageDialog(HWND owner, DialogKind kind, std::wstring_view text, bool topmost) {
-  DialogState state{LookOf(kind), std::wstring(text), topmost, DialogResult::Cancelled, nullptr, nullptr, 0};
+  DialogState state{LookOf(kind), std::wstring(text), topmost, DialogResult::Cancelled, {}, {}, 0};
 
   // Visible from the template: shown as soon as it is laid out, not when its loop first idles.
   // The buttons come first and the text, complete, last, so that once the text control exists

@@ -1,7 +1,7 @@
 // Owners for the handles that Windows-side code opens itself, with no seam between (the platform's
 // own, velmorctl's, the Windows-side tests'): the same UniqueHandle as the logic's, closed by the
 // Windows call that fits each kind, keeping the thread's last error across the close. Kernel objects,
-// services, keys, mapped views, hooks and device contexts alike.
+// services, keys, mapped views, hooks, device contexts, fonts and icons alike.
 #pragma once
 
 #include <windows.h>
@@ -51,12 +51,26 @@ struct Win32WindowDcTraits : Win32LastErrorTraits {
   void Close(HDC dc) const { ::ReleaseDC(window, dc); }
 };
 
+// A font the program created (CreateFontIndirect).
+struct Win32FontTraits : Win32LastErrorTraits {
+  using Type = HFONT;
+  static void Close(HFONT font) { ::DeleteObject(font); }
+};
+
+// An icon the program loaded at a size of its own (LoadImage without LR_SHARED).
+struct Win32IconTraits : Win32LastErrorTraits {
+  using Type = HICON;
+  static void Close(HICON icon) { ::DestroyIcon(icon); }
+};
+
 using UniqueWin32Handle = UniqueHandle<Win32KernelHandleTraits>;
 using UniqueWin32Service = UniqueHandle<Win32ServiceHandleTraits>;
 using UniqueWin32Key = UniqueHandle<Win32RegistryKeyTraits>;
 using UniqueWin32View = UniqueHandle<Win32MappedViewTraits>;
 using UniqueWin32Hook = UniqueHandle<Win32HookTraits>;
 using UniqueWin32WindowDc = UniqueHandle<Win32WindowDcTraits>;
+using UniqueWin32Font = UniqueHandle<Win32FontTraits>;
+using UniqueWin32Icon = UniqueHandle<Win32IconTraits>;
 
 // The device context of `window` (null: the screen's), owned.
 inline UniqueWin32WindowDc GetWindowDc(HWND window) {

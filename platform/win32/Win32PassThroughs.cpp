@@ -18,9 +18,6 @@
 namespace velmor::win32impl {
 namespace {
 
-// The longest path GetModuleFileNameW and QueryFullProcessImageNameW can return, in UTF-16 code units.
-constexpr std::size_t kMaxModulePath = 32768;
-
 UniqueWin32Handle OpenTokenForQuery(HANDLE process) {
   UniqueWin32Handle token;
   if (::OpenProcessToken(process, TOKEN_QUERY, &token.put()) == FALSE) {
@@ -181,7 +178,7 @@ std::wstring Win32PassThroughs::GetModuleFileNameW() {
       path.resize(length);
       return path;
     }
-    if (path.size() >= kMaxModulePath) {
+    if (path.size() >= win32::kLongestPathUnits) {
       return {};  // truncated even at the longest path Windows allows
     }
     path.resize(path.size() * 2);
@@ -221,7 +218,7 @@ bool Win32PassThroughs::ProcessIdToSessionId(std::uint32_t processId, std::uint3
 }
 
 std::wstring Win32PassThroughs::QueryFullProcessImageNameW(KernelHandle process) {
-  std::wstring path(kMaxModulePath, L'\0');
+  std::wstring path(win32::kLongestPathUnits, L'\0');
   auto length = static_cast<DWORD>(path.size());
   if (::QueryFullProcessImageNameW(ToHandle(process), 0, path.data(), &length) == FALSE) {
     return {};

@@ -160,7 +160,7 @@ HWND AgentTest::ProductWindow() {
 }
 
 bool AgentTest::AgentMarkerExists() {
-  UniqueHandle marker(::OpenFileMappingA(FILE_MAP_READ, FALSE, std::string(peers::kInstanceMarkerName).c_str()));
+  UniqueWin32Handle marker(::OpenFileMappingA(FILE_MAP_READ, FALSE, std::string(peers::kInstanceMarkerName).c_str()));
   return static_cast<bool>(marker);
 }
 

@@ -128,7 +128,7 @@ class HeldMapping {
   explicit operator bool() const { return static_cast<bool>(mapping_); }
 
  private:
-  UniqueHandle mapping_;
+  UniqueWin32Handle mapping_;
 };
 
 }  // namespace velmor::e2e

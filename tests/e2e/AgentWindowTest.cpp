@@ -309,9 +309,9 @@ TEST_F(AgentWindowTest, WindowDestroyedFromOutsideEndsTheAgentAndReleasesTheMark
 TEST_F(AgentWindowTest, EndOfTheSessionOrTheRestartManagerEndsTheAgentUnlessCalledOff) {
   StartProductWindow("--visible");
   const std::string lockName(peers::kResidenceLockName);
-  const auto openLock = [&] { return UniqueHandle(::OpenMutexA(SYNCHRONIZE, FALSE, lockName.c_str())); };
+  const auto openLock = [&] { return UniqueWin32Handle(::OpenMutexA(SYNCHRONIZE, FALSE, lockName.c_str())); };
   // Takes the lock once its owner has ended: true when the owner released it, false when abandoned.
-  const auto releasedByItsOwner = [](const UniqueHandle& lock) {
+  const auto releasedByItsOwner = [](const UniqueWin32Handle& lock) {
     const DWORD wait = ::WaitForSingleObject(lock.get(), 0);
     if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) {
       ::ReleaseMutex(lock.get());
@@ -327,7 +327,7 @@ TEST_F(AgentWindowTest, EndOfTheSessionOrTheRestartManagerEndsTheAgentUnlessCall
   ChildProcess& agent = StartAgent("1");
   HWND window = WaitForNamedAgent(agent);
   ASSERT_NE(window, nullptr);
-  UniqueHandle lock = openLock();
+  UniqueWin32Handle lock = openLock();
   ASSERT_TRUE(lock) << "no residence lock while the agent is resident";
   EXPECT_EQ(send(window, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP), std::optional<DWORD_PTR>(TRUE))
       << "the agent lets the session end";

@@ -1,4 +1,4 @@
-// The command message of a resident agent: four web pages by index, nothing for other parameters,
+// The command message of a resident agent: the web pages by index, nothing for other parameters,
 // and quit by post or by send.
 #include <string>
 #include <vector>
@@ -32,11 +32,11 @@ class CommandTest : public AgentTest {
 const std::string kSite = VELMOR_WEB_SITE;
 
 // The shell and COM are loaded with the first page, not at start.
-TEST_F(CommandTest, OpensTheFourPagesInTableOrder) {
+TEST_F(CommandTest, OpensEveryPageOfTheTableInOrder) {
   HWND window = StartResidentAgent();
   ASSERT_NE(window, nullptr);
   // Under Wine a 64-bit suite does not see the modules of a 32-bit agent (the shipped-binary tier on an
-  // emulating host): there the late loading goes unchecked; the image check keeps both out of the imports.
+  // emulating host): there the late loading is not checked; the image check keeps both out of the imports.
   const bool modulesVisible = ProcessHasModule(agent_->Id(), "user32.dll");
   if (modulesVisible) {
     EXPECT_FALSE(ProcessHasModule(agent_->Id(), "shell32.dll")) << "the shell was loaded before any page";
@@ -45,12 +45,17 @@ TEST_F(CommandTest, OpensTheFourPagesInTableOrder) {
   for (std::size_t index = 0; index < peers::kWebPages.size(); ++index) {
     OpenPage(window, index);
   }
-  EXPECT_TRUE(!modulesVisible || ProcessHasModule(agent_->Id(), "shell32.dll"));
+  const bool shellLoaded = modulesVisible && ProcessHasModule(agent_->Id(), "shell32.dll");
   const std::vector<std::string> expected = {kSite, kSite + "/contact", kSite + "/feedback",
                                              kSite + "/vers/ts2024/lwiksoa"};
   EXPECT_EQ(LogLines(UrlLog()), expected);
   EXPECT_TRUE(agent_->IsRunning());
   EXPECT_EQ(QuitByCommand(window, *agent_), 0U);
+  if (!modulesVisible) {
+    GTEST_SKIP() << "the pages were opened; their late loading is not checked: this suite cannot see the agent's "
+                    "modules";
+  }
+  EXPECT_TRUE(shellLoaded) << "the first page loads the shell";
 }
 
 TEST_F(CommandTest, BadParametersOpenNothingAndDoNotQuit) {
@@ -59,7 +64,7 @@ TEST_F(CommandTest, BadParametersOpenNothingAndDoNotQuit) {
   ::SendMessageA(window, peers::kAgentCommandMessage, 0, 1);
   ::SendMessageA(window, peers::kAgentCommandMessage, 2, 0);
   ::SendMessageA(window, peers::kAgentCommandMessage, 2, 1);
-  ::SendMessageA(window, peers::kAgentCommandMessage, 1, 4);
+  ::SendMessageA(window, peers::kAgentCommandMessage, 1, static_cast<LPARAM>(peers::kWebPages.size()));
   ::SendMessageA(window, peers::kAgentCommandMessage, 1, -1);
   EXPECT_TRUE(agent_->IsRunning());
   // A good command after the bad ones: once its page is logged, the bad ones had their turn.

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "app/WindowLookup.h"
+#include "app/SingleInstance.h"
 #include "integration/Autostart.h"
 #include "integration/Environment.h"
 #include "integration/ServiceRequest.h"
@@ -74,7 +74,7 @@ TEST_F(DirectCallTest, AutostartValueWrittenFromOwnFolderReadsBackWithStoredSize
 
 TEST_F(DirectCallTest, AutostartValueMissingReadsAsFailure) {
   std::wstring text;
-  EXPECT_NE(ReadAutostartValue(*os_, text), 0U);
+  EXPECT_EQ(ReadAutostartValue(*os_, text), static_cast<Win32Status>(ERROR_FILE_NOT_FOUND));
 }
 
 // A value longer than the 1024-byte buffer is read whole, and its "0" switches the agent off.

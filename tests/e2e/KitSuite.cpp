@@ -64,12 +64,12 @@ std::string XmlText(const std::string& text) {
 }
 
 HANDLE InterruptEvent() {
-  static const UniqueHandle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  static const UniqueWin32Handle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   return event.get();
 }
 
 HANDLE UndoneEvent() {
-  static const UniqueHandle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  static const UniqueWin32Handle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   return event.get();
 }
 
@@ -198,8 +198,8 @@ bool WriteJUnit(const std::wstring& path, const std::vector<CaseResult>& results
     xml += "  </testsuite>\n";
   }
   xml += "</testsuites>\n";
-  const UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+  const UniqueWin32Handle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.get() == INVALID_HANDLE_VALUE) {
     return false;
   }
@@ -243,12 +243,12 @@ SuiteRun RunSuite(const std::wstring& exe, std::wstring commandLine, KitLog& log
   if (!::CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
     return run;
   }
-  const UniqueHandle reader(readEnd);
-  UniqueHandle writer(writeEnd);
+  const UniqueWin32Handle reader(readEnd);
+  UniqueWin32Handle writer(writeEnd);
   ::SetHandleInformation(reader.get(), HANDLE_FLAG_INHERIT, 0);
   // Whatever the suite starts in its job (agents, stand-ins, installers) ends with the job's last
   // handle: at the end of this function, or with the kit itself.
-  const UniqueHandle job(::CreateJobObjectW(nullptr, nullptr));
+  const UniqueWin32Handle job(::CreateJobObjectW(nullptr, nullptr));
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
   if (job) {
@@ -267,8 +267,8 @@ SuiteRun RunSuite(const std::wstring& exe, std::wstring commandLine, KitLog& log
     log.Line("velmor test kit: the suite did not start: error " + std::to_string(::GetLastError()));
     return run;
   }
-  const UniqueHandle thread(info.hThread);
-  const UniqueHandle process(info.hProcess);
+  const UniqueWin32Handle thread(info.hThread);
+  const UniqueWin32Handle process(info.hProcess);
   run.processId = info.dwProcessId;
   if (job) {
     ::AssignProcessToJobObject(job.get(), process.get());

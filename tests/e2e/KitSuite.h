@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tests/e2e/WinHandles.h"
+#include "platform/win32/Win32Handles.h"
 
 namespace velmor::e2e::kit {
 
@@ -56,7 +56,7 @@ class KitLog {
   void Line(const std::string& line);
 
  private:
-  UniqueHandle file_;
+  UniqueWin32Handle file_;
 };
 
 struct SuiteRun {

@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <chrono>
 
+#include "platform/win32/Win32Handles.h"
 #include "tests/e2e/AgentTest.h"
 #include "tests/e2e/KitPackages.h"
 #include "tests/e2e/Processes.h"
 #include "tests/e2e/ServiceStandin.h"
-#include "tests/e2e/WinHandles.h"
 
 namespace velmor::e2e::kit {
 namespace {
@@ -23,15 +23,15 @@ std::string Describe(const RegistryPlace& place) {
          (place.name.empty() ? " (default value)" : " value \"" + place.name + "\"");
 }
 
-UniqueKey OpenKey(const RegistryPlace& place, const std::string& key, REGSAM access) {
+UniqueWin32Key OpenKey(const RegistryPlace& place, const std::string& key, REGSAM access) {
   HKEY opened = nullptr;
-  return UniqueKey(::RegOpenKeyExW(place.root, Widen(key).c_str(), 0, access | place.view, &opened) == ERROR_SUCCESS
-                       ? opened
-                       : nullptr);
+  return UniqueWin32Key(
+      ::RegOpenKeyExW(place.root, Widen(key).c_str(), 0, access | place.view, &opened) == ERROR_SUCCESS ? opened
+                                                                                                        : nullptr);
 }
 
 std::optional<RegistryValue> ReadAsStored(const RegistryPlace& place) {
-  const UniqueKey key = OpenKey(place, place.key, KEY_QUERY_VALUE);
+  const UniqueWin32Key key = OpenKey(place, place.key, KEY_QUERY_VALUE);
   const std::wstring name = Widen(place.name);
   const wchar_t* valueName = name.empty() ? nullptr : name.c_str();
   DWORD size = 0;
@@ -56,7 +56,7 @@ bool PutBack(const RegistryPlace& place, const std::optional<RegistryValue>& val
   const std::wstring name = Widen(place.name);
   const wchar_t* valueName = name.empty() ? nullptr : name.c_str();
   if (!value) {
-    const UniqueKey key = OpenKey(place, place.key, KEY_SET_VALUE);
+    const UniqueWin32Key key = OpenKey(place, place.key, KEY_SET_VALUE);
     const LSTATUS deleted = key ? ::RegDeleteValueW(key.get(), valueName) : ERROR_FILE_NOT_FOUND;
     return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND;
   }
@@ -65,7 +65,7 @@ bool PutBack(const RegistryPlace& place, const std::optional<RegistryValue>& val
                         &created, nullptr) != ERROR_SUCCESS) {
     return false;
   }
-  const UniqueKey key(created);
+  const UniqueWin32Key key(created);
   return ::RegSetValueExW(key.get(), valueName, 0, value->type, reinterpret_cast<const BYTE*>(value->data.data()),
                           static_cast<DWORD>(value->data.size())) == ERROR_SUCCESS;
 }
@@ -74,7 +74,7 @@ bool PutBack(const RegistryPlace& place, const std::optional<RegistryValue>& val
 // it is gone.
 bool DeleteIfEmpty(const RegistryPlace& place, const std::string& key) {
   {
-    const UniqueKey opened = OpenKey(place, key, KEY_QUERY_VALUE);
+    const UniqueWin32Key opened = OpenKey(place, key, KEY_QUERY_VALUE);
     if (!opened) {
       return true;
     }
@@ -168,7 +168,7 @@ bool RemoveEmptyFolders(const std::wstring& folder) {
 
 // Whether the process runs one of the kit's programs, or a program copied into one of the folders.
 bool RunsAProgramOfTheRun(DWORD processId, const std::vector<std::wstring>& folders) {
-  const UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+  const UniqueWin32Handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
   wchar_t image[MAX_PATH * 4] = {};
   DWORD length = static_cast<DWORD>(std::size(image));
   if (!process || !::QueryFullProcessImageNameW(process.get(), 0, image, &length)) {
@@ -192,7 +192,7 @@ std::vector<DWORD> ProcessesOfTheRun(const std::vector<std::wstring>& folders) {
   if (taken == INVALID_HANDLE_VALUE) {
     return found;
   }
-  const UniqueHandle snapshot(taken);
+  const UniqueWin32Handle snapshot(taken);
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
   for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
@@ -208,7 +208,7 @@ std::vector<DWORD> EndProcessesOfTheRun(const std::vector<std::wstring>& folders
   std::vector<DWORD> left = ProcessesOfTheRun(folders);
   for (int round = 0; round < 3 && !left.empty(); ++round) {
     for (DWORD processId : left) {
-      const UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
+      const UniqueWin32Handle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
       if (process && ::TerminateProcess(process.get(), 1)) {
         ::WaitForSingleObject(process.get(), 10000);
       }

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "tests/e2e/WinHandles.h"
+#include "platform/win32/Win32Handles.h"
 
 namespace velmor::e2e {
 
@@ -13,7 +13,7 @@ std::vector<std::string> ReadLogLines(const std::string& path) {
   if (file == INVALID_HANDLE_VALUE) {
     return lines;
   }
-  UniqueHandle owner(file);
+  UniqueWin32Handle owner(file);
   std::string text;
   char buffer[4096];
   DWORD read = 0;

@@ -79,9 +79,9 @@ std::string Quote(const std::string& text) {
 
 namespace {
 
-UniqueHandle OwnToken() {
+UniqueWin32Handle OwnToken() {
   HANDLE raw = nullptr;
-  return UniqueHandle(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw) ? raw : nullptr);
+  return UniqueWin32Handle(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw) ? raw : nullptr);
 }
 
 TOKEN_ELEVATION_TYPE ElevationTypeOf(HANDLE token) {
@@ -98,11 +98,11 @@ bool IsElevatedToken(HANDLE token) {
 }
 
 // A primary token made from `token`; null when that is not allowed.
-UniqueHandle PrimaryTokenFrom(HANDLE token) {
+UniqueWin32Handle PrimaryTokenFrom(HANDLE token) {
   HANDLE primary = nullptr;
-  return UniqueHandle(::DuplicateTokenEx(token, MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenPrimary, &primary)
-                          ? primary
-                          : nullptr);
+  return UniqueWin32Handle(
+      ::DuplicateTokenEx(token, MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenPrimary, &primary) ? primary
+                                                                                                         : nullptr);
 }
 
 // The token of a program started with the user's rights from an elevated one. The desktop shell
@@ -110,43 +110,44 @@ UniqueHandle PrimaryTokenFrom(HANDLE token) {
 // identification only). Without a shell window (Wine's null display driver), the linked unelevated
 // token serves. Null when neither can be had.
 struct UserRightsToken {
-  UniqueHandle primary;
+  UniqueWin32Handle primary;
   bool fromShell = false;
 };
 
 UserRightsToken TokenWithUserRights() {
   DWORD shellId = 0;
   ::GetWindowThreadProcessId(::GetShellWindow(), &shellId);
-  const UniqueHandle shell(shellId != 0 ? ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shellId) : nullptr);
+  const UniqueWin32Handle shell(shellId != 0 ? ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shellId)
+                                             : nullptr);
   HANDLE raw = nullptr;
   if (shell && ::OpenProcessToken(shell.get(), TOKEN_DUPLICATE, &raw)) {
-    const UniqueHandle shellToken(raw);
+    const UniqueWin32Handle shellToken(raw);
     return {PrimaryTokenFrom(shellToken.get()), true};
   }
-  const UniqueHandle own = OwnToken();
+  const UniqueWin32Handle own = OwnToken();
   TOKEN_LINKED_TOKEN linked{};
   DWORD size = 0;
   if (!own || !::GetTokenInformation(own.get(), TokenLinkedToken, &linked, sizeof linked, &size)) {
     return {};
   }
-  const UniqueHandle linkedToken(linked.LinkedToken);
+  const UniqueWin32Handle linkedToken(linked.LinkedToken);
   return {PrimaryTokenFrom(linkedToken.get()), false};
 }
 
 }  // namespace
 
 bool RunsElevated() {
-  const UniqueHandle token = OwnToken();
+  const UniqueWin32Handle token = OwnToken();
   return token && ElevationTypeOf(token.get()) == TokenElevationTypeFull;
 }
 
 bool HasAdministrativeRights() {
-  const UniqueHandle token = OwnToken();
+  const UniqueWin32Handle token = OwnToken();
   return token && IsElevatedToken(token.get());
 }
 
 std::string WhyUserRightsAreOutOfReach() {
-  const UniqueHandle own = OwnToken();
+  const UniqueWin32Handle own = OwnToken();
   if (!own || !IsElevatedToken(own.get())) {
     return {};  // this process's own rights are the user's
   }
@@ -221,7 +222,7 @@ ChildProcess ChildProcess::LaunchWide(const std::wstring& exe, const std::wstrin
                                               nullptr, &startup, &info) != FALSE;
   if (started) {
     ::CloseHandle(info.hThread);
-    child.process_ = UniqueHandle(info.hProcess);
+    child.process_ = UniqueWin32Handle(info.hProcess);
     child.id_ = info.dwProcessId;
   }
   return child;
@@ -278,7 +279,7 @@ void TerminateOurProgram(DWORD processId) {
   if (processId == 0 || processId == ::GetCurrentProcessId()) {
     return;
   }
-  UniqueHandle process(
+  UniqueWin32Handle process(
       ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
   if (process && RunsOurProgram(process.get())) {
     ::TerminateProcess(process.get(), 1);
@@ -291,7 +292,7 @@ bool ProcessHasModule(DWORD processId, const std::string& dllName) {
   if (taken == INVALID_HANDLE_VALUE) {
     return false;
   }
-  UniqueHandle snapshot(taken);
+  UniqueWin32Handle snapshot(taken);
   MODULEENTRY32 module{};
   module.dwSize = sizeof module;
   for (BOOL more = ::Module32First(snapshot.get(), &module); more; more = ::Module32Next(snapshot.get(), &module)) {
@@ -311,8 +312,8 @@ ConsoleRun RunConsoleProgram(const std::string& exe, const std::string& argument
   if (!::CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
     return run;
   }
-  UniqueHandle reader(readEnd);
-  UniqueHandle writer(writeEnd);
+  UniqueWin32Handle reader(readEnd);
+  UniqueWin32Handle writer(writeEnd);
   ::SetHandleInformation(reader.get(), HANDLE_FLAG_INHERIT, 0);
 
   std::string commandLine = Quote(exe) + (arguments.empty() ? "" : " " + arguments);
@@ -328,8 +329,8 @@ ConsoleRun RunConsoleProgram(const std::string& exe, const std::string& argument
     return run;
   }
   ::CloseHandle(info.hThread);
-  UniqueHandle process(info.hProcess);
-  writer = UniqueHandle();  // the child holds the only write end: reading ends when it does
+  UniqueWin32Handle process(info.hProcess);
+  writer = UniqueWin32Handle();  // the child holds the only write end: reading ends when it does
 
   // Reads what is there while the program runs (a full pipe would block it), the rest once it has
   // ended: with every write end closed, the last read fails.
@@ -349,7 +350,7 @@ ConsoleRun RunConsoleProgram(const std::string& exe, const std::string& argument
            readChunk()) {
     }
     if (closeOutputAfter && run.output.size() >= *closeOutputAfter) {
-      reader = UniqueHandle();
+      reader = UniqueWin32Handle();
     }
     if (std::chrono::steady_clock::now() >= deadline) {
       ::TerminateProcess(process.get(), 1);

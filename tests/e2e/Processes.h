@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "tests/e2e/WinHandles.h"
+#include "platform/win32/Win32Handles.h"
 
 namespace velmor::e2e {
 
@@ -72,7 +72,7 @@ class ChildProcess {
   void Terminate() const;
 
  private:
-  UniqueHandle process_;
+  UniqueWin32Handle process_;
   DWORD id_ = 0;
 };
 

@@ -1,8 +1,8 @@
 #include "tests/e2e/Registry.h"
 
 #include "peers/AgentContract.h"
+#include "platform/win32/Win32Handles.h"
 #include "tests/e2e/Processes.h"
-#include "tests/e2e/WinHandles.h"
 
 namespace velmor::e2e {
 namespace {
@@ -13,13 +13,13 @@ constexpr const wchar_t* kAutostartWideName = L"Tessaly";
 constexpr const char* kHttpsCommandKey = "https\\shell\\open\\command";
 constexpr const char* kWineAppDefaults = "Software\\Wine\\AppDefaults\\";
 
-UniqueKey OpenRunKey(REGSAM access) {
+UniqueWin32Key OpenRunKey(REGSAM access) {
   HKEY key = nullptr;
   if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, nullptr, 0, access | KEY_WOW64_32KEY, nullptr, &key, nullptr) !=
       ERROR_SUCCESS) {
-    return UniqueKey();
+    return UniqueWin32Key();
   }
-  return UniqueKey(key);
+  return UniqueWin32Key(key);
 }
 
 std::optional<std::string> ReadString(HKEY root, const char* path, const char* name) {
@@ -27,7 +27,7 @@ std::optional<std::string> ReadString(HKEY root, const char* path, const char* n
   if (::RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS) {
     return std::nullopt;
   }
-  UniqueKey key(opened);
+  UniqueWin32Key key(opened);
   char buffer[2048] = {};
   DWORD size = sizeof buffer - 1;
   DWORD type = 0;
@@ -45,7 +45,7 @@ bool RunningUnderWine() {
 }
 
 std::optional<RegistryValue> ReadAutostart() {
-  UniqueKey key = OpenRunKey(KEY_QUERY_VALUE);
+  UniqueWin32Key key = OpenRunKey(KEY_QUERY_VALUE);
   if (!key) {
     return std::nullopt;
   }
@@ -70,20 +70,20 @@ bool WriteAutostart(const std::string& text) {
 }
 
 bool WriteAutostartRaw(const RegistryValue& value) {
-  UniqueKey key = OpenRunKey(KEY_SET_VALUE);
+  UniqueWin32Key key = OpenRunKey(KEY_SET_VALUE);
   return key &&
          ::RegSetValueExA(key.get(), kAutostartName, 0, value.type, reinterpret_cast<const BYTE*>(value.data.data()),
                           static_cast<DWORD>(value.data.size())) == ERROR_SUCCESS;
 }
 
 bool WriteAutostartWide(const std::wstring& text) {
-  UniqueKey key = OpenRunKey(KEY_SET_VALUE);
+  UniqueWin32Key key = OpenRunKey(KEY_SET_VALUE);
   return key && ::RegSetValueExW(key.get(), kAutostartWideName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                                  static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
 std::optional<RegistryValue> ReadAutostartAsStored() {
-  UniqueKey key = OpenRunKey(KEY_QUERY_VALUE);
+  UniqueWin32Key key = OpenRunKey(KEY_QUERY_VALUE);
   if (!key) {
     return std::nullopt;
   }
@@ -102,14 +102,14 @@ std::optional<RegistryValue> ReadAutostartAsStored() {
 }
 
 bool RestoreAutostart(const RegistryValue& stored) {
-  UniqueKey key = OpenRunKey(KEY_SET_VALUE);
+  UniqueWin32Key key = OpenRunKey(KEY_SET_VALUE);
   return key && ::RegSetValueExW(key.get(), kAutostartWideName, 0, stored.type,
                                  reinterpret_cast<const BYTE*>(stored.data.data()),
                                  static_cast<DWORD>(stored.data.size())) == ERROR_SUCCESS;
 }
 
 void DeleteAutostart() {
-  UniqueKey key = OpenRunKey(KEY_SET_VALUE);
+  UniqueWin32Key key = OpenRunKey(KEY_SET_VALUE);
   if (key) {
     ::RegDeleteValueA(key.get(), kAutostartName);
   }
@@ -120,7 +120,7 @@ std::optional<std::string> RegisterHttpsHandler(const std::string& exe) {
   HKEY created = nullptr;
   if (::RegCreateKeyExA(HKEY_CLASSES_ROOT, kHttpsCommandKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &created,
                         nullptr) == ERROR_SUCCESS) {
-    UniqueKey key(created);
+    UniqueWin32Key key(created);
     const std::string command = "\"" + exe + "\" \"%1\"";
     ::RegSetValueExA(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
                      static_cast<DWORD>(command.size() + 1));
@@ -133,7 +133,7 @@ void RestoreHttpsHandler(const std::optional<std::string>& previous) {
   if (::RegOpenKeyExA(HKEY_CLASSES_ROOT, kHttpsCommandKey, 0, KEY_SET_VALUE, &opened) != ERROR_SUCCESS) {
     return;
   }
-  UniqueKey key(opened);
+  UniqueWin32Key key(opened);
   if (previous) {
     ::RegSetValueExA(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(previous->c_str()),
                      static_cast<DWORD>(previous->size() + 1));
@@ -171,7 +171,7 @@ bool PreferDllFromSearchPath(const std::string& exe, const std::string& dll, boo
       ERROR_SUCCESS) {
     return false;
   }
-  UniqueKey key(created);
+  UniqueWin32Key key(created);
   if (!prefer) {
     return ::RegDeleteValueA(key.get(), dll.c_str()) == ERROR_SUCCESS;
   }
@@ -191,7 +191,7 @@ bool SetWineVersionFor(const std::string& program, const std::string& version) {
       ERROR_SUCCESS) {
     return false;
   }
-  UniqueKey key(created);
+  UniqueWin32Key key(created);
   return ::RegSetValueExA(key.get(), "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.c_str()),
                           static_cast<DWORD>(version.size() + 1)) == ERROR_SUCCESS;
 }

@@ -1,9 +1,9 @@
 #include "tests/e2e/ServiceStandin.h"
 
 #include "peers/ProductPeers.h"
+#include "platform/win32/Win32Handles.h"
 #include "tests/e2e/Poll.h"
 #include "tests/e2e/Processes.h"
-#include "tests/e2e/WinHandles.h"
 
 namespace velmor::e2e {
 namespace {
@@ -13,12 +13,12 @@ const std::string& ServiceName() {
   return name;
 }
 
-UniqueService OpenManager() {
-  return UniqueService(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+UniqueWin32Service OpenManager() {
+  return UniqueWin32Service(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
 }
 
-UniqueService OpenStandin(SC_HANDLE manager) {
-  return UniqueService(::OpenServiceA(manager, ServiceName().c_str(), SERVICE_ALL_ACCESS));
+UniqueWin32Service OpenStandin(SC_HANDLE manager) {
+  return UniqueWin32Service(::OpenServiceA(manager, ServiceName().c_str(), SERVICE_ALL_ACCESS));
 }
 
 std::string StandinPath() {
@@ -71,7 +71,7 @@ DWORD Stop(SC_HANDLE service) {
 }  // namespace
 
 DWORD InstallServiceStandin(const std::string& options) {
-  UniqueService manager = OpenManager();
+  UniqueWin32Service manager = OpenManager();
   if (!manager) {
     return ::GetLastError();
   }
@@ -79,15 +79,15 @@ DWORD InstallServiceStandin(const std::string& options) {
   if (!options.empty()) {
     binaryPath += " " + options;
   }
-  UniqueService service(::CreateServiceA(
+  UniqueWin32Service service(::CreateServiceA(
       manager.get(), ServiceName().c_str(), "Tessaly service stand-in", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
   return service ? 0 : ::GetLastError();
 }
 
 DWORD StartServiceStandin() {
-  UniqueService manager = OpenManager();
-  UniqueService service = manager ? OpenStandin(manager.get()) : UniqueService();
+  UniqueWin32Service manager = OpenManager();
+  UniqueWin32Service service = manager ? OpenStandin(manager.get()) : UniqueWin32Service();
   if (!service) {
     return ::GetLastError();
   }
@@ -98,23 +98,23 @@ DWORD StartServiceStandin() {
 }
 
 bool ProductServiceInstalled() {
-  UniqueService manager = OpenManager();
-  UniqueService service = manager ? OpenStandin(manager.get()) : UniqueService();
+  UniqueWin32Service manager = OpenManager();
+  UniqueWin32Service service = manager ? OpenStandin(manager.get()) : UniqueWin32Service();
   return service && !IsStandin(service.get());
 }
 
 bool ServiceStandinInstalled() {
-  UniqueService manager = OpenManager();
-  UniqueService service = manager ? OpenStandin(manager.get()) : UniqueService();
+  UniqueWin32Service manager = OpenManager();
+  UniqueWin32Service service = manager ? OpenStandin(manager.get()) : UniqueWin32Service();
   return service && IsStandin(service.get());
 }
 
 std::optional<std::string> InstalledServiceCommand() {
-  UniqueService manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+  UniqueWin32Service manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
   if (!manager) {
     return std::string();  // nobody can tell: taken as installed
   }
-  UniqueService service(::OpenServiceA(manager.get(), ServiceName().c_str(), SERVICE_QUERY_CONFIG));
+  UniqueWin32Service service(::OpenServiceA(manager.get(), ServiceName().c_str(), SERVICE_QUERY_CONFIG));
   if (!service) {
     return ::GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? std::nullopt : std::optional<std::string>("");
   }
@@ -122,12 +122,12 @@ std::optional<std::string> InstalledServiceCommand() {
 }
 
 void RemoveServiceStandin() {
-  UniqueService manager = OpenManager();
+  UniqueWin32Service manager = OpenManager();
   if (!manager) {
     return;
   }
   {
-    UniqueService service = OpenStandin(manager.get());
+    UniqueWin32Service service = OpenStandin(manager.get());
     if (!service || !IsStandin(service.get())) {
       return;
     }

@@ -17,10 +17,15 @@
 
 #include "peers/AgentContract.h"
 #include "peers/ProductPeers.h"
+#include "platform/win32/DebugOutputChannel.h"
 #include "tests/e2e/AgentTest.h"
+#include "tests/shared/TraceLines.h"
 
 namespace velmor::e2e {
 namespace {
+
+namespace debug_channel = velmor::win32impl::debug_channel;
+using velmor::test::SaidAmong;
 
 constexpr DWORD kDone = 0;
 constexpr DWORD kNoAgent = 1;
@@ -61,7 +66,12 @@ TEST_F(VelmorctlTest, WithoutAgentEveryCommandSaysNoAgentAndBadUsageIsRejected) 
   const ConsoleRun help = Ctl("help");
   EXPECT_EQ(help.exitCode, kDone);
   EXPECT_NE(help.output.find("exit codes"), std::string::npos) << help.output;
-  EXPECT_NE(help.output.find("home, contact, feedback or version"), std::string::npos) << "the contract's pages";
+  // The line under "open PAGE" names every page of the contract.
+  const std::size_t pagesAt = help.output.find('\n', help.output.find("velmorctl open PAGE")) + 1;
+  const std::string pageLine = help.output.substr(pagesAt, help.output.find('\n', pagesAt) - pagesAt);
+  for (const peers::WebPage& page : peers::kWebPages) {
+    EXPECT_NE(pageLine.find(Narrow(std::wstring(page.name))), std::string::npos) << "the contract's pages";
+  }
 }
 
 TEST_F(VelmorctlTest, DrivesResidentAgent) {
@@ -198,7 +208,7 @@ TEST_F(VelmorctlTest, QuitTimesOutWhileAgentIsBusyAndTakesEffectAfterwards) {
 
 // Whether a listener holds the debug output channel (the event it made exists).
 bool TraceChannelHeld() {
-  UniqueHandle event(::OpenEventW(SYNCHRONIZE, FALSE, L"DBWIN_BUFFER_READY"));
+  UniqueWin32Handle event(::OpenEventW(SYNCHRONIZE, FALSE, debug_channel::kBufferReadyName));
   return static_cast<bool>(event);
 }
 
@@ -216,17 +226,6 @@ std::vector<std::string> TraceOf(const std::string& output, DWORD processId) {
     }
   }
   return lines;
-}
-
-::testing::AssertionResult Holds(const std::vector<std::string>& lines, const std::string& decision) {
-  std::string all;
-  for (const std::string& line : lines) {
-    if (line.find(decision) != std::string::npos) {
-      return ::testing::AssertionSuccess();
-    }
-    all += line + "\n";
-  }
-  return ::testing::AssertionFailure() << "no \"" << decision << "\" in:\n" << all;
 }
 
 // A user start that brings the product up and stays, a second agent that brings it forward and ends,
@@ -252,16 +251,16 @@ TEST_F(VelmorctlTest, TraceTellsTheRoadOfEachStart) {
   const ConsoleRun run = trace.get();
   EXPECT_EQ(run.exitCode, kDone) << run.output;
   const std::vector<std::string> user = TraceOf(run.output, first.Id());
-  EXPECT_TRUE(Holds(user, "start arg=none marker=new product=absent"));
-  EXPECT_TRUE(Holds(user, "service attempts=1 result=0"));
-  EXPECT_TRUE(Holds(user, "resident"));
-  EXPECT_TRUE(Holds(user, "command wparam=0 lparam=0 action=quit"));
-  EXPECT_TRUE(Holds(user, "end reason=quit-command"));
+  EXPECT_TRUE(SaidAmong(user, "start arg=none marker=new product=absent"));
+  EXPECT_TRUE(SaidAmong(user, "service attempts=1 result=0"));
+  EXPECT_TRUE(SaidAmong(user, "resident"));
+  EXPECT_TRUE(SaidAmong(user, "command wparam=0 lparam=0 action=quit"));
+  EXPECT_TRUE(SaidAmong(user, "end reason=quit-command"));
   const std::vector<std::string> secondAgent = TraceOf(run.output, second.Id());
-  EXPECT_TRUE(Holds(secondAgent, "marker=existed"));
-  EXPECT_TRUE(Holds(secondAgent, "second-agent"));
-  EXPECT_TRUE(Holds(secondAgent, "end reason=activation-done"));
-  EXPECT_TRUE(Holds(TraceOf(run.output, logon.Id()), "end reason=switched-off"));
+  EXPECT_TRUE(SaidAmong(secondAgent, "marker=existed"));
+  EXPECT_TRUE(SaidAmong(secondAgent, "road second-agent=bring-product-forward"));
+  EXPECT_TRUE(SaidAmong(secondAgent, "end reason=activation-done"));
+  EXPECT_TRUE(SaidAmong(TraceOf(run.output, logon.Id()), "end reason=switched-off"));
 }
 
 // One version everywhere: the version resources of both programs (text and numbers), velmorctl
@@ -294,10 +293,11 @@ TEST_F(VelmorctlTest, TheBuildsVersionIsInTheResourcesTheVersionOptionAndTheTrac
 class StalledListener {
  public:
   explicit StalledListener(bool holdMutex)
-      : bufferReady_(::CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY")),
-        dataReady_(::CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY")),
-        buffer_(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, L"DBWIN_BUFFER")),
-        mutex_(holdMutex ? ::CreateMutexW(nullptr, FALSE, L"DBWinMutex") : nullptr) {
+      : bufferReady_(::CreateEventW(nullptr, FALSE, FALSE, debug_channel::kBufferReadyName)),
+        dataReady_(::CreateEventW(nullptr, FALSE, FALSE, debug_channel::kDataReadyName)),
+        buffer_(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, debug_channel::kBufferSize,
+                                     debug_channel::kBufferName)),
+        mutex_(holdMutex ? ::CreateMutexW(nullptr, FALSE, debug_channel::kWritersMutexName) : nullptr) {
     // The mutex may exist already (a program that wrote a line keeps it open): taken, not created owned.
     mutexTaken_ = mutex_ && ::WaitForSingleObject(mutex_.get(), 0) == WAIT_OBJECT_0;
   }
@@ -311,10 +311,10 @@ class StalledListener {
   [[nodiscard]] bool Holds() const { return bufferReady_ && dataReady_ && buffer_ && (!mutex_ || mutexTaken_); }
 
  private:
-  UniqueHandle bufferReady_;
-  UniqueHandle dataReady_;
-  UniqueHandle buffer_;
-  UniqueHandle mutex_;
+  UniqueWin32Handle bufferReady_;
+  UniqueWin32Handle dataReady_;
+  UniqueWin32Handle buffer_;
+  UniqueWin32Handle mutex_;
   bool mutexTaken_ = false;
 };
 
@@ -342,8 +342,8 @@ TEST_F(VelmorctlTest, ListenerThatDoesNotReadNeverHoldsTheAgentUp) {
 // and ends, handing the channel back, once nobody reads its output (`velmorctl trace | head -c 10`).
 TEST_F(VelmorctlTest, TraceShowsOnlyTheAgentsLinesOnABufferOfItsOwn) {
   {
-    const UniqueHandle squatted(
-        ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, L"DBWIN_BUFFER"));
+    const UniqueWin32Handle squatted(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                          debug_channel::kBufferSize, debug_channel::kBufferName));
     ASSERT_TRUE(squatted);
     const ConsoleRun refused = Ctl("trace --seconds 1");
     EXPECT_EQ(refused.exitCode, kChannelTaken) << refused.output;
@@ -364,7 +364,7 @@ TEST_F(VelmorctlTest, TraceShowsOnlyTheAgentsLinesOnABufferOfItsOwn) {
 
   const ConsoleRun run = trace.get();
   EXPECT_EQ(run.exitCode, kDone) << run.output;
-  EXPECT_TRUE(Holds(TraceOf(run.output, agent.Id()), "end reason=quit-command"));
+  EXPECT_TRUE(SaidAmong(TraceOf(run.output, agent.Id()), "end reason=quit-command"));
   EXPECT_TRUE(TraceOf(run.output, ::GetCurrentProcessId()).empty()) << run.output;
 }
 
@@ -425,7 +425,7 @@ class HungProductWindow {
     ::DestroyWindow(window);
   }
 
-  UniqueHandle release_;
+  UniqueWin32Handle release_;
   std::atomic<HWND> window_{nullptr};
   std::thread thread_;
 };
@@ -434,7 +434,7 @@ class HungProductWindow {
 class ThreadsHeld {
  public:
   explicit ThreadsHeld(DWORD processId) {
-    const UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    const UniqueWin32Handle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
     THREADENTRY32 entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = ::Thread32First(snapshot.get(), &entry); more != FALSE;
@@ -442,7 +442,7 @@ class ThreadsHeld {
       if (entry.th32OwnerProcessID != processId) {
         continue;
       }
-      UniqueHandle thread(::OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID));
+      UniqueWin32Handle thread(::OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID));
       if (thread && ::SuspendThread(thread.get()) != static_cast<DWORD>(-1)) {
         threads_.push_back(std::move(thread));
       }
@@ -451,14 +451,14 @@ class ThreadsHeld {
   ThreadsHeld(const ThreadsHeld&) = delete;
   ThreadsHeld& operator=(const ThreadsHeld&) = delete;
   ~ThreadsHeld() {
-    for (const UniqueHandle& thread : threads_) {
+    for (const UniqueWin32Handle& thread : threads_) {
       ::ResumeThread(thread.get());
     }
   }
   [[nodiscard]] bool Any() const { return !threads_.empty(); }
 
  private:
-  std::vector<UniqueHandle> threads_;
+  std::vector<UniqueWin32Handle> threads_;
 };
 
 // Writes a value of the current user's hive, and removes it again when done.
@@ -622,7 +622,7 @@ TEST_F(VelmorctlTest, DoctorNamesWhatKeepsTheProductDownOnTheLineOfItsCheck) {
   }
   {
     SCOPED_TRACE("the lock squatted by a program, then let go after an agent started");
-    UniqueHandle squatter(::CreateMutexA(nullptr, TRUE, std::string(peers::kResidenceLockName).c_str()));
+    UniqueWin32Handle squatter(::CreateMutexA(nullptr, TRUE, std::string(peers::kResidenceLockName).c_str()));
     ASSERT_TRUE(squatter);
     const ConsoleRun run = Ctl("doctor --json");
     EXPECT_NE(JsonCheck(run.output, "residence lock")

@@ -9,9 +9,10 @@
 
 #include "app/AgentWindow.h"
 #include "peers/AgentContract.h"
+#include "peers/AgentTimes.h"
 #include "peers/ProductPeers.h"
-#include "tests/host/TraceForms.h"
 #include "tests/host/sim/SimDesktop.h"
+#include "tests/shared/TraceLines.h"
 
 namespace velmor::test {
 
@@ -44,6 +45,15 @@ inline constexpr wchar_t kServiceNotInstalledText[] =
 
 // The time the start timer's first tick needs (Windows raises 1 ms to its minimum).
 inline constexpr Ms kStartTick = sim::kUserTimerMinimum;
+// The agent's times that the cases reckon with, by their own names: changing one moves the cases.
+inline constexpr Ms kGraceMs = times::kShowWindowGraceMs;        // each attempt's pause after the click
+inline constexpr Ms kIntervalMs = times::kActivationIntervalMs;  // between attempts
+inline constexpr Ms kSwitchMs = times::kSwitchTimeoutMs;         // the switch's bound
+inline constexpr Ms kWatchdogMs = times::kWatchdogIntervalMs;
+inline constexpr auto kAttemptLimit = static_cast<std::size_t>(times::kStandardAttemptLimit);
+inline constexpr Ms kServicePauseMs = times::kServiceControlRetryPauseMs;
+inline constexpr auto kServiceCalls =
+    static_cast<std::size_t>(times::kServiceControlRetries) + 1;  // the first and the retries
 
 inline std::wstring CommandLine(const std::wstring& arguments) {
   std::wstring line = L"\"C:\\P\\velmor.exe\"";

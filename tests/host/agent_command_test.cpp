@@ -67,18 +67,20 @@ TEST_F(AgentCommand, OtherCommandsDoNothing) {
   EXPECT_TRUE(desktop.shellExecutes.empty());
 }
 
-TEST_F(AgentCommand, OpenPageOpensTheFourPagesInTableOrder) {
-  for (MessageLParam page = 0; page < 4; ++page) {
-    EXPECT_EQ(Send(1, page), 0);
+// Every page of the table, by its index, against the paths the maker's site has: the oracle.
+TEST_F(AgentCommand, OpenPageOpensEveryPageOfTheTableInOrder) {
+  const std::vector<std::wstring> expectedPaths = {L"", L"/contact", L"/feedback", L"/vers/ts2024/lwiksoa"};
+  for (std::size_t page = 0; page < peers::kWebPages.size(); ++page) {
+    EXPECT_EQ(Send(1, static_cast<MessageLParam>(page)), 0);
   }
   const std::vector<std::wstring> pages = OpenedPages();
-  ASSERT_EQ(pages.size(), 4U);
+  ASSERT_EQ(pages.size(), expectedPaths.size());
   const std::wstring& home = pages[0];
   ASSERT_EQ(home.rfind(L"https://", 0), 0U);
   EXPECT_EQ(home.find(L'/', 8), std::wstring::npos) << "the home page has an empty path";
-  EXPECT_EQ(pages[1], home + L"/contact");
-  EXPECT_EQ(pages[2], home + L"/feedback");
-  EXPECT_EQ(pages[3], home + L"/vers/ts2024/lwiksoa");
+  for (std::size_t page = 1; page < pages.size(); ++page) {
+    EXPECT_EQ(pages[page], home + expectedPaths[page]);
+  }
   EXPECT_FALSE(agent->Ended());
 }
 
@@ -100,8 +102,9 @@ TEST_F(AgentCommand, PostedOpenPageWorksToo) {
 }
 
 TEST_F(AgentCommand, PageNumbersOutsideTheTableOpenNothing) {
+  constexpr auto kPageCount = static_cast<MessageLParam>(peers::kWebPages.size());
   for (const MessageLParam argument :
-       {MessageLParam{-1}, MessageLParam{4}, MessageLParam{5}, std::numeric_limits<MessageLParam>::max(),
+       {MessageLParam{-1}, kPageCount, kPageCount + 1, std::numeric_limits<MessageLParam>::max(),
         std::numeric_limits<MessageLParam>::min()}) {
     EXPECT_EQ(Send(1, argument), 0);
   }

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "integration/AnsiText.h"
+#include "integration/ExecutableFolder.h"
 #include "tests/host/AgentScenario.h"
 
 namespace velmor::test {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "VelmorVersion.h"
+#include "peers/AgentTimes.h"
 #include "tools/velmorctl/DoctorJudges.h"
 
 namespace velmor::ctl {
@@ -75,6 +76,9 @@ std::vector<std::uint8_t> SwitchBytes(std::uint8_t first) {
   bytes.front() = first;
   return bytes;
 }
+
+// The takeover watchdog in whole seconds, as doctor speaks of it.
+constexpr std::uint32_t kWatchdogS = times::kWatchdogIntervalMs / 1000;
 
 struct Desktop {
   const char* what;
@@ -304,12 +308,13 @@ TEST(DoctorJudgesTest, EachDesktopGetsItsCheckVerdictReasonAndARemedyThatWorks) 
        L"second agent",
        Verdict::Warning,
        "second-agent-waiting",
-       {L"process 612", L"falls due in about 26 s", L"30 s after its start"}},
+       {L"process 612", L"falls due in about " + std::to_wstring(kWatchdogS - 4) + L" s",
+        std::to_wstring(kWatchdogS) + L" s after its start"}},
       {"a second agent long past its takeover",
        [](DoctorFacts& f) {
          ProcessFacts second;
          second.processId = 612;
-         second.ageMs = 95000;
+         second.ageMs = times::kWatchdogIntervalMs + 65000;
          f.waitingAgents = {second};
        },
        L"second agent",

@@ -147,13 +147,14 @@ TEST_F(Environment, RestartPromptRebootsOnlyOnYesAndTheAgentEndsEitherWay) {
     EXPECT_EQ(fresh.privileges.exitWindowsCalls.size(), c.reboots ? 2U : 0U);
     EXPECT_TRUE(installer.Ended()) << "the application is asked to terminate";
     EXPECT_EQ(std::count_if(installer.TraceLines().begin(), installer.TraceLines().end(),
-                            [](const std::string& line) { return line.find(": end ") != std::string::npos; }),
+                            [](const std::string& line) { return SaysWhat(line, "end"); }),
               1)
         << "one end, with one trace line";
-    EXPECT_EQ(
-        std::any_of(installer.TraceLines().begin(), installer.TraceLines().end(),
-                    [](const std::string& line) { return line.find(": dialog shown=no error=") != std::string::npos; }),
-        c.answer == DialogResult::NotShown)
+    EXPECT_EQ(std::any_of(installer.TraceLines().begin(), installer.TraceLines().end(),
+                          [](const std::string& line) {
+                            return SaysWhat(line, "dialog shown=no") && line.find(" error=") != std::string::npos;
+                          }),
+              c.answer == DialogResult::NotShown)
         << "a dialog that could not be made is traced";
     ASSERT_EQ(fresh.dialogs.shown.size(), 2U);
     EXPECT_EQ(fresh.dialogs.shown[1].kind, DialogKind::Confirmation);

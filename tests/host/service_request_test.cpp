@@ -53,19 +53,20 @@ TEST_F(ServiceRequest, NotActiveTwiceThenAcceptedTakesThreeCallsAndTwoPauses) {
   desktop.services.ScriptControlAnswers({1062, 1062});
   EXPECT_TRUE(Kick());
   ASSERT_EQ(desktop.services.controls.size(), 3U);
-  EXPECT_EQ(desktop.services.controls[1].at - desktop.services.controls[0].at, 100U);
-  EXPECT_EQ(desktop.services.controls[2].at - desktop.services.controls[1].at, 100U);
-  EXPECT_EQ(agent.TotalSlept(), 200U);
+  EXPECT_EQ(desktop.services.controls[1].at - desktop.services.controls[0].at, kServicePauseMs);
+  EXPECT_EQ(desktop.services.controls[2].at - desktop.services.controls[1].at, kServicePauseMs);
+  EXPECT_EQ(agent.TotalSlept(), 2 * kServicePauseMs);
   EXPECT_TRUE(ErrorTexts().empty());
   ExpectAllClosed();
 }
 
-TEST_F(ServiceRequest, NeverActiveGivesUpAfter201CallsOverTwentySeconds) {
+TEST_F(ServiceRequest, NeverActiveGivesUpAfterItsRetries) {
   desktop.services.ScriptControlAnswers({}, 1062);
   EXPECT_FALSE(Kick());
-  ASSERT_EQ(desktop.services.controls.size(), 201U);
-  EXPECT_EQ(desktop.services.controls.back().at - desktop.services.controls.front().at, 20000U);
-  EXPECT_EQ(agent.Sleeps().size(), 200U);
+  ASSERT_EQ(desktop.services.controls.size(), kServiceCalls);
+  EXPECT_EQ(desktop.services.controls.back().at - desktop.services.controls.front().at,
+            (kServiceCalls - 1) * kServicePauseMs);
+  EXPECT_EQ(agent.Sleeps().size(), kServiceCalls - 1);
   EXPECT_EQ(ErrorTexts(), std::vector<std::wstring>{kServiceNotStartedText});
   ExpectAllClosed();
 }
@@ -73,7 +74,7 @@ TEST_F(ServiceRequest, NeverActiveGivesUpAfter201CallsOverTwentySeconds) {
 TEST_F(ServiceRequest, CannotAcceptControlToTheEndGetsTheGenericTextWithItsCode) {
   desktop.services.ScriptControlAnswers({}, 1061);
   EXPECT_FALSE(Kick());
-  EXPECT_EQ(desktop.services.controls.size(), 201U);
+  EXPECT_EQ(desktop.services.controls.size(), kServiceCalls);
   EXPECT_EQ(ErrorTexts(), std::vector<std::wstring>{L"Control Service failed with error 1061"});
 }
 

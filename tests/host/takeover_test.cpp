@@ -9,8 +9,6 @@
 namespace velmor::test {
 namespace {
 
-constexpr Ms kWatchdogMs = 30000;
-
 class Takeover : public AgentScenario {
  protected:
   // A first agent, resident after a logon start without the product window.
@@ -25,7 +23,7 @@ class Takeover : public AgentScenario {
   SimProcess& StartSecondAgent(const std::wstring& arguments = L"") {
     SimProcess& second = Launch(arguments);
     desktop.AdvanceBy(kStartTick);
-    watchdogArmedAt = desktop.Now() - 500;  // its first attempt paused after arming
+    watchdogArmedAt = desktop.Now() - kGraceMs;  // its first attempt paused after arming
     EXPECT_TRUE(Running(second, AgentTimer::Watchdog));
     return second;
   }
@@ -34,7 +32,7 @@ class Takeover : public AgentScenario {
   Ms watchdogArmedAt = 0;
 };
 
-TEST_F(Takeover, SecondAgentMakesTheFirstQuitAtThirtySecondsAndTakesItsPlace) {
+TEST_F(Takeover, SecondAgentMakesTheFirstQuitWhenItsWatchdogFiresAndTakesItsPlace) {
   SimProcess& first = StartFirstAgent();
   SimProcess& second = StartSecondAgent();
   desktop.services.controls.clear();
@@ -140,7 +138,8 @@ TEST_F(Takeover, HungFirstAgentIsEndedAfterTheBoundAndTheSuccessorCarriesOn) {
 
   EXPECT_TRUE(first.Terminated());
   EXPECT_TRUE(first.Ended());
-  EXPECT_EQ(first.EndedAt(), watchdogArmedAt + kWatchdogMs + 5000) << "after a five-second bound";
+  EXPECT_EQ(first.EndedAt(), watchdogArmedAt + kWatchdogMs + times::kQuitAnswerTimeoutMs)
+      << "after the quit command's bound";
   EXPECT_EQ(first.HandlesLeftAtExit(HandleKind::Mapping), 1) << "the system released its marker handle";
   EXPECT_FALSE(second.Ended());
   EXPECT_EQ(CaptionOf(second), kAgentCaption);
@@ -182,13 +181,13 @@ TEST_F(Takeover, EndsOnlyAHungAgentOfThisSessionWithoutHigherRights) {
     SimProcess& innocent = fresh.CreateBareProcess(L"innocent", kAgentPath);
     if (c.windowChangesHands) {
       fresh.onOpenProcess = [&] {
-        if (fresh.Now() > 35000) {  // after the quit command went unanswered
+        if (fresh.Now() > kWatchdogMs + times::kQuitAnswerTimeoutMs) {  // after the quit command went unanswered
           fresh.Window(hung)->processId = innocent.Id();
         }
       };
     }
     SimProcess& successor = fresh.LaunchAgent(CommandLine(L"1"), kAgentPath);
-    fresh.AdvanceBy(40000);
+    fresh.AdvanceBy(kWatchdogMs + 10000);
 
     EXPECT_EQ(owner.Terminated(), c.ended);
     EXPECT_FALSE(innocent.Terminated());
@@ -212,7 +211,7 @@ TEST_F(Takeover, SuccessorStaysResidentWhenTheProductWindowShowsAfterTheTakeover
   ASSERT_TRUE(first.Ended());
   product.showAfterMs = 0;  // the product answers the next click
   ASSERT_TRUE(desktop.AdvanceUntil([&] { return !desktop.switches.empty(); }, 5000));
-  desktop.AdvanceBy(60000);
+  desktop.AdvanceBy(2 * kWatchdogMs);
   EXPECT_FALSE(second.Ended()) << "after a takeover exactly one agent stays resident";
   EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), second.AgentWindow());
   EXPECT_TRUE(second.HoldsMapping(kMarker));
@@ -259,9 +258,8 @@ TEST_F(Takeover, OneAgentStaysResidentAfterAStormOfStartsBesideAForgedName) {
   EXPECT_EQ(desktop.MutexOwner(peers::kResidenceLockName), resident[0]->Id());
   EXPECT_EQ(desktop.FindWindow("TMainForm", kAgentCaption), forged) << "found first, and left alone";
   const auto lost = std::count_if(agents.begin(), agents.end(), [](const SimProcess* agent) {
-    return std::any_of(agent->TraceLines().begin(), agent->TraceLines().end(), [](const std::string& line) {
-      return line.find(": end reason=takeover-lost") != std::string::npos;
-    });
+    return std::any_of(agent->TraceLines().begin(), agent->TraceLines().end(),
+                       [](const std::string& line) { return SaysWhat(line, "end reason=takeover-lost"); });
   });
   EXPECT_EQ(lost, 10) << "every other successor lost the residence lock";
   EXPECT_EQ(ServiceRequests(), 2U) << "the first agent's and one successor's";
@@ -325,7 +323,7 @@ std::vector<std::string> LinesAfterTheEnd(const SimProcess& agent, int& endLines
     if (endLines > 0) {
       after.push_back(line);
     }
-    if (line.find(": end reason=") != std::string::npos) {
+    if (SaysWhat(line, "end")) {
       ++endLines;
     }
   }
@@ -358,7 +356,7 @@ TEST_F(QuitDuringDialog, EndOfTheSessionWhileADialogIsOpenLeavesTheProductAsItIs
     EXPECT_EQ(endLines, 1);
     ASSERT_FALSE(second.TraceLines().empty());
     for (const std::string& line : after) {
-      EXPECT_NE(line.find("restart-prompt reboot-asked=no"), std::string::npos) << "after the end: " << line;
+      EXPECT_TRUE(SaysWhat(line, "restart-prompt reboot-asked=no")) << "after the end: " << line;
     }
     EXPECT_EQ(product.TrayClicks(), 0) << "the product was clicked after the end";
     EXPECT_TRUE(second.Sleeps().empty());
@@ -398,7 +396,7 @@ TEST_F(QuitDuringDialog, PostedQuitMessageEndsTheAgentThroughItsOwnClose) {
   desktop.Post(resident.AgentWindow(), win32::kWmQuit, 0, 0);
   desktop.RunUntilIdle();
   ASSERT_TRUE(resident.Ended());
-  EXPECT_NE(resident.TraceLines().back().find("end reason=quit-message"), std::string::npos);
+  EXPECT_TRUE(SaysWhat(resident.TraceLines().back(), "end reason=quit-message"));
   EXPECT_EQ(resident.HandlesLeftAtExit(HandleKind::Mutex), 0) << "the lock was left to the process's end";
   EXPECT_EQ(resident.HandlesLeftAtExit(HandleKind::Mapping), 0);
   EXPECT_FALSE(desktop.MappingExists(kMarker));
@@ -432,8 +430,8 @@ TEST_F(QuitDuringDialog, RefusedTimerEndsTheAgentWithNothingAfterTheEnd) {
   int endLines = 0;
   EXPECT_TRUE(LinesAfterTheEnd(second, endLines).empty());
   EXPECT_EQ(endLines, 1);
-  EXPECT_NE(second.TraceLines().back().find("end reason=timer-refused"), std::string::npos);
-  EXPECT_NE(second.TraceLines()[second.TraceLines().size() - 2].find("timer id=3 refused=8"), std::string::npos);
+  EXPECT_TRUE(SaysWhat(second.TraceLines().back(), "end reason=timer-refused"));
+  EXPECT_TRUE(SaysWhat(second.TraceLines()[second.TraceLines().size() - 2], "timer id=3 refused=8"));
   EXPECT_TRUE(second.Sleeps().empty()) << "an activation attempt after the end";
   EXPECT_TRUE(desktop.switches.empty());
   EXPECT_FALSE(first.Ended());

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/TraceVocabulary.h"
-#include "tests/host/TraceForms.h"
+#include "tests/shared/TraceLines.h"
 
 namespace velmor::test {
 namespace {

@@ -15,16 +15,17 @@
 #include <vector>
 
 #include "peers/ProductPeers.h"
+#include "platform/win32/Win32Handles.h"
 #include "tests/e2e/Poll.h"
 #include "tests/e2e/Processes.h"
 #include "tests/e2e/Registry.h"
 #include "tests/e2e/ServiceStandin.h"
-#include "tests/e2e/WinHandles.h"
 #include "tests/e2e/Windows.h"
 
 namespace {
 
 using namespace velmor::e2e;
+using velmor::UniqueWin32Handle;
 
 // The agent gives up on a service that never starts after about 20 seconds.
 constexpr auto kDialogBound = 60s;
@@ -96,7 +97,7 @@ bool WriteBmp(const ScreenPixels& pixels, const std::string& path) {
   if (opened == INVALID_HANDLE_VALUE) {
     return false;
   }
-  const UniqueHandle file(opened);
+  const UniqueWin32Handle file(opened);
   DWORD written = 0;
   return ::WriteFile(file.get(), &header, sizeof header, &written, nullptr) &&
          ::WriteFile(file.get(), &info, sizeof info, &written, nullptr) &&
@@ -238,7 +239,7 @@ int main(int argc, char** argv) {
   // a reboot request would end the whole session.
   {
     const std::string marker(velmor::peers::kOtherVersionMarkers[0]);
-    const UniqueHandle otherVersion(
+    const UniqueWin32Handle otherVersion(
         ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 1, marker.c_str()));
     all &= Shoot(folder, "restart-prompt" + suffix, "firstnotstartbutrestart", IDNO);
   }

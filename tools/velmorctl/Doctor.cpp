@@ -15,7 +15,8 @@
 #include <vector>
 
 #include "app/CommandLine.h"
-#include "app/WindowLookup.h"
+#include "app/ProductWindow.h"
+#include "app/SingleInstance.h"
 #include "integration/Autostart.h"
 #include "integration/Environment.h"
 #include "peers/AgentContract.h"

@@ -67,7 +67,7 @@ struct ServiceFacts {
 struct ProductWindowFacts {
   bool present = false;
   bool visible = false;
-  bool answers = true;  // answered as the agent asks it (app/WindowLookup.h)
+  bool answers = true;  // answered as the agent asks it (app/ProductWindow.h)
   ProcessFacts process;
 };
 

@@ -12,6 +12,7 @@
 #include "integration/Environment.h"
 #include "integration/ServiceRequest.h"
 #include "peers/AgentContract.h"
+#include "peers/AgentTimes.h"
 #include "peers/ProductPeers.h"
 #include "platform/AsciiCase.h"
 #include "platform/Decimal.h"
@@ -380,7 +381,7 @@ std::wstring Describe(const ProcessFacts& process) {
 // The longest an agent's service request holds it without answering: its retries while the service
 // is not ready, and the service manager's wait for a handler that does not return.
 std::uint64_t ServiceRequestBoundMs(const DoctorFacts& facts) {
-  return static_cast<std::uint64_t>(kServiceControlRetries) * kServiceControlRetryPauseMs +
+  return static_cast<std::uint64_t>(times::kServiceControlRetries) * times::kServiceControlRetryPauseMs +
          facts.service.pipeTimeoutMs.value_or(facts.service.underWine ? kWineDefaultPipeTimeoutMs
                                                                       : kDefaultPipeTimeoutMs);
 }
@@ -422,7 +423,7 @@ void CheckAgent(Findings& findings, const DoctorFacts& facts) {
     const std::uint64_t boundMs = ServiceRequestBoundMs(facts);
     const std::wstring busy =
         Cat({L"an agent asking the service answers nothing for up to ", Seconds(boundMs), L" after its start (",
-             Seconds(static_cast<std::uint64_t>(kServiceControlRetries) * kServiceControlRetryPauseMs),
+             Seconds(static_cast<std::uint64_t>(times::kServiceControlRetries) * times::kServiceControlRetryPauseMs),
              kRetriesAndManagerWait, PipeTimeoutText(facts), L")"});
     const std::wstring end = Cat({L"end it as a takeover would: ", EndProcessCommand(agent.processId),
                                   L", then start it as the user: ", Quoted(AgentFolder(facts) + L"velmor.exe"), L" 1"});
@@ -465,12 +466,12 @@ void CheckSecondAgents(Findings& findings, const DoctorFacts& facts) {
   if (NotJudgedFromHere(findings, kSecondAgentCheck, facts)) {
     return;
   }
-  constexpr std::uint64_t kDueMs = AgentWindow::kWatchdogIntervalMs;
+  constexpr std::uint64_t kDueMs = times::kWatchdogIntervalMs;
   constexpr std::wstring_view kWaitsAndFallsDue =
       L" ago, waits for the product's window; if it was absent at its start, its takeover falls due in about ";
-  constexpr std::wstring_view kWaitsWithoutATakeover =
-      L" ago, so the product's window was there at its start (it gives up after about half a minute of attempts) or "
-      L"it hangs";
+  const std::wstring waitsWithoutATakeover =
+      Cat({L" ago, so the product's window was there at its start (it gives up after about ",
+           Dec(static_cast<std::uint32_t>(times::kStandardAttemptLimit)), L" attempts) or it hangs"});
   for (const ProcessFacts& second : facts.waitingAgents) {
     const std::wstring who = Cat({L"process ", Dec(second.processId)});
     Finding* finding = nullptr;
@@ -491,7 +492,7 @@ void CheckSecondAgents(Findings& findings, const DoctorFacts& facts) {
       finding = &findings.Add(
           kSecondAgentCheck, Verdict::Warning, "second-agent-overdue",
           Cat({who, L", started ", Seconds(*second.ageMs), L" ago, still waits: a takeover would have fallen due ",
-               Seconds(*second.ageMs - kDueMs), kWaitsWithoutATakeover}),
+               Seconds(*second.ageMs - kDueMs), waitsWithoutATakeover}),
           Cat({L"if it is still there in a minute, end it: ", EndProcessCommand(second.processId)}));
     }
     AddProcessFields(*finding, second);
@@ -727,7 +728,7 @@ void CheckService(Findings& findings, const DoctorFacts& facts) {
       withState(findings.Add(
           kServiceCheck, Verdict::Problem, service.startType == kDisabled ? "service-disabled" : "service-stopped",
           Cat({name, L" is stopped", startType, L": the agent's request fails after about ",
-               Seconds(static_cast<std::uint64_t>(kServiceControlRetries) * kServiceControlRetryPauseMs),
+               Seconds(static_cast<std::uint64_t>(times::kServiceControlRetries) * times::kServiceControlRetryPauseMs),
                L", and it says so"}),
           std::move(remedy)));
       return;
@@ -757,7 +758,7 @@ void CheckProductWindow(Findings& findings, const DoctorFacts& facts) {
   if (!window.answers) {
     AddProcessFields(
         findings.Add(kProductWindowCheck, Verdict::Problem, "product-window-not-answering",
-                     Cat({shown, L", and not answering within ", Dec(kProductAnswerTimeoutMs),
+                     Cat({shown, L", and not answering within ", Dec(times::kProductAnswerTimeoutMs),
                           L" ms, as the agent asks it: the agent counts it as not shown and cannot bring it forward"}),
                      Cat({L"the product hangs: end it (", EndProcessCommand(window.process.processId),
                           L") and start it again"})),

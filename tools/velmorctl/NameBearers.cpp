@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/WindowLookup.h"
+#include "app/SingleInstance.h"
 #include "platform/ScopedHandles.h"
 #include "tools/velmorctl/Console.h"
 

@@ -1,5 +1,5 @@
 // The windows that bear the agent's class and caption, as velmorctl reports them: those of agents,
-// told from the others as the agents themselves tell them (app/WindowLookup.h), and those of other
+// told from the others as the agents themselves tell them (app/SingleInstance.h), and those of other
 // programs, each with its process id and image.
 #pragma once
 

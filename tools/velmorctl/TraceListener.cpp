@@ -14,7 +14,7 @@
 #include <string_view>
 #include <utility>
 
-#include "app/WindowLookup.h"
+#include "app/SingleInstance.h"
 #include "platform/ScopedHandles.h"
 #include "platform/Trace.h"
 #include "platform/win32/DebugOutputChannel.h"
@@ -49,7 +49,7 @@ class Writers {
  public:
   explicit Writers(AgentPlatform& os) : os_(os) {}
 
-  // Whether the process `id` is an agent, as the agents themselves tell one (app/WindowLookup.h).
+  // Whether the process `id` is an agent, as the agents themselves tell one (app/SingleInstance.h).
   bool IsAgent(DWORD id) {
     if (const auto known = writers_.find(id); known != writers_.end()) {
       return known->second.isAgent;

@@ -1,7 +1,7 @@
 // velmorctl: the console companion shipped beside the agent. Installers, uninstallers and support use
 // it to ask whether an agent is resident, to make it quit and wait for its end, to have it open one
 // of the maker's pages, to read its trace, and to find why the product did not come up. It finds the
-// agents as they find each other (app/WindowLookup.h): by the agent window's class and caption,
+// agents as they find each other (app/SingleInstance.h): by the agent window's class and caption,
 // counting only the windows of velmor.exe processes of this session, and speaks to them with the
 // command message. A window of another program that bears the agent's name is named and left alone.
 #include <windows.h>
@@ -55,14 +55,16 @@ enum ExitCode : int {
 constexpr DWORD kDefaultWaitSeconds = 30;
 constexpr DWORD kMaxWaitSeconds = 24 * 60 * 60;
 
-// The usage text, up to the page names and from them on.
+// The usage text, up to the default wait, from there to the page names, and from them on.
 constexpr std::wstring_view kUsageHead =
     L"velmorctl: drives the Tessaly desktop agent (velmor.exe) of this desktop.\n"
     L"\n"
     L"usage:\n"
     L"  velmorctl status                 is an agent resident: its process id and image path\n"
     L"  velmorctl quit [--wait SECONDS]  make the agent quit, and wait until its process has ended\n"
-    L"                                   (at most 30 seconds unless given; 0 only asks, and does not wait)\n"
+    L"                                   (at most ";
+constexpr std::wstring_view kUsageMiddle =
+    L" seconds unless given; 0 only asks, and does not wait)\n"
     L"  velmorctl open PAGE              have the agent open a page in the user's browser:\n"
     L"                                   ";
 constexpr std::wstring_view kUsageTail =
@@ -86,6 +88,8 @@ constexpr std::wstring_view kUsageTail =
 // The usage text, with the names of the contract's pages: "home, contact, feedback or version".
 std::wstring Usage() {
   std::wstring usage(kUsageHead);
+  usage += std::to_wstring(kDefaultWaitSeconds);
+  usage += kUsageMiddle;
   const auto& pages = velmor::peers::kWebPages;
   for (std::size_t i = 0; i < pages.size(); ++i) {
     usage += i == 0 ? L"" : i + 1 == pages.size() ? L" or " : L", ";

@@ -1,4 +1,4 @@
-#include "integration/AnsiText.h"
+#include "integration/ExecutableFolder.h"
 
 namespace velmor {
 
