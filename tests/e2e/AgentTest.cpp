@@ -39,6 +39,19 @@ void SkipCase(const std::string& reason) {
       ::testing::TestPartResult(::testing::TestPartResult::kSkip, __FILE__, __LINE__, reason.c_str()));
 }
 
+void ExpectOkDialogThenExit(const ChildProcess& agent, const std::wstring& caption, const std::wstring& text,
+                            std::chrono::milliseconds bound) {
+  const std::optional<DialogContent> dialog = WaitForDialog(agent.Id(), bound);
+  ASSERT_TRUE(dialog.has_value()) << "no dialog";
+  EXPECT_EQ(dialog->caption, caption);
+  EXPECT_EQ(WithLineFeeds(dialog->text), text);
+  ASSERT_EQ(dialog->buttons.size(), 1U);
+  EXPECT_EQ(dialog->buttons[0].id, IDOK);
+  EXPECT_EQ(dialog->buttons[0].text, L"OK") << "the button text does not follow the system's UI language";
+  AnswerDialog(dialog->window, IDOK);
+  EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
+}
+
 HeldMapping::HeldMapping(const std::string& name)
     : mapping_(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 1, name.c_str())) {}
 

@@ -32,20 +32,7 @@ UniqueWin32Key OpenKey(const RegistryPlace& place, const std::string& key, REGSA
 
 std::optional<RegistryValue> ReadAsStored(const RegistryPlace& place) {
   const UniqueWin32Key key = OpenKey(place, place.key, KEY_QUERY_VALUE);
-  const std::wstring name = Widen(place.name);
-  const wchar_t* valueName = name.empty() ? nullptr : name.c_str();
-  DWORD size = 0;
-  RegistryValue value;
-  if (!key || ::RegQueryValueExW(key.get(), valueName, nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  value.data.resize(size);
-  if (::RegQueryValueExW(key.get(), valueName, nullptr, &value.type, reinterpret_cast<BYTE*>(value.data.data()),
-                         &size) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  value.data.resize(size);
-  return value;
+  return key ? QueryStoredValue(key.get(), Widen(place.name)) : std::nullopt;
 }
 
 bool SameValue(const std::optional<RegistryValue>& a, const std::optional<RegistryValue>& b) {

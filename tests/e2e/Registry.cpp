@@ -37,6 +37,23 @@ std::optional<std::string> ReadString(HKEY root, const char* path, const char* n
   return std::string(buffer);
 }
 
+// A value's type and every byte of it, by `query` (RegQueryValueEx's last three arguments) asked
+// for its size first and then for its bytes.
+template <typename Query>
+std::optional<RegistryValue> ReadWholeValue(const Query& query) {
+  RegistryValue value;
+  DWORD size = 0;
+  if (query(&value.type, nullptr, &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  value.data.resize(size);
+  if (query(&value.type, reinterpret_cast<BYTE*>(value.data.data()), &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  value.data.resize(size);
+  return value;
+}
+
 }  // namespace
 
 bool RunningUnderWine() {
@@ -45,22 +62,13 @@ bool RunningUnderWine() {
 }
 
 std::optional<RegistryValue> ReadAutostart() {
-  UniqueWin32Key key = OpenRunKey(KEY_QUERY_VALUE);
+  const UniqueWin32Key key = OpenRunKey(KEY_QUERY_VALUE);
   if (!key) {
     return std::nullopt;
   }
-  RegistryValue value;
-  DWORD size = 0;
-  if (::RegQueryValueExA(key.get(), kAutostartName, nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  value.data.resize(size);
-  if (::RegQueryValueExA(key.get(), kAutostartName, nullptr, &value.type, reinterpret_cast<BYTE*>(value.data.data()),
-                         &size) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  value.data.resize(size);
-  return value;
+  return ReadWholeValue([&key](DWORD* type, BYTE* data, DWORD* size) {
+    return ::RegQueryValueExA(key.get(), kAutostartName, nullptr, type, data, size);
+  });
 }
 
 bool WriteAutostart(const std::string& text) {
@@ -82,23 +90,15 @@ bool WriteAutostartWide(const std::wstring& text) {
                                  static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
+std::optional<RegistryValue> QueryStoredValue(HKEY key, const std::wstring& name) {
+  return ReadWholeValue([key, &name](DWORD* type, BYTE* data, DWORD* size) {
+    return ::RegQueryValueExW(key, name.empty() ? nullptr : name.c_str(), nullptr, type, data, size);
+  });
+}
+
 std::optional<RegistryValue> ReadAutostartAsStored() {
-  UniqueWin32Key key = OpenRunKey(KEY_QUERY_VALUE);
-  if (!key) {
-    return std::nullopt;
-  }
-  RegistryValue value;
-  DWORD size = 0;
-  if (::RegQueryValueExW(key.get(), kAutostartWideName, nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  value.data.resize(size);
-  if (::RegQueryValueExW(key.get(), kAutostartWideName, nullptr, &value.type,
-                         reinterpret_cast<BYTE*>(value.data.data()), &size) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  value.data.resize(size);
-  return value;
+  const UniqueWin32Key key = OpenRunKey(KEY_QUERY_VALUE);
+  return key ? QueryStoredValue(key.get(), kAutostartWideName) : std::nullopt;
 }
 
 bool RestoreAutostart(const RegistryValue& stored) {

@@ -29,6 +29,8 @@ bool WriteAutostartWide(const std::wstring& text);
 // character whatever the code page; and that restore.
 std::optional<RegistryValue> ReadAutostartAsStored();
 bool RestoreAutostart(const RegistryValue& stored);
+// The same of any value of an open key (an empty name: the key's default value); null when absent.
+std::optional<RegistryValue> QueryStoredValue(HKEY key, const std::wstring& name);
 void DeleteAutostart();
 
 // Makes `exe` the https open command, "<exe>" "%1"; returns the command it replaced, if any.

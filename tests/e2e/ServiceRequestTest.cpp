@@ -10,23 +10,9 @@ namespace {
 
 using ServiceRequestTest = AgentTest;
 
-// Waits for the agent's error dialog, checks it, answers OK and expects the agent to end with 0.
-void ExpectErrorDialogThenExit(const ChildProcess& agent, const std::wstring& text,
-                               std::chrono::milliseconds bound = kStartBound) {
-  const std::optional<DialogContent> dialog = WaitForDialog(agent.Id(), bound);
-  ASSERT_TRUE(dialog.has_value()) << "no error dialog";
-  EXPECT_EQ(dialog->caption, L"Error");
-  EXPECT_EQ(WithLineFeeds(dialog->text), text);
-  ASSERT_EQ(dialog->buttons.size(), 1U);
-  EXPECT_EQ(dialog->buttons[0].id, IDOK);
-  EXPECT_EQ(dialog->buttons[0].text, L"OK") << "the button text does not follow the system's UI language";
-  AnswerDialog(dialog->window, IDOK);
-  EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
-}
-
 TEST_F(ServiceRequestTest, ServiceNotInstalledShowsReinstallText) {
   ChildProcess& agent = StartAgent("");
-  ExpectErrorDialogThenExit(agent, L"Tessaly service is not installed! \n\nTry to reinstall the product.");
+  ExpectOkDialogThenExit(agent, L"Error", L"Tessaly service is not installed! \n\nTry to reinstall the product.");
 }
 
 TEST_F(ServiceRequestTest, ServiceNeverStartedShowsRestartTextAfterRetries) {
@@ -68,7 +54,7 @@ TEST_F(ServiceRequestTest, HandlerFailureShowsControlServiceErrorWithCode) {
   InstallService("--on-control die");
   ASSERT_EQ(StartServiceStandin(), 0U);
   ChildProcess& agent = StartAgent("1");
-  ExpectErrorDialogThenExit(agent, L"Control Service failed with error 109");
+  ExpectOkDialogThenExit(agent, L"Error", L"Control Service failed with error 109");
   EXPECT_EQ(CountLines(ServiceLog(), "control 133"), 1U);
 }
 

@@ -43,15 +43,7 @@ TEST_F(StartSequenceTest, VersionGateRejectsWindows8WithInformationDialog) {
   ASSERT_EQ(StartServiceStandin(), 0U);
   ChildProcess& agent = StartAgent("");
 
-  const std::optional<DialogContent> dialog = WaitForDialog(agent.Id(), kStartBound);
-  ASSERT_TRUE(dialog.has_value()) << "no dialog";
-  EXPECT_EQ(dialog->caption, L"Information");
-  EXPECT_EQ(dialog->text, kOsNotSupported);
-  ASSERT_EQ(dialog->buttons.size(), 1U);
-  EXPECT_EQ(dialog->buttons[0].id, IDOK);
-  EXPECT_EQ(dialog->buttons[0].text, L"OK") << "the button text does not follow the system's UI language";
-  AnswerDialog(dialog->window, IDOK);
-  EXPECT_EQ(agent.WaitForExit(kExitBound), 0U);
+  ExpectOkDialogThenExit(agent, L"Information", kOsNotSupported);
   EXPECT_EQ(CountLines(ServiceLog(), "control"), 0U) << "the gate must stop the agent before the service request";
 }
 

@@ -83,9 +83,11 @@ constexpr std::uint32_t kWatchdogS = times::kWatchdogIntervalMs / 1000;
 struct Desktop {
   const char* what;
   std::function<void(DoctorFacts&)> make;
-  std::wstring check;
-  Verdict verdict;
-  std::string reason;
+  struct {
+    std::wstring check;
+    Verdict verdict;
+    std::string reason;
+  } expected;                             // the finding's check, verdict and reason code
   std::vector<std::wstring> words;        // each in the detail or the remedy
   std::vector<std::wstring> absent = {};  // none of them there
 };
@@ -109,50 +111,38 @@ TEST(DoctorJudgesTest, EachDesktopGetsItsCheckVerdictReasonAndARemedyThatWorks) 
        [](DoctorFacts& f) {
          f.compatibilityLayers = {{L"HKCU", kAgentPath, L"~ WIN7RTM"}};
        },
-       L"compatibility mode",
-       Verdict::Problem,
-       "compatibility-layer-older-windows",
+       {L"compatibility mode", Verdict::Problem, "compatibility-layer-older-windows"},
        {L"WIN7RTM", L"report 6.1", L"reg delete \"HKCU" + layersKey + L"\" /v \"" + kAgentPath + L"\" /f"}},
       {"a compatibility mode naming Windows XP for all users",
        [](DoctorFacts& f) {
          f.compatibilityLayers = {{L"HKLM", kAgentPath, L"$ WINXPSP3 RUNASINVOKER"}};
        },
-       L"compatibility mode",
-       Verdict::Problem,
-       "compatibility-layer-older-windows",
+       {L"compatibility mode", Verdict::Problem, "compatibility-layer-older-windows"},
        {L"WINXPSP3", L"elevated: reg delete \"HKLM" + layersKey + L"\" /v \"" + kAgentPath + L"\" /reg:64 /f"}},
       {"layers that name no older Windows than the gate",
        [](DoctorFacts& f) {
          f.compatibilityLayers = {{L"HKCU", kAgentPath, L"~ HIGHDPIAWARE WIN81RTM"}};
        },
-       L"compatibility mode",
-       Verdict::Ok,
-       "compatibility-mode-none",
+       {L"compatibility mode", Verdict::Ok, "compatibility-mode-none"},
        {L"HIGHDPIAWARE WIN81RTM"}},
       {"the entry switched off in Task Manager, for this user",
        [](DoctorFacts& f) {
          f.startupSwitches[0].value = {win32::kErrorSuccess, 3, 12, {}, SwitchBytes(3)};
        },
-       L"startup switch",
-       Verdict::Problem,
-       "startup-switch-off",
+       {L"startup switch", Verdict::Problem, "startup-switch-off"},
        {L"first byte 3", L"Task Manager, Startup", L"reg delete \"HKCU" + run32 + L"\" /v Tessaly /f"}},
       {"the entry switched off for all users",
        [](DoctorFacts& f) {
          f.startupSwitches[1].value = {win32::kErrorSuccess, 3, 12, {}, SwitchBytes(1)};
        },
-       L"startup switch",
-       Verdict::Problem,
-       "startup-switch-off",
+       {L"startup switch", Verdict::Problem, "startup-switch-off"},
        {L"first byte 1", L"elevated: reg delete \"HKLM" + run32 + L"\" /v Tessaly /f /reg:64"}},
       {"the entry switched on again (6) and recorded on (2)",
        [](DoctorFacts& f) {
          f.startupSwitches[0].value = {win32::kErrorSuccess, 3, 12, {}, SwitchBytes(6)};
          f.startupSwitches[1].value = {win32::kErrorSuccess, 3, 12, {}, SwitchBytes(2)};
        },
-       L"startup switch",
-       Verdict::Ok,
-       "startup-switch-on",
+       {L"startup switch", Verdict::Ok, "startup-switch-on"},
        {L"HKCU first byte 6", L"HKLM first byte 2"}},
       // The autostart value as the agent reads it, and as Windows runs it.
       {"a 1 MB REG_SZ value",
@@ -160,9 +150,7 @@ TEST(DoctorJudgesTest, EachDesktopGetsItsCheckVerdictReasonAndARemedyThatWorks) 
          f.autostart = {win32::kErrorMoreData, win32::kRegSz, 1048576, {}, {}};
          f.commandLine.clear();
        },
-       L"autostart value",
-       Verdict::Problem,
-       "autostart-value-too-long",
+       {L"autostart value", Verdict::Problem, "autostart-value-too-long"},
        {L"1048576 bytes", L"32767",
         L"reg add \"HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\" /v Tessaly "
         L"/t REG_SZ /d \"\\\"" +
@@ -172,9 +160,7 @@ TEST(DoctorJudgesTest, EachDesktopGetsItsCheckVerdictReasonAndARemedyThatWorks) 
          f.autostart = {win32::kErrorMoreData, win32::kRegExpandSz, 80002, {}, {}};
          f.commandLine.clear();
        },
-       L"autostart value",
-       Verdict::Problem,
-       "autostart-value-too-long",
+       {L"autostart value", Verdict::Problem, "autostart-value-too-long"},
        {L"80002 bytes"}},
       {"a REG_EXPAND_SZ value that expands beyond any command line",
        [](DoctorFacts& f) {
@@ -182,17 +168,13 @@ TEST(DoctorJudgesTest, EachDesktopGetsItsCheckVerdictReasonAndARemedyThatWorks) 
          f.autostart.text = L"%P%%P%\"" + kAgentPath + L"\" 1";
          f.commandLine = std::wstring(40000, L'x') + L"\"" + kAgentPath + L"\" 1";
        },
-       L"autostart value",
-       Verdict::Problem,
-       "autostart-command-line-too-long",
+       {L"autostart value", Verdict::Problem, "autostart-command-line-too-long"},
        {L"expands to 40051", L"Windows cannot run it"}},
       {"a value of type REG_DWORD",
        [](DoctorFacts& f) {
          f.autostart = {win32::kErrorInvalidData, 4, 4, {}, {}};
        },
-       L"autostart value",
-       Verdict::Problem,
-       "autostart-value-not-string",
+       {L"autostart value", Verdict::Problem, "autostart-value-not-string"},
        {L"of type REG_DWORD", L"/t REG_SZ"},
        {L"type 4"}},
       {"no value, and one in the 64-bit view",
@@ -200,9 +182,7 @@ TEST(DoctorJudgesTest, EachDesktopGetsItsCheckVerdictReasonAndARemedyThatWorks) 
          f.autostart = {};
          f.autostartIn64BitView = true;
        },
-       L"autostart value",
-       Verdict::Problem,
-       "autostart-value-missing",
+       {L"autostart value", Verdict::Problem, "autostart-value-missing"},
        {L"the 64-bit view holds one", kFolder + L"velmor.exe\\\" 1\" /reg:32 /f",
         L"reg delete \"HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\" /v Tessaly /reg:64 /f"}},
       {"a value pointing at a folder the agent no longer lies in",
@@ -211,9 +191,7 @@ TEST(DoctorJudgesTest, EachDesktopGetsItsCheckVerdictReasonAndARemedyThatWorks) 
          f.commandLine = f.autostart.text;
          f.autostartTargetError = win32::kErrorFileNotFound;
        },
-       L"autostart path",
-       Verdict::Problem,
-       "autostart-path-missing",
+       {L"autostart path", Verdict::Problem, "autostart-path-missing"},
        {L"does not exist (error 2)", L"/d \"\\\"" + kFolder + L"velmor.exe\\\" 1\""}},
       // The agent that hangs, and the one that is only busy with the service.
       {"an agent held by a service whose handler never returns",
@@ -221,9 +199,7 @@ TEST(DoctorJudgesTest, EachDesktopGetsItsCheckVerdictReasonAndARemedyThatWorks) 
          f.firstAgentAnswers = false;
          f.agents[0].ageMs = 5000;
        },
-       L"agent",
-       Verdict::Warning,
-       "agent-busy",
+       {L"agent", Verdict::Warning, "agent-busy"},
        {L"up to 50 s after its start", L"20 s of retries", L"30 s (Windows' default", L"again in 45 s",
         L"taskkill /pid 344 /f"},
        {L"velmorctl quit"}},
@@ -233,9 +209,7 @@ TEST(DoctorJudgesTest, EachDesktopGetsItsCheckVerdictReasonAndARemedyThatWorks) 
          f.agents[0].ageMs = 5000;
          f.service.underWine = true;
        },
-       L"agent",
-       Verdict::Warning,
-       "agent-busy",
+       {L"agent", Verdict::Warning, "agent-busy"},
        {L"up to 30 s after its start", L"10 s (Wine's"}},
       {"the same where ServicesPipeTimeout is raised to two minutes",
        [](DoctorFacts& f) {
@@ -243,30 +217,22 @@ TEST(DoctorJudgesTest, EachDesktopGetsItsCheckVerdictReasonAndARemedyThatWorks) 
          f.agents[0].ageMs = 5000;
          f.service.pipeTimeoutMs = 120000;
        },
-       L"agent",
-       Verdict::Warning,
-       "agent-busy",
+       {L"agent", Verdict::Warning, "agent-busy"},
        {L"up to 140 s after its start", L"120 s (ServicesPipeTimeout)"}},
       {"a hung agent",
        [](DoctorFacts& f) { f.firstAgentAnswers = false; },
-       L"agent",
-       Verdict::Problem,
-       "agent-hung",
+       {L"agent", Verdict::Problem, "agent-hung"},
        {L"it hangs", L"600 s after its start", L"taskkill /pid 344 /f", L"\"" + kAgentPath + L"\" 1"},
        {L"velmorctl quit"}},
       // The product window that does not answer the agent.
       {"a hung product window",
        [](DoctorFacts& f) { f.productWindow.answers = false; },
-       L"product window",
-       Verdict::Problem,
-       "product-window-not-answering",
+       {L"product window", Verdict::Problem, "product-window-not-answering"},
        {L"not answering within 200 ms", L"taskkill /pid 500 /f"}},
       // The residence lock.
       {"a free lock while an agent of the user's rights is resident",
        [](DoctorFacts& f) { f.lockState = LockState::Free; },
-       L"residence lock",
-       Verdict::Warning,
-       "lock-free-agent-stays-without",
+       {L"residence lock", Verdict::Warning, "lock-free-agent-stays-without"},
        {L"not elevated", L"stays without the lock"},
        {L"will not stay"}},
       {"a free lock while an elevated agent is resident",
@@ -274,27 +240,21 @@ TEST(DoctorJudgesTest, EachDesktopGetsItsCheckVerdictReasonAndARemedyThatWorks) 
          f.lockState = LockState::Free;
          f.agents[0].elevated = true;
        },
-       L"residence lock",
-       Verdict::Warning,
-       "lock-free-agent-elevated",
+       {L"residence lock", Verdict::Warning, "lock-free-agent-elevated"},
        {L"runs elevated", L"will not stay"}},
       {"a free lock while an agent whose token cannot be read is resident",
        [](DoctorFacts& f) {
          f.lockState = LockState::Free;
          f.agents[0].elevated.reset();
        },
-       L"residence lock",
-       Verdict::Warning,
-       "lock-free-agent-unknown",
+       {L"residence lock", Verdict::Warning, "lock-free-agent-unknown"},
        {L"cannot be read"}},
       {"a lock held by a program while no agent runs",
        [](DoctorFacts& f) {
          f.agents.clear();
          f.markerError = win32::kErrorFileNotFound;
        },
-       L"residence lock",
-       Verdict::Warning,
-       "lock-held-by-program",
+       {L"residence lock", Verdict::Warning, "lock-held-by-program"},
        {L"switches no agent off", L"end the program that holds \"ls9wk23mkjsuui345j.resident\""}},
       // A second agent waiting to take over.
       {"a second agent 4 s into its wait",
@@ -305,9 +265,7 @@ TEST(DoctorJudgesTest, EachDesktopGetsItsCheckVerdictReasonAndARemedyThatWorks) 
          second.ageMs = 4000;
          f.waitingAgents = {second};
        },
-       L"second agent",
-       Verdict::Warning,
-       "second-agent-waiting",
+       {L"second agent", Verdict::Warning, "second-agent-waiting"},
        {L"process 612", L"falls due in about " + std::to_wstring(kWatchdogS - 4) + L" s",
         std::to_wstring(kWatchdogS) + L" s after its start"}},
       {"a second agent long past its takeover",
@@ -317,9 +275,7 @@ TEST(DoctorJudgesTest, EachDesktopGetsItsCheckVerdictReasonAndARemedyThatWorks) 
          second.ageMs = times::kWatchdogIntervalMs + 65000;
          f.waitingAgents = {second};
        },
-       L"second agent",
-       Verdict::Warning,
-       "second-agent-overdue",
+       {L"second agent", Verdict::Warning, "second-agent-overdue"},
        {L"65 s ago", L"taskkill /pid 612 /f"}},
       // The service, with its start type known before sc config is suggested.
       {"a stopped service that starts on demand",
@@ -327,15 +283,11 @@ TEST(DoctorJudgesTest, EachDesktopGetsItsCheckVerdictReasonAndARemedyThatWorks) 
          f.service.state = 1;
          f.service.startType = 3;
        },
-       L"service",
-       Verdict::Problem,
-       "service-stopped",
+       {L"service", Verdict::Problem, "service-stopped"},
        {L"start type demand", L"sc config tsysrv start= auto, then sc start tsysrv"}},
       {"a stopped service that starts automatically",
        [](DoctorFacts& f) { f.service.state = 1; },
-       L"service",
-       Verdict::Problem,
-       "service-stopped",
+       {L"service", Verdict::Problem, "service-stopped"},
        {L"start type auto", L"elevated: sc start tsysrv"},
        {L"sc config"}},
       {"a disabled service",
@@ -343,15 +295,11 @@ TEST(DoctorJudgesTest, EachDesktopGetsItsCheckVerdictReasonAndARemedyThatWorks) 
          f.service.state = 1;
          f.service.startType = 4;
        },
-       L"service",
-       Verdict::Problem,
-       "service-disabled",
+       {L"service", Verdict::Problem, "service-disabled"},
        {L"start type disabled", L"sc config tsysrv start= auto"}},
       {"no service",
        [](DoctorFacts& f) { f.service.openError = win32::kErrorServiceDoesNotExist; },
-       L"service",
-       Verdict::Problem,
-       "service-not-installed",
+       {L"service", Verdict::Problem, "service-not-installed"},
        {L"reinstall the product Tessaly"}},
   };
   for (const Desktop& desktop : desktops) {
@@ -359,10 +307,10 @@ TEST(DoctorJudgesTest, EachDesktopGetsItsCheckVerdictReasonAndARemedyThatWorks) 
     DoctorFacts facts = HealthyDesktop();
     desktop.make(facts);
     const std::vector<Finding> findings = JudgeDesktop(facts);
-    const Finding* finding = FindingOf(findings, desktop.check);
-    ASSERT_NE(finding, nullptr) << Narrow(desktop.check);
-    EXPECT_EQ(finding->verdict, desktop.verdict) << Narrow(finding->detail);
-    EXPECT_EQ(finding->reason, desktop.reason);
+    const Finding* finding = FindingOf(findings, desktop.expected.check);
+    ASSERT_NE(finding, nullptr) << Narrow(desktop.expected.check);
+    EXPECT_EQ(finding->verdict, desktop.expected.verdict) << Narrow(finding->detail);
+    EXPECT_EQ(finding->reason, desktop.expected.reason);
     const std::wstring said = finding->detail + L"\n" + finding->remedy;
     for (const std::wstring& words : desktop.words) {
       EXPECT_NE(said.find(words), std::wstring::npos) << Narrow(words) << " not in:\n" << Narrow(said);
@@ -370,8 +318,8 @@ TEST(DoctorJudgesTest, EachDesktopGetsItsCheckVerdictReasonAndARemedyThatWorks) 
     for (const std::wstring& words : desktop.absent) {
       EXPECT_EQ(said.find(words), std::wstring::npos) << Narrow(words) << " in:\n" << Narrow(said);
     }
-    EXPECT_EQ(finding->remedy.empty(), desktop.verdict == Verdict::Ok) << Narrow(said);
-    if (desktop.verdict == Verdict::Problem) {
+    EXPECT_EQ(finding->remedy.empty(), desktop.expected.verdict == Verdict::Ok) << Narrow(said);
+    if (desktop.expected.verdict == Verdict::Problem) {
       EXPECT_FALSE(Healthy(findings));  // velmorctl exits with 1
     }
   }
