@@ -97,12 +97,11 @@ bool IsAgentOfThisSession(AgentPlatform& os, KernelHandle process, std::uint32_t
          session == ownSession;
 }
 
-NamedWindows FindAgentWindows(AgentPlatform& os) {
+NamedWindows FindAgentWindows(AgentPlatform& os, std::string_view caption) {
   NamedWindows found;
   WindowHandle window = kNoWindow;
-  for (std::size_t walked = 0;
-       walked < kNamedWindowWalkLimit && found.agents.size() < kAgentWindowLimit &&
-       (window = os.FindWindowExA(window, peers::kAgentWindowClass, peers::kAgentWindowCaption)) != kNoWindow;
+  for (std::size_t walked = 0; walked < kNamedWindowWalkLimit && found.agents.size() < kAgentWindowLimit &&
+                               (window = os.FindWindowExA(window, peers::kAgentWindowClass, caption)) != kNoWindow;
        ++walked) {
     (IsAgentWindow(os, window) ? found.agents : found.others).push_back(window);
   }

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
+#include "peers/AgentContract.h"
 #include "platform/AgentPlatform.h"
 #include "platform/ScopedHandles.h"
 
@@ -58,13 +60,14 @@ MarkerClaim ClaimInstanceMarker(AgentPlatform& os, UniqueKernelHandle& marker, R
 // session is this one's. `process` needs PROCESS_QUERY_LIMITED_INFORMATION.
 bool IsAgentOfThisSession(AgentPlatform& os, KernelHandle process, std::uint32_t processId);
 
-// The top-level windows that bear the agent's class and caption, from the top of the z-order: those of
-// agents of this session, and those of other programs (any program may give a window of its own the
-// agent's name), among them any whose process cannot be looked at.
+// The top-level windows that bear the agent's class and `caption` (by default its name; a second agent,
+// waiting, keeps its first caption), from the top of the z-order: those of agents of this session, and
+// those of other programs (any program may give a window of its own the agent's name), among them any
+// whose process cannot be looked at.
 struct NamedWindows {
   std::vector<WindowHandle> agents;
   std::vector<WindowHandle> others;
 };
-NamedWindows FindAgentWindows(AgentPlatform& os);
+NamedWindows FindAgentWindows(AgentPlatform& os, std::string_view caption = peers::kAgentWindowCaption);
 
 }  // namespace velmor

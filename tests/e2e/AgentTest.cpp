@@ -39,9 +39,8 @@ void SkipCase(const std::string& reason) {
       ::testing::TestPartResult(::testing::TestPartResult::kSkip, __FILE__, __LINE__, reason.c_str()));
 }
 
-void ExpectOkDialogThenExit(const ChildProcess& agent, const std::wstring& caption, const std::wstring& text,
-                            std::chrono::milliseconds bound) {
-  const std::optional<DialogContent> dialog = WaitForDialog(agent.Id(), bound);
+void ExpectOkDialogThenExit(const ChildProcess& agent, const std::wstring& caption, const std::wstring& text) {
+  const std::optional<DialogContent> dialog = WaitForDialog(agent.Id(), kStartBound);
   ASSERT_TRUE(dialog.has_value()) << "no dialog";
   EXPECT_EQ(dialog->caption, caption);
   EXPECT_EQ(WithLineFeeds(dialog->text), text);

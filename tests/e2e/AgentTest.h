@@ -45,10 +45,9 @@ inline std::optional<DWORD> QuitByCommand(HWND window, const ChildProcess& agent
   return agent.WaitForExit(kExitBound);
 }
 
-// Waits, within `bound`, for the agent's dialog of one OK button, checks its caption and text (line
-// breaks as line feeds), answers OK and expects the agent to end with 0.
-void ExpectOkDialogThenExit(const ChildProcess& agent, const std::wstring& caption, const std::wstring& text,
-                            std::chrono::milliseconds bound = kStartBound);
+// Waits for the agent's dialog of one OK button, checks its caption and text (line breaks as line
+// feeds), answers OK and expects the agent to end with 0.
+void ExpectOkDialogThenExit(const ChildProcess& agent, const std::wstring& caption, const std::wstring& text);
 
 // Ends the running case as skipped, with `reason`, from however deep inside it: the skip is recorded,
 // and the exception that GoogleTest takes for a result reported already unwinds the case to its

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,9 +36,6 @@ namespace {
 
 // How long an agent may take to answer WM_NULL before it counts as busy (DoctorJudges.cpp says so).
 constexpr UINT kAnswerTimeoutMs = 2000;
-// No desktop has more than a handful of agents waiting; a program that makes thousands of windows
-// bearing the agent's first caption does not make doctor walk them all.
-constexpr int kWaitingWalkLimit = 256;
 
 // The contract's names are ASCII.
 std::wstring Wide(std::string_view ascii) {
@@ -262,17 +260,9 @@ ProcessFacts FactsOfProcess(AgentPlatform& os, std::uint32_t processId) {
 // The agents that have not named themselves yet: second agents, waiting for the product's window.
 std::vector<ProcessFacts> WaitingAgents(AgentPlatform& os) {
   std::vector<ProcessFacts> waiting;
-  WindowHandle window = kNoWindow;
-  for (int walked = 0;
-       walked < kWaitingWalkLimit &&
-       (window = os.FindWindowExA(window, peers::kAgentWindowClass, peers::kAgentInitialCaption)) != kNoWindow;
-       ++walked) {
-    const std::uint32_t processId = os.GetWindowThreadProcessId(window);
-    const UniqueKernelHandle process(os, os.OpenProcess(win32::kProcessQueryLimitedInformation, false, processId));
-    if (process && IsAgentOfThisSession(os, process.get(), processId)) {
-      waiting.push_back(FactsOfProcess(os, processId));
-    }
-  }
+  std::ranges::transform(
+      FindAgentWindows(os, peers::kAgentInitialCaption).agents, std::back_inserter(waiting),
+      [&os](WindowHandle window) { return FactsOfProcess(os, os.GetWindowThreadProcessId(window)); });
   return waiting;
 }
 
